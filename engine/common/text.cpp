@@ -1,0 +1,33 @@
+#include "engine/common/text.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+namespace tarvisko {
+
+std::wstring to_wide(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+    if (size <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string to_utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), length,
+                                         nullptr, 0, nullptr, nullptr);
+    if (size <= 0) throw std::runtime_error("invalid Windows Unicode string");
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), length, narrow.data(),
+                            size, nullptr, nullptr) != size) {
+        throw std::runtime_error("Unicode conversion failed");
+    }
+    return narrow;
+}
+
+}  // namespace tarvisko

@@ -1,0 +1,13 @@
+#pragma once
+// Text at the Windows boundary: UTF-8 inside the program, UTF-16 at Windows calls.
+#include <string>
+#include <string_view>
+
+namespace tarvisko {
+
+// Never fails: invalid UTF-8 becomes replacement characters.
+std::wstring to_wide(std::string_view text);
+// Throws std::runtime_error("invalid Windows Unicode string") on an unpaired surrogate.
+std::string to_utf8(std::wstring_view text);
+
+}  // namespace tarvisko
