@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+#include <string>
+
+#include "engine/inventory/system_description.h"
+
+namespace tarvisko {
+namespace {
+
+using nlohmann::json;
+
+SystemReadings typical() {
+    SystemReadings readings;
+    readings.windows_version = "10.0.19045";
+    readings.architecture = 9;
+    readings.native_processor_count = 8;
+    readings.active_processor_count = 16;
+    readings.processor_name = L"Procesor  \u017C\u00F3\u0142ty @ 3.60GHz  ";
+    readings.memory_read = true;
+    readings.total_memory = 17'179'869'184ULL;
+    readings.available_memory = 6'442'450'944ULL;
+    return readings;
+}
+
+TEST(SystemDescription, PlainObjectWithEnvelopedReadings) {
+    const json system = describe_system(typical());
+    EXPECT_EQ(system.dump(),
+              R"({"architecture":"x64",)"
+              R"("cpu_model":{"status":"ok","value":"Procesor  )"
+              "\xC5\xBC\xC3\xB3\xC5\x82ty @ 3.60GHz  "
+              R"("},"logical_processors":16,)"
+              R"("memory":{"status":"ok","value":{"available_bytes":6442450944,"total_bytes":17179869184}},)"
+              R"("windows":{"status":"ok","value":"10.0.19045"}})");
+    EXPECT_FALSE(system.contains("status"));
+}
+
+TEST(SystemDescription, ArchitectureNames) {
+    const std::pair<std::uint16_t, const char*> cases[] = {
+        {9, "x64"}, {12, "arm64"}, {0, "x86"}, {5, "windows_machine_5"}, {0xFFFF, "windows_machine_65535"}};
+    for (const auto& [number, name] : cases) {
+        SystemReadings readings = typical();
+        readings.architecture = number;
+        EXPECT_EQ(describe_system(readings)["architecture"], name) << number;
+    }
+}
+
+TEST(SystemDescription, FailedReadingsBecomeUnavailable) {
+    SystemReadings readings = typical();
+    readings.windows_version.clear();
+    readings.processor_name.clear();
+    readings.memory_read = false;
+    readings.memory_error = 87;
+    readings.active_processor_count = 0;
+    const json system = describe_system(readings);
+    EXPECT_EQ(system["windows"], json({{"reason", "RtlGetVersion"}, {"status", "unavailable"}}));
+    EXPECT_EQ(system["cpu_model"],
+              json({{"reason", "ProcessorNameString_missing"}, {"status", "unavailable"}}));
+    EXPECT_EQ(system["memory"],
+              json({{"reason", "GlobalMemoryStatusEx:87"}, {"status", "unavailable"}}));
+    EXPECT_EQ(system["logical_processors"], 8);
+}
+
+TEST(SystemDescription, ProcessorNameThatIsNotUtf16Propagates) {
+    SystemReadings readings = typical();
+    readings.processor_name = std::wstring(L"CPU ") + static_cast<wchar_t>(0xD800);
+    EXPECT_THROW((void)describe_system(readings), std::runtime_error);
+}
+
+TEST(SystemDescription, RealMachineUnderThisSystem) {
+    const json system = collect_system();
+    EXPECT_EQ(system.size(), 5u);
+    ASSERT_EQ(system["windows"]["status"], "ok");
+    EXPECT_TRUE(std::regex_match(system["windows"]["value"].get<std::string>(),
+                                 std::regex(R"(\d+\.\d+\.\d+)")));
+    EXPECT_EQ(system["architecture"], "x64");
+    EXPECT_GE(system["logical_processors"].get<std::uint32_t>(), 1u);
+    EXPECT_EQ(system["cpu_model"]["status"], "ok");
+    ASSERT_EQ(system["memory"]["status"], "ok");
+    EXPECT_GT(system["memory"]["value"]["total_bytes"].get<std::uint64_t>(), 0u);
+    EXPECT_LE(system["memory"]["value"]["available_bytes"].get<std::uint64_t>(),
+              system["memory"]["value"]["total_bytes"].get<std::uint64_t>());
+}
+
+}  // namespace
+}  // namespace tarvisko
