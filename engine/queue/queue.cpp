@@ -29,6 +29,25 @@ constexpr const char* schema_script = R"(
         )";
 
 constexpr int supported_version = 1;
+constexpr int busy_timeout_ms = 10000;
+
+// Switching a new file to the WAL journal needs an exclusive lock taken from a shared one. When two
+// processes open a new queue at the same moment, both hold the shared lock and SQLite answers one
+// of them SQLITE_BUSY at once, without the busy handler (waiting could deadlock). Retrying the
+// pragmas until the busy time-out gives the same patience every other statement gets.
+void set_connection_pragmas(sqlite3* db) {
+    const ULONGLONG deadline = GetTickCount64() + busy_timeout_ms;
+    for (;;) {
+        const int result = sqlite3_exec(
+            db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr,
+            nullptr, nullptr);
+        if (result != SQLITE_BUSY || GetTickCount64() >= deadline) {
+            throw_sqlite_error(result);
+            return;
+        }
+        Sleep(10);
+    }
+}
 
 }  // namespace
 
@@ -86,8 +105,8 @@ UploadQueue open_queue() {
     // after the transaction guard (declared later, destroyed first) has rolled back.
     queue.db = db;
 
-    throw_sqlite_error(sqlite3_busy_timeout(db, 10000));
-    exec_sql(db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL");
+    throw_sqlite_error(sqlite3_busy_timeout(db, busy_timeout_ms));
+    set_connection_pragmas(db);
 
     QueueTransaction transaction = begin_transaction(db);
     {
