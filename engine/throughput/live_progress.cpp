@@ -1,0 +1,48 @@
+#include "engine/throughput/live_progress.h"
+
+#include <stdexcept>
+
+namespace tarvisko {
+namespace {
+
+std::size_t series_index(int direction) {
+    if (direction != 0 && direction != 1) throw std::out_of_range("live progress direction");
+    return static_cast<std::size_t>(direction);
+}
+
+}  // namespace
+
+void reset_live_progress(LiveTraffic& live) {
+    std::lock_guard lock(live.mutex);
+    live.download_bytes.exchange(0);
+    live.upload_bytes.exchange(0);
+    live.rate_cap.exchange(0);
+    live.series[0] = nlohmann::json::array();
+    live.series[1] = nlohmann::json::array();
+}
+
+void update_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes) {
+    update_live_progress(live, direction, bytes, std::chrono::steady_clock::now());
+}
+
+void update_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes,
+                          std::chrono::steady_clock::time_point now) {
+    const std::size_t index = series_index(direction);
+    std::lock_guard lock(live.mutex);
+    nlohmann::json& series = live.series[index];
+    if (series.empty()) live.series_start[index] = now;
+    if (series.size() >= kLiveSeriesLimit) return;
+    const std::int64_t ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - live.series_start[index])
+            .count();
+    if (!series.empty() && series.back().at(0).get<std::int64_t>() >= ms) return;
+    series.push_back(nlohmann::json::array({ms, bytes}));
+}
+
+nlohmann::json read_live_progress(LiveTraffic& live, int direction) {
+    const std::size_t index = series_index(direction);
+    std::lock_guard lock(live.mutex);
+    return live.series[index];
+}
+
+}  // namespace tarvisko
