@@ -41,6 +41,9 @@ struct SplitOrigin {
 
 SplitOrigin split_origin(const std::wstring& origin) {
     if (origin.empty()) origin_required();
+    // A bare origin has no query or fragment. Wine's splitter loses one that follows the host or
+    // the port (into the host text, or silently), so the text itself is checked too.
+    if (origin.find_first_of(L"?#") != std::wstring::npos) origin_required();
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
     parts.dwSchemeLength = static_cast<DWORD>(-1);
@@ -61,9 +64,8 @@ SplitOrigin split_origin(const std::wstring& origin) {
     if (!path.empty() && path != L"/") origin_required();
     SplitOrigin split;
     split.host.assign(parts.lpszHostName, parts.dwHostNameLength);
-    // Wine's splitter leaves a query or fragment that follows the host inside the host text;
-    // no such character belongs in a host name, so refusing them refuses nothing Windows accepts.
-    if (split.host.find_first_of(L"?#@/\\") != std::wstring::npos) origin_required();
+    // No such character belongs in a host name; refusing them refuses nothing Windows accepts.
+    if (split.host.find_first_of(L"@/\\") != std::wstring::npos) origin_required();
     split.port = parts.nPort;
     return split;
 }
