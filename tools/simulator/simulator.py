@@ -20,12 +20,18 @@ Each endpoint family lives in a sibling file (upload.py, ...) with a function `r
 `register` function is loaded. A module uses:
     app.route(method, regex, handler)       handler(request, match) -> Response; the regex must
                                             match the whole path (query excluded)
+    app.route(..., bulk=True)               the body is not read before the handler: it reads
+                                            request.length bytes with request.read(n) (what it
+                                            leaves is discarded); the record keeps only its size
     app.control(method, regex, handler)     same, under the control prefix: regex "upload/sessions"
                                             serves "/_sim/upload/sessions"
     app.on_reset(function)                  called by POST /_sim/reset
     app.lock                                one lock for module state (handlers run in threads)
 Request: method, path, query (dict of lists), headers (case-insensitive), body (bytes),
          text() and json() helpers. Response(status, body=b"" | str | dict/list, headers={}).
+A Response body may also be an iterable of byte strings, sent as it is produced (large or paced
+downloads); the handler then sets "Content-Length" itself, and may announce more or fewer bytes
+than it sends.
 
 Control API (same origin, path prefix "/_sim/"; JSON in and out; never faulted or recorded)
 -----------------------------------------------------------------------------------------
@@ -83,12 +89,30 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 class Request:
-    def __init__(self, method, path, query, headers, body):
+    def __init__(self, method, path, query, headers, body, stream=None, length=0):
         self.method = method
         self.path = path
         self.query = query
         self.headers = headers
         self.body = body
+        self.stream = stream  # bulk routes only: the body is read from here
+        self.length = length
+        self.consumed = 0
+
+    def read(self, size):
+        """Bulk routes: up to size bytes of the body; b"" at its end or when the peer left."""
+        size = min(size, self.length - self.consumed)
+        if size <= 0 or self.stream is None:
+            return b""
+        data = self.stream.read(size)
+        self.consumed += len(data)
+        if not data:
+            self.consumed = self.length
+        return data
+
+    def drain(self):
+        while self.read(1 << 20):
+            pass
 
     def text(self):
         return self.body.decode("utf-8")
@@ -168,6 +192,7 @@ class App:
         self.lock = threading.RLock()
         self.verbose = verbose
         self._routes = []
+        self._bulk = []
         self._controls = []
         self._reset_hooks = []
         self._faults = []
@@ -180,8 +205,13 @@ class App:
         self.control("GET", "requests", self._control_requests)
 
     # Registration, for the modules.
-    def route(self, method, pattern, handler):
+    def route(self, method, pattern, handler, bulk=False):
         self._routes.append((method, re.compile(pattern), handler))
+        if bulk:
+            self._bulk.append((method, re.compile(pattern)))
+
+    def is_bulk(self, method, path):
+        return any(m == method and p.fullmatch(path) for m, p in self._bulk)
 
     def control(self, method, pattern, handler):
         self._controls.append((method, re.compile(pattern), handler))
@@ -220,7 +250,7 @@ class App:
     def record(self, request, fault_id):
         body = request.body
         try:
-            text = body.decode("utf-8")
+            text = body.decode("utf-8") if request.stream is None else None
         except UnicodeDecodeError:
             text = None
         entry = {
@@ -228,7 +258,7 @@ class App:
             "path": request.path,
             "query": request.query,
             "headers": {k.lower(): v for k, v in request.headers.items()},
-            "body_size": len(body),
+            "body_size": len(body) if request.stream is None else request.length,
             "body": text,
             "body_base64": base64.b64encode(body).decode("ascii"),
             "status": None,
@@ -316,8 +346,13 @@ class _Handler(BaseHTTPRequestHandler):
     def _handle(self):
         app = self.server.app
         split = urllib.parse.urlsplit(self.path)
-        request = Request(self.command, split.path, urllib.parse.parse_qs(split.query),
-                          self.headers, self._read_body())
+        query = urllib.parse.parse_qs(split.query)
+        if app.is_bulk(self.command, split.path) and "chunked" not in self.headers.get(
+                "Transfer-Encoding", "").lower():
+            request = Request(self.command, split.path, query, self.headers, b"", self.rfile,
+                              int(self.headers.get("Content-Length") or 0))
+        else:
+            request = Request(self.command, split.path, query, self.headers, self._read_body())
         if request.path.startswith(CONTROL_PREFIX):
             self._send(app.handle_control(request))
             return
@@ -328,6 +363,7 @@ class _Handler(BaseHTTPRequestHandler):
             response = app.handle_endpoint(request)
         else:
             response = Response(action.get("status", 500))
+        request.drain()  # a bulk body the endpoint did not read, so the connection stays usable
         if "status" in action:
             response.status = int(action["status"])
         response.headers.update(action.get("headers", {}))
@@ -355,9 +391,21 @@ class _Handler(BaseHTTPRequestHandler):
         except ValueError:
             reason = "Status"
         headers = dict(response.headers)
-        headers.setdefault("Content-Length", str(len(response.body)))
+        streamed = not isinstance(response.body, (bytes, bytearray))
+        headers.setdefault("Content-Length", "0" if streamed else str(len(response.body)))
         head = f"HTTP/1.1 {response.status} {reason}\r\n"
         head += "".join(f"{k}: {v}\r\n" for k, v in headers.items()) + "\r\n"
+        if streamed:
+            self.wfile.write(head.encode("latin-1"))
+            if self.command != "HEAD":
+                for piece in response.body:
+                    self.wfile.write(piece)
+                    if drop == "mid_reply":
+                        break
+            self.wfile.flush()
+            if drop == "mid_reply":
+                self._abort()
+            return
         data = head.encode("latin-1") + (b"" if self.command == "HEAD" else response.body)
         if drop == "mid_reply":
             # Half of the reply: a cut body, or cut headers when there is no body.
