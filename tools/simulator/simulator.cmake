@@ -4,8 +4,9 @@
 # The test runs under Wine through tools/simulator/with-simulator, which starts the simulator on
 # a free port (only the MODULES named, or all of them) and passes its origin on in
 # TARVISKO_SIMULATOR_ORIGIN. tests/support/simulator_client.h calls its control API.
-include_guard(GLOBAL)
+# Python3_EXECUTABLE is a directory variable: find it in every including folder, before the guard.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+include_guard(GLOBAL)
 
 target_sources(tarvisko_test_support PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/simulator_client.cpp)
 
