@@ -1,0 +1,83 @@
+// Prints how long the inventory readers take on this machine: loading a vendor list as large as
+// the public one (40,000 lines) and collecting each reading.
+//   tools/wine/run-test build/bench/inventory/inventory_bench.exe
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/common/ids.h"
+#include "engine/inventory/interface_counters.h"
+#include "engine/inventory/interfaces.h"
+#include "engine/inventory/neighbors_routes.h"
+#include "engine/inventory/oui_registry.h"
+#include "engine/inventory/system_description.h"
+
+using namespace tarvisko;
+
+namespace {
+
+// Median and worst of `rounds` runs, in milliseconds.
+void measure(const char* name, int rounds, const std::function<void()>& body) {
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - start;
+        times.push_back(took.count());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("%-34s median %9.3f ms   max %9.3f ms   (%d runs)\n", name, times[times.size() / 2],
+                times.back(), rounds);
+}
+
+}  // namespace
+
+int main() {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("tarvisko-oui-bench-" + new_uuid_text() + ".txt");
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (std::uint32_t i = 0; i < 40000; ++i) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%06X\tVendor %u Networking Equipment Sp. z o.o.\n",
+                          i * 419, i);
+            out << line;
+        }
+    }
+    SetEnvironmentVariableW(L"QUORVEL_OUI_FILE", file.wstring().c_str());
+    std::printf("vendor file: 40000 lines, %llu bytes\n",
+                static_cast<unsigned long long>(std::filesystem::file_size(file)));
+
+    const std::vector<std::uint8_t> key(32, 0x42);
+    std::size_t sink = 0;
+    measure("load_oui_registry (40000 lines)", 20, [&] { sink += load_oui_registry().vendors.size(); });
+    measure("collect_system", 50, [&] { sink += collect_system().size(); });
+    measure("snapshot_interface_counters", 50, [&] { sink += snapshot_interface_counters().rows.size(); });
+    measure("collect_routes", 50, [&] { sink += collect_routes().size(); });
+    measure("collect_neighbors", 20, [&] {
+        nlohmann::json inventory = nlohmann::json::object();
+        collect_neighbors(inventory, key);
+        sink += inventory.size();
+    });
+    measure("adapter_driver_versions", 50, [&] { sink += adapter_driver_versions().size(); });
+    const InterfaceCounterSnapshot first = snapshot_interface_counters();
+    const InterfaceCounterSnapshot second = snapshot_interface_counters();
+    measure("collect_interfaces", 50, [&] {
+        nlohmann::json inventory = nlohmann::json::object();
+        collect_interfaces(inventory, key, first, second);
+        sink += inventory.size();
+    });
+
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return sink == 0 ? 1 : 0;
+}
