@@ -1,0 +1,301 @@
+#include "engine/throughput/measurement_session.h"
+
+#include <array>
+#include <stdexcept>
+#include <thread>
+
+#include "engine/common/envelope.h"
+#include "engine/common/ids.h"
+#include "engine/common/system.h"
+
+namespace tarvisko {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::array<const char*, 4> phase_names{"baseline", "download", "upload", "recovery"};
+constexpr std::size_t phase_sample_cap = 100;
+constexpr auto idle_phase_length = std::chrono::milliseconds(1800);
+constexpr auto probe_spacing = std::chrono::milliseconds(150);
+constexpr auto short_wait = std::chrono::milliseconds(5);
+constexpr auto capped_wait = std::chrono::milliseconds(50);
+
+nlohmann::json initial_document(const MeasurementCalls& calls, const std::string& session_id) {
+    std::string version = windows_version_text();
+    if (version.empty()) version = "unavailable:RtlGetVersion";
+    nlohmann::json document;
+    document["schema_version"] = 1;
+    document["session_id"] = session_id;
+    document["windows_version"] = version;
+    document["started_at"] = utc_timestamp_now();
+    document["ended_at"] = nullptr;
+    document["node_id"] = nullptr;
+    document["peer"] = nullptr;
+    document["profile"] = nullptr;
+    document["error"] = "measurement_interrupted";
+    document["mtr"] = {{"attempts", 5},
+                       {"max_ttl", 8},
+                       {"timeout_ms", 200},
+                       {"interval_ms", 100},
+                       {"protocol", "icmp"}};
+    document["phases"] = {{"baseline", nlohmann::json::array()},
+                          {"download", nlohmann::json::array()},
+                          {"upload", nlohmann::json::array()},
+                          {"recovery", nlohmann::json::array()}};
+    document["transfers"] = {{"download", calls.new_transfer_result()},
+                             {"upload", calls.new_transfer_result()}};
+    document["reservation_local_ip"] = json_unavailable("no_reservation");
+    return document;
+}
+
+// Each byte widened to one UTF-16 unit, as the node protocol's texts are ASCII.
+std::wstring widen_bytes(const std::string& text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (unsigned char c : text) wide.push_back(static_cast<wchar_t>(c));
+    return wide;
+}
+
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// Joins the route-trace thread of an idle phase when the phase ends, however it ends.
+class NodeTraceJob {
+public:
+    NodeTraceJob() = default;
+    NodeTraceJob(const NodeTraceJob&) = delete;
+    NodeTraceJob& operator=(const NodeTraceJob&) = delete;
+    ~NodeTraceJob() { join(); }
+
+    void start(const NodeTraceCallback& trace, const Target& node, const std::string& phase,
+               const std::atomic<bool>& active) {
+        thread_ = std::thread([&trace, &node, phase, &active] { trace(node, phase, active); });
+    }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
+
+// Everything of one session that the phases share.
+struct SessionRun {
+    const MeasurementCalls& calls;
+    const std::string& session_id;
+    const std::atomic<bool>& cancel;
+    const NodeTraceCallback& trace;
+    const PhaseCallback& phase_callback;
+    nlohmann::json& document;
+    std::wstring origin;
+    std::wstring ticket;
+    Target node;
+    bool desktop_trace = false;
+    Clock::time_point deadline{};
+
+    void store() { calls.store(dump_throughput_document(document)); }
+
+    bool before_deadline(bool transfer_phase, const TransferHandle* transfer,
+                         Clock::time_point phase_end) const {
+        if (cancel.load()) return false;
+        const Clock::time_point now = calls.now();
+        if (now >= deadline) return false;
+        return transfer_phase ? (transfer != nullptr && transfer->running()) : now < phase_end;
+    }
+
+    void reserve(std::string* observed_ip) {
+        origin = read_environment_variable(L"QUORVEL_NODE_ORIGIN");
+        const bool portal = read_environment_variable(L"QUORVEL_PORTAL_RESERVATION") == L"1";
+        std::wstring path;
+        std::wstring bearer;
+        if (portal) {
+            const bool capacity = !calls.live || calls.live_capacity();
+            path = L"/api/v1/portal/runs/" + widen_bytes(session_id) +
+                   (capacity ? L"?profile=capacity" : L"?profile=legacy");
+            bearer = read_environment_variable(L"QUORVEL_TOKEN");
+        } else {
+            bearer = read_environment_variable(L"QUORVEL_NODE_TOKEN");
+        }
+        nlohmann::json local_endpoint;
+        nlohmann::json reply;
+        try {
+            reply = calls.reserve(origin, path, bearer, local_endpoint);
+        } catch (...) {
+            if (!local_endpoint.is_null()) document["reservation_local_ip"] = local_endpoint;
+            throw;
+        }
+        if (!local_endpoint.is_null()) document["reservation_local_ip"] = local_endpoint;
+        require_or_throw(reply.is_object(), "invalid_node_reply");
+
+        require_or_throw(reply.at("session_id").get<std::string>() == ascii_lower(session_id),
+                         "node_session_mismatch");
+        if (portal && calls.live && reply.value("accepts_desktop_trace", false)) {
+            desktop_trace = true;
+            document["desktop_trace"] = {{"session_id", session_id},
+                                         {"download", nlohmann::json::array()},
+                                         {"upload", nlohmann::json::array()}};
+        }
+        ticket = widen_bytes(reply.at("ticket").get<std::string>());
+        const nlohmann::json profile = reply.at("profile");
+        if (observed_ip != nullptr && reply.contains("observed_ip")) {
+            *observed_ip = reply.at("observed_ip").get<std::string>();
+        }
+        check_node_profile(profile);
+        const std::string node_id = reply.at("node_id").get<std::string>();
+        require_or_throw(!node_id.empty() && node_id.size() <= 64, "invalid_node_id");
+        node = parse_ip_literal(calls.peer());
+        document["node_id"] = node_id;
+        document["profile"] = profile;
+        document["peer"] = node.text;
+    }
+
+    void run_phase(const std::string& name) {
+        const bool transfer_phase = name == "download" || name == "upload";
+        const int direction = name == "upload" ? 1 : 0;
+        if (phase_callback) phase_callback(name);
+
+        const nlohmann::json& profile = document.at("profile");
+        std::atomic<bool> active{false};
+        TransferHandle transfer;
+        NodeTraceJob trace_job;
+        if (transfer_phase) {
+            if (calls.live) calls.update_live(direction, 0);
+            transfer = calls.start_transfer(TransferOrder{session_id, origin, ticket, name, profile,
+                                                          deadline, cancel, calls.live});
+            while (!transfer.running() && !transfer.finished() && !cancel.load()) {
+                calls.sleep(short_wait);
+            }
+        }
+        const Clock::time_point phase_end = calls.now() + idle_phase_length;
+        const TransferHandle* watched = transfer_phase ? &transfer : nullptr;
+        active = before_deadline(transfer_phase, watched, phase_end);
+        if (!transfer_phase && active.load()) trace_job.start(trace, node, name, active);
+
+        nlohmann::json& samples = document["phases"][name];
+        while (before_deadline(transfer_phase, watched, phase_end)) {
+            if (samples.size() >= phase_sample_cap) {
+                calls.sleep(capped_wait);
+                continue;
+            }
+            const std::uint64_t bytes_so_far = transfer_phase ? transfer.bytes() : 0;
+            if (transfer_phase && calls.live) calls.update_live(direction, bytes_so_far);
+            const Clock::time_point started = calls.now();
+            nlohmann::json sample{{"at", utc_timestamp_now()}, {"error", nullptr}, {"ms", nullptr}};
+            try {
+                const Clock::time_point headers = calls.probe_latency(ticket);
+                const auto taken = std::chrono::duration_cast<std::chrono::nanoseconds>(headers - started);
+                sample["ms"] = static_cast<double>(taken.count()) / 1'000'000.0;
+            } catch (const std::exception& error) {
+                sample["error"] = error.what();
+            }
+            if (before_deadline(transfer_phase, watched, phase_end)) samples.push_back(sample);
+            if (transfer_phase) {
+                nlohmann::json& interim = document["transfers"][name];
+                interim["client_bytes"] = bytes_so_far;
+                interim["status"] = "partial";
+                interim["reason"] = "measurement_interrupted";
+            }
+            store();
+            while (calls.now() - started < probe_spacing &&
+                   before_deadline(transfer_phase, watched, phase_end)) {
+                calls.sleep(short_wait);
+            }
+        }
+
+        active = false;
+        trace_job.join();
+        if (transfer_phase) {
+            nlohmann::json result = transfer.join();
+            if (calls.live) calls.update_live(direction, transfer.bytes());
+            document["transfers"][name] = std::move(result);
+            if (desktop_trace) document["desktop_trace"][name] = calls.read_live(direction);
+        }
+        store();
+    }
+
+    void walk_phases() {
+        for (const char* name : phase_names) {
+            if (cancel.load() || calls.now() >= deadline) break;
+            run_phase(name);
+        }
+    }
+};
+
+}  // namespace
+
+void require_or_throw(bool condition, const char* reason) {
+    if (!condition) throw std::runtime_error(reason);
+}
+
+std::string dump_throughput_document(const nlohmann::json& document) { return document.dump(); }
+
+void check_node_profile(const nlohmann::json& profile) {
+    const bool windowed = profile.value("mode", std::string{}) == "windowed";
+    const auto bytes = profile.at("bytes").get<std::int64_t>();
+    require_or_throw(bytes >= 65'536 && bytes <= (windowed ? 536'870'912 : 67'108'864),
+                     "unsafe_node_profile");
+    const auto rate = profile.at("rate_bps").get<std::int64_t>();
+    require_or_throw(rate >= 262'144 && rate <= (windowed ? 1'000'000'000 : 100'000'000),
+                     "unsafe_node_profile");
+    const auto deadline_s = profile.at("deadline_s").get<std::uint64_t>();
+    require_or_throw(deadline_s >= 10 && deadline_s <= 180, "unsafe_node_profile");
+    if (windowed) {
+        const nlohmann::json& window = profile.at("window_ms");
+        require_or_throw(window >= 2000 && window <= 10000, "unsafe_node_profile");
+        const nlohmann::json& streams = profile.at("streams");
+        require_or_throw(streams >= 1 && streams <= 4, "unsafe_node_profile");
+    }
+}
+
+nlohmann::json run_measurement_session(const MeasurementCalls& calls,
+                                       const std::string& session_id,
+                                       const std::atomic<bool>& cancel,
+                                       const NodeTraceCallback& trace, std::string* observed_ip,
+                                       const PhaseCallback& phase) {
+    nlohmann::json document = initial_document(calls, session_id);
+    SessionRun run{calls, session_id, cancel, trace, phase, document, {}, {}, {}, false, {}};
+    run.store();
+
+    try {
+        require_or_throw(static_cast<bool>(trace), "node trace callback required");
+        run.reserve(observed_ip);
+        if (calls.live) calls.set_rate_cap(document["profile"].at("rate_bps").get<std::uint64_t>());
+        run.deadline = calls.now() + std::chrono::seconds(
+                                         document["profile"].at("deadline_s").get<std::uint64_t>());
+        run.store();
+        if (calls.live && calls.report_local_address) {
+            const nlohmann::json& local = document["reservation_local_ip"];
+            calls.report_local_address(local.contains("value") ? local["value"] : nlohmann::json());
+        }
+        run.walk_phases();
+        calls.finish(run.ticket);
+
+        document["error"] = nullptr;
+        if (cancel.load()) {
+            document["error"] = "cancelled";
+        } else if (calls.now() < run.deadline) {
+            if (document["transfers"]["download"]["status"] != "ok" ||
+                document["transfers"]["upload"]["status"] != "ok") {
+                document["error"] = "incomplete_transfer";
+            }
+        } else {
+            document["error"] = "deadline_exceeded";
+        }
+    } catch (const nlohmann::json::exception&) {
+        document["error"] = "invalid_node_document";
+    } catch (const std::exception& error) {
+        document["error"] = error.what();
+    }
+
+    if (cancel.load()) document["error"] = "cancelled";
+    document["ended_at"] = utc_timestamp_now();
+    run.store();
+    return document;
+}
+
+}  // namespace tarvisko
