@@ -59,9 +59,11 @@ int main() {
 
     const std::vector<std::uint8_t> key(32, 0x42);
     std::size_t sink = 0;
-    measure("load_oui_registry (40000 lines)", 20, [&] { sink += load_oui_registry().vendors.size(); });
+    measure("load_oui_registry (40000 lines)", 20,
+            [&] { sink += load_oui_registry().vendors.size(); });
     measure("collect_system", 50, [&] { sink += collect_system().size(); });
-    measure("snapshot_interface_counters", 50, [&] { sink += snapshot_interface_counters().rows.size(); });
+    measure("snapshot_interface_counters", 50,
+            [&] { sink += snapshot_interface_counters().rows.size(); });
     measure("collect_routes", 50, [&] { sink += collect_routes().size(); });
     measure("collect_neighbors", 20, [&] {
         nlohmann::json inventory = nlohmann::json::object();

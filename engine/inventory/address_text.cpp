@@ -26,7 +26,8 @@ std::string sockaddr_to_text(const SOCKET_ADDRESS& address) {
     if (raw == nullptr || address.iSockaddrLength < static_cast<INT>(sizeof(raw->sa_family))) {
         return {};
     }
-    if (raw->sa_family == AF_INET && address.iSockaddrLength < static_cast<INT>(sizeof(SOCKADDR_IN)))
+    if (raw->sa_family == AF_INET &&
+        address.iSockaddrLength < static_cast<INT>(sizeof(SOCKADDR_IN)))
         return {};
     if (raw->sa_family == AF_INET6 &&
         address.iSockaddrLength < static_cast<INT>(sizeof(SOCKADDR_IN6)))

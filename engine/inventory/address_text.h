@@ -1,8 +1,11 @@
 #pragma once
 // Address texts of the inventory: the numeric form inet_ntop writes, without port or zone.
+// Winsock must come before the IP Helper headers.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <netioapi.h>
+// clang-format on
 
 #include <string>
 

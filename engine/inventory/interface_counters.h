@@ -3,9 +3,8 @@
 // its link speed, counters and traffic.
 #include <cstdint>
 #include <map>
-#include <span>
-
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "engine/inventory/ip_tables.h"
 

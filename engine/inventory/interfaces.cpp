@@ -21,8 +21,8 @@ constexpr ULONG kFirstBufferBytes = 15000;
 constexpr int kMostAdapterCalls = 4;
 
 // GUID_DEVCLASS_NET, the network adapter device class.
-constexpr GUID kNetClass = {0x4D36E972, 0xE325, 0x11CE,
-                            {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+constexpr GUID kNetClass = {
+    0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 template <typename Node>
 nlohmann::json address_list(const Node* node) {
@@ -143,8 +143,8 @@ void build_interfaces(nlohmann::json& inventory, std::span<const std::uint8_t> p
         nlohmann::json object = nlohmann::json::object();
         const std::string id = upper_ascii_name(adapter->AdapterName);
         object["id"] = id;
-        object["index"] = static_cast<std::uint32_t>(
-            adapter->IfIndex != 0 ? adapter->IfIndex : adapter->Ipv6IfIndex);
+        object["index"] = static_cast<std::uint32_t>(adapter->IfIndex != 0 ? adapter->IfIndex
+                                                                           : adapter->Ipv6IfIndex);
         object["model"] = model_of(*adapter);
         object["mac_id"] = mac_id_of(*adapter, privacy_key);
         object["type"] = static_cast<std::uint32_t>(adapter->IfType);

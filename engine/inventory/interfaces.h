@@ -2,17 +2,19 @@
 // The network adapters of the inventory: one object per adapter with its identity, model, type,
 // state, MTU, addresses, gateways, DNS servers, MAC identifier, driver version, link, counters
 // and traffic, and the list of addresses that failed duplicate detection.
+// Winsock must come before the IP Helper headers.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
+// clang-format on
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/inventory/interface_counters.h"
 
@@ -59,7 +61,6 @@ nlohmann::json interface_addresses(const IP_ADAPTER_DNS_SERVER_ADDRESS_XP* first
 DriverVersionMap adapter_driver_versions();
 // Records one device's pair when both texts are non-empty; a later device with the same
 // instance id replaces the earlier version.
-void add_driver_version(DriverVersionMap& map, std::wstring instance_id,
-                        std::wstring_view version);
+void add_driver_version(DriverVersionMap& map, std::wstring instance_id, std::wstring_view version);
 
 }  // namespace tarvisko

@@ -1,10 +1,13 @@
 #pragma once
 // The IP Helper table calls of the inventory, behind one injectable table of functions: tests
 // hand in recorded tables (and Wine's odd answers) without replacing the real calls.
+// Winsock must come before the IP Helper headers.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <netioapi.h>
+// clang-format on
 
 namespace tarvisko {
 

@@ -1,9 +1,8 @@
 #pragma once
 // The neighbour cache (ARP and neighbour discovery) and the routing table of the inventory.
 #include <cstdint>
-#include <span>
-
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "engine/inventory/ip_tables.h"
 #include "engine/inventory/oui_registry.h"

@@ -82,10 +82,14 @@ OuiRegistry load_oui_registry() {
     std::vector<char> chunk(64 * 1024);
     std::string pending;
     bool skipping_long_line = false;
+    bool reached_end = false;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) ||
-            read == 0) {
+        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+            break;
+        }
+        if (read == 0) {
+            reached_end = true;
             break;
         }
         std::string_view data(chunk.data(), read);
@@ -106,7 +110,8 @@ OuiRegistry load_oui_registry() {
             data.remove_prefix(lf + 1);
         }
     }
-    if (!skipping_long_line && !pending.empty()) add_line(registry, pending);
+    // The last line may lack its LF; a line cut short by a read error is not used.
+    if (reached_end && !skipping_long_line && !pending.empty()) add_line(registry, pending);
     return registry;
 }
 

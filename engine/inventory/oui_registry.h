@@ -3,10 +3,9 @@
 // using a vendor list file named by QUORVEL_OUI_FILE. The program carries no list of its own.
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace tarvisko {
 

@@ -17,9 +17,9 @@ SystemReadings read_system() {
     readings.architecture = info.wProcessorArchitecture;
     readings.native_processor_count = info.dwNumberOfProcessors;
     readings.windows_version = windows_version_text();
-    readings.processor_name =
-        read_registry_text(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
-                           L"ProcessorNameString");
+    readings.processor_name = read_registry_text(
+        HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
+        L"ProcessorNameString");
     MEMORYSTATUSEX memory{};
     memory.dwLength = sizeof memory;
     if (GlobalMemoryStatusEx(&memory)) {
@@ -40,9 +40,8 @@ nlohmann::json describe_system(const SystemReadings& readings) {
     if (readings.architecture == PROCESSOR_ARCHITECTURE_INTEL) architecture = "x86";
 
     nlohmann::json system = nlohmann::json::object();
-    system["windows"] = readings.windows_version.empty()
-                            ? json_unavailable("RtlGetVersion")
-                            : json_value_ok(readings.windows_version);
+    system["windows"] = readings.windows_version.empty() ? json_unavailable("RtlGetVersion")
+                                                         : json_value_ok(readings.windows_version);
     system["architecture"] = architecture;
     system["logical_processors"] = readings.active_processor_count != 0
                                        ? readings.active_processor_count

@@ -2,21 +2,20 @@
 // The "system" member of the inventory: Windows version, processor architecture and count,
 // processor model and physical memory. A plain object whose fallible readings are envelopes.
 #include <cstdint>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace tarvisko {
 
 // The raw Windows readings behind the description.
 struct SystemReadings {
-    std::string windows_version;          // windows_version_text(); empty when unknown
-    std::uint16_t architecture = 0;       // native PROCESSOR_ARCHITECTURE_* number
+    std::string windows_version;     // windows_version_text(); empty when unknown
+    std::uint16_t architecture = 0;  // native PROCESSOR_ARCHITECTURE_* number
     std::uint32_t native_processor_count = 0;
     std::uint32_t active_processor_count = 0;  // all processor groups; 0 when Windows says so
-    std::wstring processor_name;          // empty when unreadable or too long
+    std::wstring processor_name;               // empty when unreadable or too long
     bool memory_read = false;
-    std::uint32_t memory_error = 0;       // GetLastError() when the memory status failed
+    std::uint32_t memory_error = 0;  // GetLastError() when the memory status failed
     std::uint64_t total_memory = 0;
     std::uint64_t available_memory = 0;
 };

@@ -1,10 +1,10 @@
+#include "engine/inventory/interface_counters.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "engine/inventory/interface_counters.h"
 
 namespace tarvisko {
 namespace {
@@ -43,11 +43,15 @@ TEST(InterfaceTraffic, RatesAndUtilisationFromTwoSnapshots) {
                                  10 * kMs + 500 * kMs + 999'999);  // 500.999 ms: truncated
     json adapter = json::object();
     interface_traffic(adapter, kLuid, first, second);
-    EXPECT_EQ(adapter["link"], json({{"status", "ok"},
-                                     {"value", {{"rx_bps", 100'000'000}, {"tx_bps", 100'000'000}}}}));
-    EXPECT_EQ(adapter["counters"]["value"],
-              json({{"rx_bytes", 6'000'000}, {"tx_bytes", 63'200}, {"rx_errors", 1},
-                    {"tx_errors", 2}, {"rx_discards", 3}, {"tx_discards", 4}}));
+    EXPECT_EQ(
+        adapter["link"],
+        json({{"status", "ok"}, {"value", {{"rx_bps", 100'000'000}, {"tx_bps", 100'000'000}}}}));
+    EXPECT_EQ(adapter["counters"]["value"], json({{"rx_bytes", 6'000'000},
+                                                  {"tx_bytes", 63'200},
+                                                  {"rx_errors", 1},
+                                                  {"tx_errors", 2},
+                                                  {"rx_discards", 3},
+                                                  {"tx_discards", 4}}));
     const json& traffic = adapter["traffic"];
     EXPECT_EQ(traffic["status"], "ok");
     EXPECT_EQ(traffic["value"]["interval_ms"], 500);
@@ -84,22 +88,46 @@ TEST(InterfaceTraffic, IncomparableCountersGiveNoTraffic) {
         const char* link_status;
     };
     const Case cases[] = {
-        {"disconnected", {row(kLuid, IfOperStatusDown, 0, 0)}, row(kLuid, IfOperStatusDown, 0, 0),
-         500 * kMs, "unavailable"},
-        {"went down", {row(kLuid, IfOperStatusUp, 0, 0)}, row(kLuid, IfOperStatusLowerLayerDown, 9, 9),
-         500 * kMs, "unavailable"},
-        {"came up", {row(kLuid, IfOperStatusDown, 0, 0)}, row(kLuid, IfOperStatusUp, 9, 9),
-         500 * kMs, "ok"},
-        {"received reset", {row(kLuid, IfOperStatusUp, 1000, 0)}, row(kLuid, IfOperStatusUp, 10, 5),
-         500 * kMs, "ok"},
-        {"sent reset", {row(kLuid, IfOperStatusUp, 0, 1000)}, row(kLuid, IfOperStatusUp, 10, 5),
-         500 * kMs, "ok"},
-        {"appeared", {row(kLuid + 1, IfOperStatusUp, 0, 0)}, row(kLuid, IfOperStatusUp, 10, 5),
-         500 * kMs, "ok"},
-        {"under a millisecond", {row(kLuid, IfOperStatusUp, 0, 0)}, row(kLuid, IfOperStatusUp, 10, 5),
-         kMs - 1, "ok"},
-        {"clock backwards", {row(kLuid, IfOperStatusUp, 0, 0)}, row(kLuid, IfOperStatusUp, 10, 5),
-         -5 * kMs, "ok"},
+        {"disconnected",
+         {row(kLuid, IfOperStatusDown, 0, 0)},
+         row(kLuid, IfOperStatusDown, 0, 0),
+         500 * kMs,
+         "unavailable"},
+        {"went down",
+         {row(kLuid, IfOperStatusUp, 0, 0)},
+         row(kLuid, IfOperStatusLowerLayerDown, 9, 9),
+         500 * kMs,
+         "unavailable"},
+        {"came up",
+         {row(kLuid, IfOperStatusDown, 0, 0)},
+         row(kLuid, IfOperStatusUp, 9, 9),
+         500 * kMs,
+         "ok"},
+        {"received reset",
+         {row(kLuid, IfOperStatusUp, 1000, 0)},
+         row(kLuid, IfOperStatusUp, 10, 5),
+         500 * kMs,
+         "ok"},
+        {"sent reset",
+         {row(kLuid, IfOperStatusUp, 0, 1000)},
+         row(kLuid, IfOperStatusUp, 10, 5),
+         500 * kMs,
+         "ok"},
+        {"appeared",
+         {row(kLuid + 1, IfOperStatusUp, 0, 0)},
+         row(kLuid, IfOperStatusUp, 10, 5),
+         500 * kMs,
+         "ok"},
+        {"under a millisecond",
+         {row(kLuid, IfOperStatusUp, 0, 0)},
+         row(kLuid, IfOperStatusUp, 10, 5),
+         kMs - 1,
+         "ok"},
+        {"clock backwards",
+         {row(kLuid, IfOperStatusUp, 0, 0)},
+         row(kLuid, IfOperStatusUp, 10, 5),
+         -5 * kMs,
+         "ok"},
     };
     for (const Case& c : cases) {
         json adapter = json::object();

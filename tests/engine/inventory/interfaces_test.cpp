@@ -1,3 +1,5 @@
+#include "engine/inventory/interfaces.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,7 +10,6 @@
 
 #include "engine/common/hash.h"
 #include "engine/common/ids.h"
-#include "engine/inventory/interfaces.h"
 #include "engine/inventory/registry_text.h"
 
 namespace tarvisko {
@@ -24,7 +25,7 @@ json unavailable(const char* reason) { return {{"reason", reason}, {"status", "u
 
 // Builds GetAdaptersAddresses-shaped chains in memory; every node lives as long as the chain.
 class AdapterChain {
-public:
+  public:
     IP_ADAPTER_ADDRESSES& add(const char* name, const wchar_t* description, const Mac& mac,
                               ULONG if_index, std::uint64_t luid) {
         IP_ADAPTER_ADDRESSES& adapter = adapters_.emplace_back();
@@ -63,9 +64,11 @@ public:
         node.Address = socket_address(ip);
         append(adapter.FirstDnsServerAddress, &node);
     }
-    const IP_ADAPTER_ADDRESSES* first() const { return adapters_.empty() ? nullptr : &adapters_[0]; }
+    const IP_ADAPTER_ADDRESSES* first() const {
+        return adapters_.empty() ? nullptr : &adapters_[0];
+    }
 
-private:
+  private:
     template <typename Node>
     static void append(Node*& head, Node* node) {
         Node** link = &head;
@@ -183,8 +186,7 @@ TEST(Interfaces, CapsKeepTheFirstItemsAndCountAll) {
     AdapterChain chain;
     auto& busy = chain.add("{busy}", L"Busy", {0x00, 0x1B, 0x21, 0, 0, 1}, 1, 1);
     for (int i = 0; i < 40; ++i) {
-        chain.unicast(busy, ("198.51.100." + std::to_string(i)).c_str(), 24,
-                      IpDadStatePreferred);
+        chain.unicast(busy, ("198.51.100." + std::to_string(i)).c_str(), 24, IpDadStatePreferred);
     }
     for (int i = 0; i < 20; ++i) chain.gateway(busy, ("192.0.2." + std::to_string(i)).c_str());
     chain.gateway(busy, "");
@@ -283,12 +285,13 @@ TEST(Interfaces, AdapterCallGrowsItsBufferAndReportsFailures) {
     // A list that keeps growing: each answer asks for one byte more than it was given. The
     // fourth overflow is the last try.
     FakeAdapterCall::reset(0, NO_ERROR);
-    const AdapterCalls growing{[](ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES, PULONG size) -> ULONG {
-                                   ++FakeAdapterCall::calls;
-                                   *size += 1;
-                                   return ERROR_BUFFER_OVERFLOW;
-                               },
-                               &FakeAdapterCall::drivers};
+    const AdapterCalls growing{
+        [](ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES, PULONG size) -> ULONG {
+            ++FakeAdapterCall::calls;
+            *size += 1;
+            return ERROR_BUFFER_OVERFLOW;
+        },
+        &FakeAdapterCall::drivers};
     json inventory = json::object();
     collect_interfaces(inventory, kKey, {}, {}, growing);
     EXPECT_EQ(FakeAdapterCall::calls, 4);

@@ -1,3 +1,5 @@
+#include "engine/inventory/neighbors_routes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "engine/common/hash.h"
-#include "engine/inventory/neighbors_routes.h"
 #include "support/test_support.h"
 
 namespace tarvisko {
@@ -52,7 +53,11 @@ MIB_IPFORWARD_ROW2 route(const char* prefix, std::uint8_t length, const char* ne
 }
 
 Mac numbered_mac(std::uint32_t i) {
-    return {0x00, 0x11, 0x22, static_cast<std::uint8_t>(i >> 16), static_cast<std::uint8_t>(i >> 8),
+    return {0x00,
+            0x11,
+            0x22,
+            static_cast<std::uint8_t>(i >> 16),
+            static_cast<std::uint8_t>(i >> 8),
             static_cast<std::uint8_t>(i)};
 }
 
@@ -68,10 +73,10 @@ TEST(Neighbors, ListsUsableEntriesWithPseudonymsAndVendors) {
         neighbor("192.0.2.10", {0x00, 0x11, 0x22, 0, 0, 10}, NlnsIncomplete),
         neighbor("ff02::1", {0x33, 0x33, 0x00, 0x00, 0x00, 0x01}, NlnsPermanent),  // multicast
         neighbor("192.0.2.255", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, NlnsPermanent),
-        neighbor("fe80::1", {}, NlnsStale),                                  // no hardware address
-        neighbor("192.0.2.11", {0, 0, 0, 0, 0, 0}, NlnsStale),               // all zero
+        neighbor("fe80::1", {}, NlnsStale),                     // no hardware address
+        neighbor("192.0.2.11", {0, 0, 0, 0, 0, 0}, NlnsStale),  // all zero
         neighbor("192.0.2.12", {0x00, 0x11, 0x22, 0, 0, 1, 0, 0}, NlnsStale),  // 8 bytes
-        neighbor("fe80::211:22ff:fe33:4455", router, NlnsStale, 9),          // same MAC again
+        neighbor("fe80::211:22ff:fe33:4455", router, NlnsStale, 9),            // same MAC again
         neighbor("192.0.2.20", phone, NlnsDelay),
         neighbor("192.0.2.21", unknown_maker, NlnsProbe),
     };
@@ -85,13 +90,14 @@ TEST(Neighbors, ListsUsableEntriesWithPseudonymsAndVendors) {
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0].dump(),
               "{\"index\":7,\"ip\":\"192.0.2.1\",\"mac_id\":{\"status\":\"ok\",\"value\":\"" +
-                  router_id + "\"},\"state\":5,\"vendor\":{\"status\":\"ok\",\"value\":\"Acme "
-                              "Networks\"}}");
+                  router_id +
+                  "\"},\"state\":5,\"vendor\":{\"status\":\"ok\",\"value\":\"Acme "
+                  "Networks\"}}");
     EXPECT_EQ(list[1]["ip"], "fe80::211:22ff:fe33:4455");
     EXPECT_EQ(list[1]["index"], 9);
     EXPECT_EQ(list[1]["mac_id"]["value"], router_id);
-    EXPECT_EQ(list[2]["vendor"], json({{"reason", "locally_administered_address"},
-                                       {"status", "unavailable"}}));
+    EXPECT_EQ(list[2]["vendor"],
+              json({{"reason", "locally_administered_address"}, {"status", "unavailable"}}));
     EXPECT_EQ(list[3]["vendor"]["reason"], "oui_unknown");
     EXPECT_EQ(list[3]["state"], 2);
     EXPECT_EQ(inventory["unique_neighbor_macs"], json({{"status", "ok"}, {"value", 3}}));
@@ -157,8 +163,8 @@ struct FakeTables {
 };
 
 TEST(Neighbors, TableReadThroughTheCallsIsAlwaysReleased) {
-    FakeTables::net_rows = {neighbor("192.0.2.1", {0x00, 0x11, 0x22, 0x33, 0x44, 0x55},
-                                     NlnsReachable)};
+    FakeTables::net_rows = {
+        neighbor("192.0.2.1", {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, NlnsReachable)};
     // Wine's answer for AF_UNSPEC: 1, with a table anyway.
     FakeTables::reset(1);
     json inventory = json::object();
@@ -190,8 +196,9 @@ TEST(Routes, RowsBecomeRouteObjectsInTableOrder) {
     const json routes = build_routes(rows);
     EXPECT_EQ(routes["status"], "ok");
     ASSERT_EQ(routes["value"].size(), 4u);
-    EXPECT_EQ(routes["value"][0].dump(),
-              R"({"index":7,"metric":25,"next_hop":"192.0.2.1","prefix":"0.0.0.0","prefix_length":0})");
+    EXPECT_EQ(
+        routes["value"][0].dump(),
+        R"({"index":7,"metric":25,"next_hop":"192.0.2.1","prefix":"0.0.0.0","prefix_length":0})");
     EXPECT_EQ(routes["value"][2]["prefix"], "2001:db8::");
     EXPECT_EQ(routes["value"][2]["next_hop"], "::");
     EXPECT_EQ(routes["value"][3]["next_hop"], "fe80::1");

@@ -1,3 +1,5 @@
+#include "engine/inventory/oui_registry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/inventory/oui_registry.h"
 #include "support/test_support.h"
 
 namespace tarvisko {
@@ -24,13 +25,13 @@ json ok(const std::string& vendor) { return json{{"status", "ok"}, {"value", ven
 
 // Writes the bytes to a file in a temporary folder and points QUORVEL_OUI_FILE at it.
 class OuiFile {
-public:
+  public:
     explicit OuiFile(const std::string& bytes)
         : path_(dir_.path() / L"oui \u017C.txt"), env_(L"QUORVEL_OUI_FILE", path_.wstring()) {
         std::ofstream(path_, std::ios::binary) << bytes;
     }
 
-private:
+  private:
     test::TempDir dir_;
     std::filesystem::path path_;
     test::ScopedEnv env_;
@@ -74,8 +75,8 @@ TEST(OuiRegistry, LineRules) {
     OuiFile file(
         "a8bbcc\tlower case prefix\n"
         "A8BB01\tWindows Vendor\r\n"
-        "A8BB02\t\n"                 // 7 bytes: too short
-        "A8BB03\tX\n"                // 8 bytes: shortest usable line
+        "A8BB02\t\n"   // 7 bytes: too short
+        "A8BB03\tX\n"  // 8 bytes: shortest usable line
         "A8BB06 no separator here\n"
         "A8BB07\tFirst\n"
         "A8BB07\tSecond\n"
@@ -127,12 +128,15 @@ TEST(OuiRegistry, HostileFilesLoseNoUsableLine) {
     bytes += std::string(1000, '\0') + "\nD00D00\tAfter Zeros";
     OuiFile file(bytes);
     const OuiRegistry registry = load_oui_registry();
-    EXPECT_EQ(describe_hardware_address(registry, std::vector<std::uint8_t>{0xC0, 0xFF, 0xEE, 0, 0, 1}),
-              ok("After Huge Line"));
-    EXPECT_EQ(describe_hardware_address(registry, std::vector<std::uint8_t>{0xB8, 0xDB, 0xAD, 0, 0, 1}),
-              ok("After Binary"));
-    EXPECT_EQ(describe_hardware_address(registry, std::vector<std::uint8_t>{0xD0, 0x0D, 0x00, 0, 0, 1}),
-              ok("After Zeros"));
+    EXPECT_EQ(
+        describe_hardware_address(registry, std::vector<std::uint8_t>{0xC0, 0xFF, 0xEE, 0, 0, 1}),
+        ok("After Huge Line"));
+    EXPECT_EQ(
+        describe_hardware_address(registry, std::vector<std::uint8_t>{0xB8, 0xDB, 0xAD, 0, 0, 1}),
+        ok("After Binary"));
+    EXPECT_EQ(
+        describe_hardware_address(registry, std::vector<std::uint8_t>{0xD0, 0x0D, 0x00, 0, 0, 1}),
+        ok("After Zeros"));
     for (const auto& [prefix, vendor] : registry.vendors) {
         EXPECT_NO_THROW((void)json(vendor).dump()) << prefix;
     }
@@ -153,7 +157,10 @@ TEST(OuiRegistry, FullSizeVendorListLoadsEveryLine) {
         const std::uint32_t oui = i * 97;
         const std::vector<std::uint8_t> address = {static_cast<std::uint8_t>(oui >> 16),
                                                    static_cast<std::uint8_t>(oui >> 8),
-                                                   static_cast<std::uint8_t>(oui), 1, 2, 3};
+                                                   static_cast<std::uint8_t>(oui),
+                                                   1,
+                                                   2,
+                                                   3};
         if ((address[0] & 0x02) != 0) continue;
         EXPECT_EQ(describe_hardware_address(registry, address),
                   ok("Vendor number " + std::to_string(i) + " Sp. z o.o."));

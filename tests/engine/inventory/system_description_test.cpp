@@ -1,10 +1,10 @@
+#include "engine/inventory/system_description.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <stdexcept>
 #include <string>
-
-#include "engine/inventory/system_description.h"
 
 namespace tarvisko {
 namespace {
@@ -26,19 +26,23 @@ SystemReadings typical() {
 
 TEST(SystemDescription, PlainObjectWithEnvelopedReadings) {
     const json system = describe_system(typical());
-    EXPECT_EQ(system.dump(),
-              R"({"architecture":"x64",)"
-              R"("cpu_model":{"status":"ok","value":"Procesor  )"
-              "\xC5\xBC\xC3\xB3\xC5\x82ty @ 3.60GHz  "
-              R"("},"logical_processors":16,)"
-              R"("memory":{"status":"ok","value":{"available_bytes":6442450944,"total_bytes":17179869184}},)"
-              R"("windows":{"status":"ok","value":"10.0.19045"}})");
+    EXPECT_EQ(
+        system.dump(),
+        R"({"architecture":"x64",)"
+        R"("cpu_model":{"status":"ok","value":"Procesor  )"
+        "\xC5\xBC\xC3\xB3\xC5\x82ty @ 3.60GHz  "
+        R"("},"logical_processors":16,)"
+        R"("memory":{"status":"ok","value":{"available_bytes":6442450944,"total_bytes":17179869184}},)"
+        R"("windows":{"status":"ok","value":"10.0.19045"}})");
     EXPECT_FALSE(system.contains("status"));
 }
 
 TEST(SystemDescription, ArchitectureNames) {
-    const std::pair<std::uint16_t, const char*> cases[] = {
-        {9, "x64"}, {12, "arm64"}, {0, "x86"}, {5, "windows_machine_5"}, {0xFFFF, "windows_machine_65535"}};
+    const std::pair<std::uint16_t, const char*> cases[] = {{9, "x64"},
+                                                           {12, "arm64"},
+                                                           {0, "x86"},
+                                                           {5, "windows_machine_5"},
+                                                           {0xFFFF, "windows_machine_65535"}};
     for (const auto& [number, name] : cases) {
         SystemReadings readings = typical();
         readings.architecture = number;
