@@ -2,6 +2,7 @@
 // inserts through a minimal loop of raw sqlite3 calls on an identically configured database, so
 // that the cost of the queue's own layer shows as a ratio.
 // Usage: queue_bench.exe [samples]
+#include <sqlite3.h>
 #include <windows.h>
 
 #include <chrono>
@@ -9,8 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-
-#include <sqlite3.h>
 
 #include "engine/common/ids.h"
 #include "engine/queue/queue.h"
@@ -44,7 +43,8 @@ double raw_inserts(const std::filesystem::path& file, const std::string& session
                  "ON DELETE CASCADE, body TEXT NOT NULL);"
                  "CREATE INDEX sample_session ON sample(id,n);",
                  nullptr, nullptr, nullptr);
-    const std::string insert_session = "INSERT INTO session(id,opening) VALUES ('" + session_id + "','{}')";
+    const std::string insert_session =
+        "INSERT INTO session(id,opening) VALUES ('" + session_id + "','{}')";
     sqlite3_exec(db, insert_session.c_str(), nullptr, nullptr, nullptr);
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO sample(id,body) VALUES (?,?)", -1, &statement, nullptr);
@@ -52,7 +52,8 @@ double raw_inserts(const std::filesystem::path& file, const std::string& session
     for (int i = 0; i < count; ++i) {
         const std::string body = probe_sample(i);
         sqlite3_bind_text(statement, 1, session_id.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(statement, 2, body.c_str(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(statement, 2, body.c_str(), static_cast<int>(body.size()),
+                          SQLITE_TRANSIENT);
         if (sqlite3_step(statement) != SQLITE_DONE) std::fprintf(stderr, "raw insert failed\n");
         sqlite3_reset(statement);
     }
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: queue_bench [samples]\n");
         return 2;
     }
-    const auto dir = std::filesystem::temp_directory_path() / ("tarvisko-bench-" + tarvisko::new_uuid_text());
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("tarvisko-bench-" + tarvisko::new_uuid_text());
     std::filesystem::create_directories(dir / "queue");
     std::filesystem::create_directories(dir / "raw");
     SetEnvironmentVariableW(L"QUORVEL_QUEUE_DIR", (dir / "queue").wstring().c_str());
@@ -83,7 +85,8 @@ int main(int argc, char** argv) {
             tarvisko::UploadQueue queue = tarvisko::open_queue();
             tarvisko::start_recording(queue, session_id, "");
             auto start = Clock::now();
-            for (int i = 0; i < count; ++i) tarvisko::append_sample(queue, session_id, probe_sample(i));
+            for (int i = 0; i < count; ++i)
+                tarvisko::append_sample(queue, session_id, probe_sample(i));
             append_seconds = seconds_since(start);
             start = Clock::now();
             tarvisko::finish_recording(queue, session_id, "completed");
@@ -92,8 +95,10 @@ int main(int argc, char** argv) {
         const double raw_seconds = raw_inserts(dir / "raw" / "raw.sqlite3", session_id, count);
 
         std::printf("samples                      %d\n", count);
-        std::printf("append_sample                %.0f samples/s (%.2f s)\n", count / append_seconds, append_seconds);
-        std::printf("raw sqlite3 insert loop      %.0f samples/s (%.2f s)\n", count / raw_seconds, raw_seconds);
+        std::printf("append_sample                %.0f samples/s (%.2f s)\n",
+                    count / append_seconds, append_seconds);
+        std::printf("raw sqlite3 insert loop      %.0f samples/s (%.2f s)\n", count / raw_seconds,
+                    raw_seconds);
         std::printf("append_sample / raw (time)   %.2f\n", append_seconds / raw_seconds);
         std::printf("finish_recording             %.0f samples/s (%.2f s, %d chunks)\n",
                     count / finish_seconds, finish_seconds, (count + 63) / 64);

@@ -1,9 +1,9 @@
 #include "engine/identity/identity.h"
 
-#include <windows.h>
 #include <bcrypt.h>
 #include <objbase.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <cstring>
 #include <cwchar>
@@ -99,8 +99,8 @@ std::optional<std::wstring> read_machine_guid() {
     wchar_t buffer[64]{};
     DWORD size = sizeof buffer;
     if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
-                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, buffer, &size) !=
-        ERROR_SUCCESS) {
+                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, buffer,
+                     &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return std::wstring(buffer, wcsnlen(buffer, 64));
@@ -113,7 +113,8 @@ PrivacyKey load_privacy_key(UploadQueue& queue) {
     bool found = false;
     std::string stored;
     {
-        StatementGuard select = prepare_statement(queue.db, "SELECT protected FROM privacy_key WHERE k=1");
+        StatementGuard select =
+            prepare_statement(queue.db, "SELECT protected FROM privacy_key WHERE k=1");
         found = step_row(select.get());
         if (found) stored = column_text(select.get(), 0);
     }
@@ -121,12 +122,13 @@ PrivacyKey load_privacy_key(UploadQueue& queue) {
         std::vector<BYTE> sealed = decode_protected_text(stored);
         DATA_BLOB in{static_cast<DWORD>(sealed.size()), sealed.data()};
         BlobGuard plain;
-        if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr,
-                                CRYPTPROTECT_UI_FORBIDDEN, &plain.blob)) {
+        if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                                &plain.blob)) {
             throw std::runtime_error(
                 "identity belongs to a different Windows account or is unavailable");
         }
-        if (plain.blob.cbData != key.size()) throw std::runtime_error("invalid identity key length");
+        if (plain.blob.cbData != key.size())
+            throw std::runtime_error("invalid identity key length");
         std::memcpy(key.data(), plain.blob.pbData, key.size());
     } else {
         if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, key.data(), static_cast<ULONG>(key.size()),
@@ -158,9 +160,8 @@ nlohmann::json build_device_identity(UploadQueue& queue, const MachineGuidReader
     try {
         const std::optional<std::wstring> text = read_guid();
         GUID guid{};
-        const bool have_guid =
-            text && text->size() == 36 &&
-            SUCCEEDED(IIDFromString((L"{" + *text + L"}").c_str(), &guid));
+        const bool have_guid = text && text->size() == 36 &&
+                               SUCCEEDED(IIDFromString((L"{" + *text + L"}").c_str(), &guid));
         if (have_guid) {
             return identity_document(
                 device_hash_uuid("installation", reinterpret_cast<const std::uint8_t*>(&guid),

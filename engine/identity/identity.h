@@ -9,10 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/queue/queue.h"
 
@@ -39,6 +38,7 @@ PrivacyKey load_privacy_key(UploadQueue& queue);
 
 // UUID text (lower case, 8-4-4-4-12) from SHA-256 of "QUORVEL/Melvora/device/v1/" + label + "/" +
 // the bytes; throws "device_hash_unavailable".
-std::string device_hash_uuid(const std::string& label, const std::uint8_t* bytes, std::size_t count);
+std::string device_hash_uuid(const std::string& label, const std::uint8_t* bytes,
+                             std::size_t count);
 
 }  // namespace tarvisko

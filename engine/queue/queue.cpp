@@ -133,6 +133,8 @@ void throw_sqlite_error(int code) {
 }
 
 void exec_sql(sqlite3* db, const std::string& sql) {
+    // A closed or moved-from queue has no connection; SQLite itself would not check.
+    if (db == nullptr) throw SqliteError(SQLITE_MISUSE);
     throw_sqlite_error(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr));
 }
 
@@ -140,6 +142,7 @@ void finalize_statement(sqlite3_stmt* statement) { sqlite3_finalize(statement); 
 
 StatementGuard prepare_statement(sqlite3* db, const std::string& sql,
                                  const std::vector<std::string>& parameters) {
+    if (db == nullptr) throw SqliteError(SQLITE_MISUSE);
     sqlite3_stmt* raw = nullptr;
     const int prepared = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
     StatementGuard statement(raw, finalize_statement, nullptr);
@@ -185,10 +188,12 @@ void close_lock_file(HANDLE handle) {
 }
 
 LockFileGuard open_lock_file(const std::wstring& directory, const std::wstring& name) {
+    // An empty directory (a closed queue) would put the lock in the current directory.
+    if (directory.empty()) throw std::runtime_error("queue lock unavailable");
     const std::wstring path = (std::filesystem::path(directory) / name).wstring();
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                                OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY,
-                                nullptr);
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY, nullptr);
     if (handle != INVALID_HANDLE_VALUE || GetLastError() == ERROR_SHARING_VIOLATION) {
         return LockFileGuard(handle, close_lock_file, INVALID_HANDLE_VALUE);
     }

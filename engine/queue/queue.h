@@ -9,9 +9,8 @@
 //
 // Every statement function below prepares, binds (always as text), steps and finalizes within one
 // call; every library failure becomes one SqliteError whose message is "SQLite error <code>".
-#include <windows.h>
-
 #include <sqlite3.h>
+#include <windows.h>
 
 #include <stdexcept>
 #include <string>
@@ -23,11 +22,11 @@ namespace tarvisko {
 
 // A failure of the SQLite library, carrying its primary result code.
 class SqliteError : public std::runtime_error {
-public:
+  public:
     explicit SqliteError(int code);
     int code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 

@@ -2,9 +2,8 @@
 
 #include <objbase.h>
 
-#include <stdexcept>
-
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 #include "engine/common/ids.h"
 #include "engine/common/text.h"
@@ -74,7 +73,8 @@ void attach_throughput(UploadQueue& queue, const std::string& session_id,
     }
     nlohmann::json opening = nlohmann::json::parse(opening_text);
     opening["throughput"] = nlohmann::json::parse(throughput);
-    run_statement(queue.db, "UPDATE session SET opening=? WHERE id=?", {opening.dump(), session_id});
+    run_statement(queue.db, "UPDATE session SET opening=? WHERE id=?",
+                  {opening.dump(), session_id});
 }
 
 std::vector<std::string> read_session_samples(UploadQueue& queue, const std::string& session_id) {
@@ -107,8 +107,9 @@ void finish_recording(UploadQueue& queue, const std::string& session_id, const s
             if (builder.pending != 0) builder.joined += ',';
             const auto* body = sqlite3_column_text(select.get(), 0);
             if (body != nullptr) {
-                builder.joined.append(reinterpret_cast<const char*>(body),
-                                      static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
+                builder.joined.append(
+                    reinterpret_cast<const char*>(body),
+                    static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
             }
             if (++builder.pending == samples_per_chunk) flush_chunk(builder);
         }

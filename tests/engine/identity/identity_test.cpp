@@ -1,6 +1,8 @@
+#include "engine/identity/identity.h"
+
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "engine/common/hash.h"
-#include "engine/identity/identity.h"
 #include "engine/queue/queue.h"
 #include "support/test_support.h"
 
@@ -81,12 +82,14 @@ TEST(DeviceIdentity, MachineGuidTextsAndTheirFallback) {
     const std::string installation =
         R"({"id":"03eb09bd-a135-8ef3-8587-111494f7ee2b","method":"windows_installation_v1","reason":null})";
     EXPECT_EQ(build_device_identity(queue, guid_text(guid)).dump(), installation);
-    EXPECT_EQ(build_device_identity(queue, guid_text(L"00112233-4455-6677-8899-aabbccddeeff")).dump(),
-              installation);
+    EXPECT_EQ(
+        build_device_identity(queue, guid_text(L"00112233-4455-6677-8899-aabbccddeeff")).dump(),
+        installation);
 
     const PrivacyKey key = load_privacy_key(queue);
-    const std::string profile = R"({"id":")" + device_hash_uuid("profile", key.data(), key.size()) +
-                                R"(","method":"local_profile_v1","reason":"machine_guid_unavailable"})";
+    const std::string profile =
+        R"({"id":")" + device_hash_uuid("profile", key.data(), key.size()) +
+        R"(","method":"local_profile_v1","reason":"machine_guid_unavailable"})";
     const std::optional<std::wstring> fallbacks[] = {
         std::nullopt,
         L"",
@@ -106,9 +109,11 @@ TEST(DeviceIdentity, AnyFailureGivesTheUnavailableDocument) {
     run_statement(queue.db, "INSERT INTO privacy_key(k,protected) VALUES(1,'zz')");
     EXPECT_EQ(build_device_identity(queue, guid_text(std::nullopt)).dump(),
               R"({"id":null,"method":"unavailable","reason":"device_identity_unavailable"})");
-    EXPECT_EQ(build_device_identity(queue, [] () -> std::optional<std::wstring> {
-                  throw std::runtime_error("registry gone");
-              }).dump(),
+    EXPECT_EQ(build_device_identity(queue,
+                                    []() -> std::optional<std::wstring> {
+                                        throw std::runtime_error("registry gone");
+                                    })
+                  .dump(),
               R"({"id":null,"method":"unavailable","reason":"device_identity_unavailable"})");
 }
 
@@ -157,7 +162,8 @@ std::string protect_hex(std::size_t plain_size) {
 }
 
 TEST(PrivacyKey, MalformedStoredKeysAreRefusedAndKept) {
-    const std::string other_account = "identity belongs to a different Windows account or is unavailable";
+    const std::string other_account =
+        "identity belongs to a different Windows account or is unavailable";
     const struct {
         std::string stored;
         std::string error;
@@ -176,7 +182,8 @@ TEST(PrivacyKey, MalformedStoredKeysAreRefusedAndKept) {
     QueueDir where;
     UploadQueue queue = open_queue();
     for (const auto& c : cases) {
-        run_statement(queue.db, "INSERT OR REPLACE INTO privacy_key(k,protected) VALUES(1,?)", {c.stored});
+        run_statement(queue.db, "INSERT OR REPLACE INTO privacy_key(k,protected) VALUES(1,?)",
+                      {c.stored});
         EXPECT_EQ(error_text([&] { load_privacy_key(queue); }), c.error) << c.stored.substr(0, 16);
         EXPECT_EQ(stored_key(queue), c.stored);
         // The failed call left no transaction open.

@@ -59,8 +59,9 @@ TEST(OpenQueue, CreatesDirectoryFileAndSchema) {
     EXPECT_EQ(queue.recording_lock, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(fs::exists(where.file()));
 
-    EXPECT_EQ(query_strings(queue.db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"),
-              (std::vector<std::string>{"chunk", "gateway_seen", "privacy_key", "sample", "session"}));
+    EXPECT_EQ(
+        query_strings(queue.db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"),
+        (std::vector<std::string>{"chunk", "gateway_seen", "privacy_key", "sample", "session"}));
     EXPECT_EQ(query_strings(queue.db, "PRAGMA user_version"), std::vector<std::string>{"1"});
     EXPECT_EQ(query_strings(queue.db, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
     EXPECT_EQ(query_strings(queue.db, "PRAGMA foreign_keys"), std::vector<std::string>{"1"});
@@ -69,10 +70,11 @@ TEST(OpenQueue, CreatesDirectoryFileAndSchema) {
 
     // Defaults of a fresh session row, as the upload pump expects them.
     run_statement(queue.db, "INSERT INTO session(id,opening) VALUES (?,?)", {"A", "{}"});
-    EXPECT_EQ(query_strings(queue.db,
-                            "SELECT quote(ending)||next||chunks||failures||due||last_error||blocked||"
-                            "quote(origin) FROM session"),
-              std::vector<std::string>{"NULL-100000NULL"});
+    EXPECT_EQ(
+        query_strings(queue.db,
+                      "SELECT quote(ending)||next||chunks||failures||due||last_error||blocked||"
+                      "quote(origin) FROM session"),
+        std::vector<std::string>{"NULL-100000NULL"});
 
     // Reopening a version-1 file runs the idempotent schema again and keeps the rows.
     close_queue(queue);
@@ -105,8 +107,9 @@ TEST(OpenQueue, NewerVersionIsRefusedAndFileUntouched) {
     fs::create_directories(where.dir);
     {
         RawDb raw(where.file());
-        raw.exec("PRAGMA journal_mode=WAL; CREATE TABLE future(x); INSERT INTO future VALUES (42);"
-                 "PRAGMA user_version=2");
+        raw.exec(
+            "PRAGMA journal_mode=WAL; CREATE TABLE future(x); INSERT INTO future VALUES (42);"
+            "PRAGMA user_version=2");
     }
     const std::string before = test::file_bytes(where.file());
     EXPECT_EQ(error_text([] { open_queue(); }), "unsupported queue version");
@@ -154,9 +157,8 @@ TEST(QueueSchema, DeletingSessionDeletesSamplesAndChunks) {
     EXPECT_EQ(query_strings(queue.db, "SELECT id FROM sample UNION ALL SELECT id FROM chunk"),
               (std::vector<std::string>{"B", "B"}));
     // A sample of an unknown session is refused by the foreign key.
-    EXPECT_EQ(error_text([&] {
-                  run_statement(queue.db, "INSERT INTO sample(id,body) VALUES ('C','s')");
-              }),
+    EXPECT_EQ(error_text(
+                  [&] { run_statement(queue.db, "INSERT INTO sample(id,body) VALUES ('C','s')"); }),
               "SQLite error 19");
 }
 
@@ -164,8 +166,11 @@ TEST(QueueStatements, ErrorsAndNullColumns) {
     QueueDir where;
     UploadQueue queue = open_queue();
     EXPECT_EQ(error_text([&] { exec_sql(queue.db, "NOT SQL"); }), "SQLite error 1");
-    EXPECT_EQ(error_text([&] { query_strings(queue.db, "SELECT * FROM missing"); }), "SQLite error 1");
-    EXPECT_EQ(error_text([&] { prepare_statement(queue.db, "SELECT ?", {"a", "b"}); }),
+    EXPECT_EQ(error_text([&] { query_strings(queue.db, "SELECT * FROM missing"); }),
+              "SQLite error 1");
+    EXPECT_EQ(error_text([&] {
+                  prepare_statement(queue.db, "SELECT ?", {"a", "b"});
+              }),
               "SQLite error 25");
     EXPECT_EQ(error_text([&] {
                   run_statement(queue.db, "INSERT INTO session(id,opening) VALUES ('x',NULL)");
@@ -181,7 +186,8 @@ TEST(QueueStatements, ErrorsAndNullColumns) {
 
     EXPECT_EQ(query_strings(queue.db, "SELECT NULL UNION ALL SELECT 'x'"),
               (std::vector<std::string>{"", "x"}));
-    StatementGuard statement = prepare_statement(queue.db, "SELECT NULL, ?, ?", {"7", "\xC5\xBC\0z"});
+    StatementGuard statement =
+        prepare_statement(queue.db, "SELECT NULL, ?, ?", {"7", "\xC5\xBC\0z"});
     ASSERT_TRUE(step_row(statement.get()));
     EXPECT_EQ(column_text(statement.get(), 0), "");
     EXPECT_EQ(column_text(statement.get(), 1), "7");
@@ -263,6 +269,11 @@ TEST(UploadQueueGuard, EveryExitPathReleasesLockAndConnection) {
     close_queue(owner);
     EXPECT_FALSE(fs::exists(lock));
     EXPECT_EQ(owner.db, nullptr);
+    // A closed queue refuses work instead of handing SQLite a null connection.
+    EXPECT_EQ(error_text([&] { query_strings(owner.db, "SELECT 1"); }), "SQLite error 21");
+    EXPECT_EQ(error_text([&] { exec_sql(owner.db, "SELECT 1"); }), "SQLite error 21");
+    EXPECT_EQ(error_text([&] { open_lock_file(owner.directory, L"x.lock"); }),
+              "queue lock unavailable");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace tarvisko::test {
 
 class RawDb {
-public:
+  public:
     explicit RawDb(const std::filesystem::path& file) {
         if (sqlite3_open16(file.wstring().c_str(), &db_) != SQLITE_OK) {
             sqlite3_close(db_);
@@ -53,7 +53,7 @@ public:
         return value.empty() ? 0 : std::stoll(value);
     }
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 

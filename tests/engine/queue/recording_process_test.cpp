@@ -55,7 +55,7 @@ int run_key_user(const std::wstring& start_event, const fs::path& out) {
 }
 
 class Child {
-public:
+  public:
     explicit Child(const std::wstring& arguments) {
         wchar_t self[MAX_PATH]{};
         GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -85,11 +85,13 @@ public:
     }
     HANDLE process() const { return info_.hProcess; }
 
-private:
+  private:
     PROCESS_INFORMATION info_{};
 };
 
-std::wstring unique_name(const char* what) { return to_wide(std::string("tarvisko-") + what + "-" + new_uuid_text()); }
+std::wstring unique_name(const char* what) {
+    return to_wide(std::string("tarvisko-") + what + "-" + new_uuid_text());
+}
 
 std::string one(UploadQueue& queue, const std::string& sql, const std::string& id) {
     StatementGuard statement = prepare_statement(queue.db, sql, {id});
@@ -107,9 +109,11 @@ TEST(RecorderProcess, LiveRecordingIsSkippedKilledOneIsRecovered) {
                               [](HANDLE h) { CloseHandle(h); });
     ASSERT_TRUE(ready.valid());
 
-    Child recorder(L"--recorder " + to_wide(id) + L" " + std::to_wstring(count) + L" " + ready_name);
+    Child recorder(L"--recorder " + to_wide(id) + L" " + std::to_wstring(count) + L" " +
+                   ready_name);
     const HANDLE waits[2] = {ready.get(), recorder.process()};
-    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 60000), WAIT_OBJECT_0) << "recorder did not get ready";
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 60000), WAIT_OBJECT_0)
+        << "recorder did not get ready";
     ASSERT_TRUE(fs::exists(lock));
 
     UploadQueue pump = open_queue();
@@ -126,7 +130,8 @@ TEST(RecorderProcess, LiveRecordingIsSkippedKilledOneIsRecovered) {
         std::runtime_error);
     recover_abandoned_recordings(pump);
     EXPECT_EQ(one(pump, "SELECT quote(ending) FROM session WHERE id=?", id), "NULL");
-    EXPECT_EQ(query_strings(pump.db, "SELECT count(*) FROM session"), std::vector<std::string>{"1"});
+    EXPECT_EQ(query_strings(pump.db, "SELECT count(*) FROM session"),
+              std::vector<std::string>{"1"});
 
     recorder.kill();
     EXPECT_FALSE(fs::exists(lock));
@@ -136,7 +141,8 @@ TEST(RecorderProcess, LiveRecordingIsSkippedKilledOneIsRecovered) {
               std::string::npos);
     EXPECT_EQ(one(pump, "SELECT chunks FROM session WHERE id=?", id), "3");
     std::string all;
-    StatementGuard chunks = prepare_statement(pump.db, "SELECT body FROM chunk WHERE id=? ORDER BY n", {id});
+    StatementGuard chunks =
+        prepare_statement(pump.db, "SELECT body FROM chunk WHERE id=? ORDER BY n", {id});
     while (step_row(chunks.get())) {
         std::string body = column_text(chunks.get(), 0);
         const std::string head = R"({"schema_version":1,"samples":[)";
@@ -176,7 +182,8 @@ TEST(PrivacyKeyProcesses, RacingFirstUsesEndWithOneKey) {
         std::ifstream(out) >> text;
         EXPECT_EQ(text, key);
     }
-    EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM privacy_key"), std::vector<std::string>{"1"});
+    EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM privacy_key"),
+              std::vector<std::string>{"1"});
 }
 
 }  // namespace
@@ -194,7 +201,8 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::string(argv[1]) == "--key-user") {
         try {
-            return tarvisko::run_key_user(tarvisko::to_wide(argv[2]), std::filesystem::u8path(argv[3]));
+            return tarvisko::run_key_user(tarvisko::to_wide(argv[2]),
+                                          std::filesystem::u8path(argv[3]));
         } catch (const std::exception& error) {
             std::fprintf(stderr, "key user: %s\n", error.what());
             return 2;
