@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,15 @@ TEST(Interfaces, AdaptersWithoutHardwareAddressDescriptionOrIpv4Index) {
     // The duplicate keeps the raw IPv4 index.
     EXPECT_EQ(inventory["duplicate_addresses"],
               json({{"status", "ok"}, {"value", {{{"index", 0}, {"ip", "2001:db8::bad"}}}}}));
+}
+
+TEST(Interfaces, DescriptionThatIsNotUtf16Propagates) {
+    // Not a reading that failed but text Windows should never hand out: it ends the collection.
+    static const wchar_t broken[] = {L'N', L'I', L'C', 0xDC00, 0};
+    AdapterChain chain;
+    chain.add("{x}", broken, {}, 1, 1);
+    json inventory = json::object();
+    EXPECT_THROW(build_interfaces(inventory, kKey, chain.first(), {}, {}, {}), std::runtime_error);
 }
 
 TEST(Interfaces, CapsKeepTheFirstItemsAndCountAll) {
