@@ -7,6 +7,10 @@
 #include "engine/common/envelope.h"
 #include "engine/common/ids.h"
 #include "engine/common/system.h"
+#include "engine/http/node_client.h"
+#include "engine/queue/recording.h"
+#include "engine/throughput/live_progress.h"
+#include "engine/throughput/transfers.h"
 
 namespace tarvisko {
 
@@ -226,7 +230,127 @@ struct SessionRun {
     }
 };
 
+// The node link of the product: the main client (reservation, latency probes, finish) and the
+// transfer client, both to the node origin, alive for the whole session.
+struct NodeLink {
+    std::string session_id;
+    NodeClient main;
+    NodeClient transfer;
+};
+
+// One transfer phase's thread with the state it refers to. Destroying it joins the thread.
+struct TransferRun {
+    std::string session_id;
+    std::wstring origin;
+    std::wstring ticket;
+    std::string direction;
+    nlohmann::json profile;
+    SteadyTime deadline;
+    TransferProgress progress;
+    nlohmann::json result = new_transfer_result();
+    std::thread thread;
+
+    ~TransferRun() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
+MeasurementCalls system_measurement_calls(UploadQueue& queue, const std::string& session_id,
+                                          LiveTraffic* live) {
+    auto link = std::make_shared<NodeLink>();
+    link->session_id = session_id;
+    MeasurementCalls calls;
+    calls.reserve = [link](const std::wstring& origin, const std::wstring& explicit_path,
+                           const std::wstring& bearer, nlohmann::json& local_endpoint) {
+        link->main = open_node_client(link->session_id, origin);
+        link->transfer = open_node_client(link->session_id, origin);
+        InternetHandle request =
+            send_node_request(link->main, L"POST", L"", bearer, 0, explicit_path);
+        receive_node_response(link->main, request.get(), 201, &local_endpoint);
+        return read_node_reply(request.get(), 8192);
+    };
+    calls.peer = [link] {
+        // Every later response, on either client, must come from the node that took the reservation.
+        link->transfer.expected_peer = link->main.expected_peer;
+        return link->main.expected_peer;
+    };
+    calls.probe_latency = [link](const std::wstring& ticket) {
+        InternetHandle request = send_node_request(link->main, L"HEAD", L"/latency", ticket, 0);
+        receive_node_response(link->main, request.get(), 204);
+        return Clock::now();
+    };
+    calls.finish = [link](const std::wstring& ticket) {
+        InternetHandle request = send_node_request(link->main, L"POST", L"/finish", ticket, 0);
+        receive_node_response(link->main, request.get(), 204);
+    };
+    calls.start_transfer = [link, live](const TransferOrder& order) {
+        auto run = std::make_shared<TransferRun>();
+        run->session_id = order.session_id;
+        run->origin = order.origin;
+        run->ticket = order.ticket;
+        run->direction = order.direction;
+        run->profile = order.profile;
+        run->deadline = order.deadline;
+        if (order.live && live != nullptr) {
+            run->progress.live_counter =
+                order.direction == "upload" ? &live->upload_bytes : &live->download_bytes;
+        }
+        const bool windowed = run->profile.value("mode", std::string{}) == "windowed";
+        const auto bytes = run->profile.at("bytes").get<std::uint64_t>();
+        const auto rate = run->profile.at("rate_bps").get<std::uint64_t>();
+        TransferRun& r = *run;
+        r.thread = std::thread(run_transfer_thread,
+                               TransferJob{windowed, r.session_id, r.origin, link->transfer,
+                                           r.ticket, r.direction, r.profile, r.deadline,
+                                           order.cancel, r.progress, r.result, bytes, rate});
+        TransferHandle handle;
+        handle.running = [run] { return run->progress.running.load(); };
+        handle.finished = [run] { return run->progress.finished.load(); };
+        handle.bytes = [run] { return static_cast<std::uint64_t>(run->progress.bytes.load()); };
+        handle.join = [run] {
+            if (run->thread.joinable()) run->thread.join();
+            return run->result;
+        };
+        handle.owner = run;
+        return handle;
+    };
+    calls.new_transfer_result = [] { return new_transfer_result(); };
+    calls.store = [&queue, session_id](const std::string& text) {
+        attach_throughput(queue, session_id, text);
+    };
+    calls.live = live != nullptr;
+    if (live != nullptr) {
+        calls.live_capacity = [live] { return live->capacity; };
+        calls.set_rate_cap = [live](std::uint64_t rate) { live->rate_cap = rate; };
+        if (live->local_address_callback) {
+            calls.report_local_address = [live](const nlohmann::json& local) {
+                live->local_address_callback(local);
+            };
+        }
+        calls.update_live = [live](int direction, std::uint64_t bytes) {
+            update_live_progress(*live, direction, bytes);
+        };
+        calls.read_live = [live](int direction) { return read_live_progress(*live, direction); };
+    }
+    calls.now = [] { return Clock::now(); };
+    calls.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
+    return calls;
+}
+
 }  // namespace
+
+void save_throughput_document(UploadQueue& queue, const std::string& session_id,
+                              const nlohmann::json& document) {
+    attach_throughput(queue, session_id, dump_throughput_document(document));
+}
+
+nlohmann::json run_measurement_session(UploadQueue& queue, const std::string& session_id,
+                                       const std::atomic<bool>& cancel,
+                                       const NodeTraceCallback& trace, std::string* observed_ip,
+                                       LiveTraffic* live, const PhaseCallback& phase) {
+    const MeasurementCalls calls = system_measurement_calls(queue, session_id, live);
+    return run_measurement_session(calls, session_id, cancel, trace, observed_ip, phase);
+}
 
 void require_or_throw(bool condition, const char* reason) {
     if (!condition) throw std::runtime_error(reason);
