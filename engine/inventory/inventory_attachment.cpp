@@ -4,7 +4,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include <windows.h>
+
 #include "engine/common/envelope.h"
+#include "engine/identity/identity.h"
 
 namespace tarvisko {
 namespace {
@@ -195,6 +198,27 @@ std::string store_inventory(UploadQueue& queue, const std::string& session_id,
     run_statement(queue.db, "UPDATE session SET opening=? WHERE id=?", {updated, session_id});
     commit_transaction(transaction);
     return updated;
+}
+
+std::string attach_inventory(UploadQueue& queue, const std::string& session_id,
+                             const InventoryCollectors& collectors) {
+    nlohmann::json inventory;
+    {
+        PrivacyKey key = load_privacy_key(queue);
+        // Nothing after the collection needs the key: wipe it whether the collection succeeded.
+        struct KeyWiper {
+            PrivacyKey& key;
+            ~KeyWiper() { SecureZeroMemory(key.data(), key.size()); }
+        } wiper{key};
+        inventory = collect_inventory(collectors, key);
+    }
+    // The inventory is collected before the transaction, so the write lock is not held through
+    // the traffic window.
+    return store_inventory(queue, session_id, std::move(inventory));
+}
+
+std::string attach_inventory(UploadQueue& queue, const std::string& session_id) {
+    return attach_inventory(queue, session_id, system_inventory_collectors());
 }
 
 }  // namespace tarvisko

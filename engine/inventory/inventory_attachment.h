@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/inventory/network_inventory.h"
 #include "engine/queue/queue.h"
 
 namespace tarvisko {
@@ -28,5 +29,12 @@ void trim_to_wire_budget(nlohmann::json& inventory, std::size_t budget = invento
 // "missing recording session" when the session is not an open recording.
 std::string store_inventory(UploadQueue& queue, const std::string& session_id,
                             nlohmann::json inventory);
+
+// One step of a full test, after the recording was started: collects the inventory under the
+// installation's privacy key and stores it, trimmed and with its gateway changes, as the member
+// "inventory" of the session's opening document. Returns the new opening text.
+std::string attach_inventory(UploadQueue& queue, const std::string& session_id);
+std::string attach_inventory(UploadQueue& queue, const std::string& session_id,
+                             const InventoryCollectors& collectors);
 
 }  // namespace tarvisko

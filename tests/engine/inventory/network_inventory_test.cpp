@@ -23,6 +23,7 @@ struct FakeMachine {
     std::vector<std::int64_t> sleeps;
     std::int64_t snapshot_at[2] = {0, 0};
     int clock_text = 0;
+    int snapshots = 0;
 
     InventoryCollectors collectors() {
         InventoryCollectors c;
@@ -36,11 +37,15 @@ struct FakeMachine {
             system["architecture"] = "x64";
             return system;
         };
-        c.snapshot_interface_counters = [this](int which) {
+        c.snapshot_interface_counters = [this] {
+            const int which = snapshots++;
             log.push_back("snapshot" + std::to_string(which));
             now_ns += 1'000'000;  // the table call itself
             snapshot_at[which] = now_ns;
-            return now_ns;
+            InterfaceCounterSnapshot snapshot;
+            snapshot.taken_at = now_ns;
+            snapshot.status = static_cast<std::uint32_t>(100 + which);
+            return snapshot;
         };
         c.collect_wifi = [this](std::span<const std::uint8_t> key) {
             log.push_back("wifi");
@@ -60,8 +65,14 @@ struct FakeMachine {
             inventory["neighbors"] = json_value_ok(nlohmann::json::array());
             inventory["unique_neighbor_macs"] = json_value_ok(0);
         };
-        c.collect_interfaces = [this](nlohmann::json& inventory, std::span<const std::uint8_t> key) {
+        c.collect_interfaces = [this](nlohmann::json& inventory, std::span<const std::uint8_t> key,
+                                      const InterfaceCounterSnapshot& first,
+                                      const InterfaceCounterSnapshot& second) {
             log.push_back("interfaces");
+            EXPECT_EQ(first.status, 100u);
+            EXPECT_EQ(second.status, 101u);
+            EXPECT_EQ(first.taken_at, snapshot_at[0]);
+            EXPECT_EQ(second.taken_at, snapshot_at[1]);
             EXPECT_EQ(key.size(), test_key.size());
             inventory["interfaces"] = json_value_ok(nlohmann::json::array());
             inventory["duplicate_addresses"] = json_value_ok(nlohmann::json::array());
