@@ -244,10 +244,13 @@ def register(app):
             with node.lock:
                 entry["bytes"] = count
             return body_response(count, counter)
-        before = counter.bytes
-        receive(request, counter)
-        with node.lock:
-            entry["bytes"] = counter.bytes - before
+        while True:
+            data = request.read(PIECE)
+            if not data:
+                break
+            with node.lock:
+                counter.add(len(data))
+                entry["bytes"] += len(data)
         return Response(204)
 
     def commit(request, match):
