@@ -88,7 +88,8 @@ UploadEndpoint load_upload_endpoint() {
     // no extra information), so the text itself must hold neither delimiter.
     if (origin.find_first_of(L"?#") != std::wstring::npos) refuse_origin();
     if (!WinHttpCrackUrl(origin.c_str(), 0, 0, &parts)) refuse_origin();
-    const std::wstring_view path(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+    const std::wstring_view path(parts.lpszUrlPath ? parts.lpszUrlPath : L"",
+                                 parts.dwUrlPathLength);
     if (parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0 ||
         parts.lpszHostName == nullptr || parts.dwUserNameLength != 0 ||
         parts.dwPasswordLength != 0 || parts.dwExtraInfoLength != 0 ||
@@ -110,7 +111,8 @@ UploadEndpoint load_upload_endpoint() {
     UploadEndpoint endpoint;
     endpoint.host = host;
     endpoint.port = parts.nPort;
-    endpoint.headers = L"Authorization: Bearer " + token + L"\r\nContent-Type: application/json\r\n";
+    endpoint.headers =
+        L"Authorization: Bearer " + token + L"\r\nContent-Type: application/json\r\n";
     endpoint.origin = "https://" + to_utf8(host) + ":" + std::to_string(parts.nPort);
     return endpoint;
 }
@@ -147,7 +149,8 @@ std::uint32_t retry_after_seconds(std::wstring_view value, const FILETIME& now) 
     const std::wstring text(value);
     SYSTEMTIME date{};
     FILETIME when{};
-    if (!has_time_of_day(value) || !WinHttpTimeToSystemTime(text.c_str(), &date) || !SystemTimeToFileTime(&date, &when)) {
+    if (!has_time_of_day(value) || !WinHttpTimeToSystemTime(text.c_str(), &date) ||
+        !SystemTimeToFileTime(&date, &when)) {
         return 0;
     }
     const std::uint64_t then_ticks = filetime_ticks(when);
@@ -174,10 +177,10 @@ UploadReply http_put(const UploadEndpoint& endpoint, const std::string& path,
     if (!connection) return last_error_result();
     // The path is ASCII: widen it byte by byte.
     const std::wstring wide_path(path.begin(), path.end());
-    InternetGuard request(WinHttpOpenRequest(connection.get(), L"PUT", wide_path.c_str(), nullptr,
-                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                             WINHTTP_FLAG_SECURE),
-                          close_winhttp_handle);
+    InternetGuard request(
+        WinHttpOpenRequest(connection.get(), L"PUT", wide_path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE),
+        close_winhttp_handle);
     if (!request) return last_error_result();
     DWORD redirect_policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirect_policy,
@@ -194,8 +197,8 @@ UploadReply http_put(const UploadEndpoint& endpoint, const std::string& path,
     std::wstring headers = endpoint.headers;
     if (compressed) headers += L"Content-Encoding: gzip\r\n";
     const DWORD length = static_cast<DWORD>(payload.size());
-    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1),
-                            payload.data(), length, length, 0) ||
+    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1), payload.data(),
+                            length, length, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         return last_error_result();
     }
@@ -231,7 +234,8 @@ UploadReply http_put(const UploadEndpoint& endpoint, const std::string& path,
         char piece[read_piece];
         for (;;) {
             DWORD read = 0;
-            if (!WinHttpReadData(request.get(), piece, read_piece, &read)) return last_error_result();
+            if (!WinHttpReadData(request.get(), piece, read_piece, &read))
+                return last_error_result();
             if (read == 0) break;
             if (reply.body.size() + read > upload_reply_limit) {
                 UploadReply rejected;

@@ -4,12 +4,11 @@
 // back as an UploadReply; only a bad configuration and a failed compression throw.
 #include <windows.h>
 #include <winhttp.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <zlib.h>
 
 namespace tarvisko {
 

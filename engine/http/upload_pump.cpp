@@ -1,7 +1,7 @@
 #include "engine/http/upload_pump.h"
 
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -19,9 +19,12 @@ enum class Request { opening, chunk, completion };
 
 bool status_accepted(Request request, std::int32_t status) {
     switch (request) {
-    case Request::opening: return status == 200 || status == 201;
-    case Request::chunk: return status == 204;
-    case Request::completion: return status == 200 || status == 202;
+        case Request::opening:
+            return status == 200 || status == 201;
+        case Request::chunk:
+            return status == 204;
+        case Request::completion:
+            return status == 200 || status == 202;
     }
     return false;
 }
@@ -30,11 +33,11 @@ void record_failure(UploadQueue& queue, const std::string& session_id, std::int6
                     const UploadReply& reply, std::uint32_t r) {
     const bool blocked = reply.status == 409 || reply.status == 413 || reply.status == 422;
     const std::uint32_t wait = std::max(reply.retry_after_s, upload_backoff_delay(failures, r));
-    run_statement(queue.db,
-                  "UPDATE session SET failures=failures+1,last_error=?,blocked=?,"
-                  "due=strftime('%s','now')+? WHERE id=?",
-                  {std::to_string(reply.status), blocked ? "1" : "0", std::to_string(wait),
-                   session_id});
+    run_statement(
+        queue.db,
+        "UPDATE session SET failures=failures+1,last_error=?,blocked=?,"
+        "due=strftime('%s','now')+? WHERE id=?",
+        {std::to_string(reply.status), blocked ? "1" : "0", std::to_string(wait), session_id});
 }
 
 }  // namespace
@@ -135,10 +138,10 @@ int upload_pending(UploadQueue& queue, const UploadTransport& transport) {
     recover_abandoned_recordings(queue);
     const UploadEndpoint endpoint = load_upload_endpoint();
 
-    const std::vector<std::string> ids = query_strings(
-        queue.db,
-        "SELECT id FROM session WHERE ending IS NOT NULL AND blocked=0 AND "
-        "due<=CAST(strftime('%s','now') AS INTEGER) ORDER BY rowid");
+    const std::vector<std::string> ids =
+        query_strings(queue.db,
+                      "SELECT id FROM session WHERE ending IS NOT NULL AND blocked=0 AND "
+                      "due<=CAST(strftime('%s','now') AS INTEGER) ORDER BY rowid");
     for (const std::string& id : ids) {
         run_statement(queue.db, "UPDATE session SET origin=? WHERE id=? AND origin IS NULL",
                       {endpoint.origin, id});

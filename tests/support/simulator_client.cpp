@@ -17,8 +17,8 @@ void close_internet(HINTERNET handle) { WinHttpCloseHandle(handle); }
 using InternetGuard = HandleGuard<HINTERNET>;
 
 [[noreturn]] void fail(const char* step) {
-    throw std::runtime_error(std::string("simulator ") + step + " failed: " +
-                             std::to_string(GetLastError()));
+    throw std::runtime_error(std::string("simulator ") + step +
+                             " failed: " + std::to_string(GetLastError()));
 }
 
 }  // namespace
@@ -45,11 +45,10 @@ SimulatorReply simulator_request(const std::string& method, const std::string& p
     InternetGuard connection(WinHttpConnect(session.get(), L"localhost", simulator_port(), 0),
                              close_internet);
     if (!connection) fail("WinHttpConnect");
-    InternetGuard request(
-        WinHttpOpenRequest(connection.get(), to_wide(method).c_str(), to_wide(path).c_str(),
-                           nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                           WINHTTP_FLAG_SECURE),
-        close_internet);
+    InternetGuard request(WinHttpOpenRequest(connection.get(), to_wide(method).c_str(),
+                                             to_wide(path).c_str(), nullptr, WINHTTP_NO_REFERER,
+                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE),
+                          close_internet);
     if (!request) fail("WinHttpOpenRequest");
     const wchar_t* headers = L"Content-Type: application/json\r\n";
     if (!WinHttpSendRequest(request.get(), headers, static_cast<DWORD>(-1),

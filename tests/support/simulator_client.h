@@ -2,9 +2,8 @@
 // The test side of the provider simulator (tools/simulator): its origin and its control API,
 // called over the same TLS origin the product uses. Tests using it are declared with
 // tarvisko_simulator_test (tools/simulator/simulator.cmake).
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace tarvisko::test {
 

@@ -1,18 +1,17 @@
 // The upload client: endpoint rules, gzip framing and Retry-After as tables; the requests
 // themselves end to end against the provider simulator over real TLS.
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "engine/http/upload_client.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <zlib.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
 #include "engine/common/text.h"
-#include "engine/http/upload_client.h"
 #include "support/simulator_client.h"
 #include "support/test_support.h"
 
@@ -44,10 +43,13 @@ TEST(UploadEndpoint, OriginHostPortAndHeaders) {
         std::uint16_t port;
     };
     for (const Case& c : std::vector<Case>{
-             {L"https://Upload.EXAMPLE.net", "https://upload.example.net:443", L"upload.example.net", 443},
-             {L"https://upload.example.net:8443/", "https://upload.example.net:8443", L"upload.example.net", 8443},
+             {L"https://Upload.EXAMPLE.net", "https://upload.example.net:443",
+              L"upload.example.net", 443},
+             {L"https://upload.example.net:8443/", "https://upload.example.net:8443",
+              L"upload.example.net", 8443},
              {L"HTTPS://LOCALHOST:1", "https://localhost:1", L"localhost", 1},
-             {L"https://xn--bcher-kva.example", "https://xn--bcher-kva.example:443", L"xn--bcher-kva.example", 443},
+             {L"https://xn--bcher-kva.example", "https://xn--bcher-kva.example:443",
+              L"xn--bcher-kva.example", 443},
          }) {
         ScopedEnv origin_env(L"QUORVEL_API_ORIGIN", c.configured);
         ScopedEnv token_env(L"QUORVEL_TOKEN", good_token);
@@ -55,8 +57,8 @@ TEST(UploadEndpoint, OriginHostPortAndHeaders) {
         EXPECT_EQ(endpoint.origin, c.origin);
         EXPECT_EQ(endpoint.host, c.host);
         EXPECT_EQ(endpoint.port, c.port);
-        EXPECT_EQ(endpoint.headers,
-                  L"Authorization: Bearer " + good_token + L"\r\nContent-Type: application/json\r\n");
+        EXPECT_EQ(endpoint.headers, L"Authorization: Bearer " + good_token +
+                                        L"\r\nContent-Type: application/json\r\n");
     }
 }
 
@@ -122,7 +124,9 @@ TEST(GzipBody, RoundTripsByteForByte) {
     for (int i = 0; i < 70000; ++i) binary += static_cast<char>((i * 7919) % 256);
     for (const std::string& text :
          {std::string(), std::string("{\"schema_version\":1,\"samples\":[]}"),
-          std::string("za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85 ja\xc5\xba\xc5\x84"), binary}) {
+          std::string(
+              "za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85 ja\xc5\xba\xc5\x84"),
+          binary}) {
         const std::string packed = gzip_body(text);
         ASSERT_GE(packed.size(), 18u);
         EXPECT_EQ(static_cast<unsigned char>(packed[0]), 0x1f);  // gzip magic, not a zlib header
@@ -168,7 +172,7 @@ TEST(RetryAfter, SecondsAndDates) {
 }
 
 class UploadClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { test::simulator_reset(); }
 
     static UploadEndpoint endpoint() {
@@ -199,7 +203,8 @@ TEST_F(UploadClientTest, OpeningChunkAndCompletionReachTheServer) {
 
     const UploadReply completed = http_put(
         target, session_path + "/completion",
-        "{\"schema_version\":1,\"state\":\"completed\",\"ended_at\":\"x\",\"chunk_count\":1}", false);
+        "{\"schema_version\":1,\"state\":\"completed\",\"ended_at\":\"x\",\"chunk_count\":1}",
+        false);
     EXPECT_EQ(completed.status, 200);
     EXPECT_EQ(nlohmann::json::parse(completed.body)["state"], "completed");
 
@@ -240,7 +245,8 @@ TEST_F(UploadClientTest, RepliesAreReadOnlyForSuccessAndCappedAt4096Bytes) {
              {409, 50, 409, 0},
              {302, 10, 302, 0},
          }) {
-        reply_with({{"status", c.status}, {"body_size", c.body_size},
+        reply_with({{"status", c.status},
+                    {"body_size", c.body_size},
                     {"headers", {{"Location", test::simulator_origin() + "/elsewhere"}}}});
         const UploadReply reply = http_put(endpoint(), session_path, "{}", false);
         EXPECT_EQ(reply.status, c.expected_status) << c.status << " " << c.body_size;

@@ -1,6 +1,8 @@
 // The upload pump: cursor, back-off, blocking, reply checks, origin binding and the upload lock
 // through a scripted transport; then whole sessions end to end against the provider simulator,
 // including a run through randomly injected faults.
+#include "engine/http/upload_pump.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,17 +11,15 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <stdexcept>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/common/ids.h"
 #include "engine/common/text.h"
-#include "engine/http/upload_pump.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/recording.h"
 #include "support/simulator_client.h"
@@ -44,7 +44,9 @@ std::string error_text(F&& action) {
 
 std::string sample_text(int session, int i) {
     return R"({"hop":)" + std::to_string(i) + R"(,"session":)" + std::to_string(session) +
-           R"(,"name":"w\u00e9z\u0142 )" "\xC5\xBC" R"("})";
+           R"(,"name":"w\u00e9z\u0142 )"
+           "\xC5\xBC"
+           R"("})";
 }
 
 struct Recorded {
@@ -54,7 +56,7 @@ struct Recorded {
 
 // A queue directory with the upload configured; records finished sessions into it.
 class PumpFixture : public ::testing::Test {
-protected:
+  protected:
     explicit PumpFixture(std::wstring origin = L"https://upload.example.net")
         : origin_env_(L"QUORVEL_API_ORIGIN", origin) {}
 
@@ -119,7 +121,10 @@ struct ScriptedServer {
             const std::string id = path.substr(17, 36);
             if (path.find("/chunks/") != std::string::npos) return UploadReply{204, 0, ""};
             if (path.ends_with("/completion")) {
-                return UploadReply{200, 0, nlohmann::json{{"session_id", id}, {"state", nlohmann::json::parse(body)["state"]}}.dump()};
+                return UploadReply{200, 0,
+                                   nlohmann::json{{"session_id", id},
+                                                  {"state", nlohmann::json::parse(body)["state"]}}
+                                       .dump()};
             }
             return UploadReply{201, 0, nlohmann::json{{"session_id", id}}.dump()};
         };
@@ -158,7 +163,8 @@ TEST(UploadReplyCheck, SqlOnTheReplyBody) {
     ScopedEnv queue_env(L"QUORVEL_QUEUE_DIR", dir.path().wstring());
     UploadQueue queue = open_queue();
     const std::string id = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
-    const std::string ending = R"({"schema_version":1,"state":"partial","ended_at":"x","chunk_count":0})";
+    const std::string ending =
+        R"({"schema_version":1,"state":"partial","ended_at":"x","chunk_count":0})";
     struct Case {
         std::string reply;
         std::string kind;
@@ -173,11 +179,15 @@ TEST(UploadReplyCheck, SqlOnTheReplyBody) {
              {"", "open", false},
              {"not json", "open", false},
              {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF")", "open", false},
-             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"partial"})", "finish", true},
-             {R"({"session_id":"6f9619ff-8b86-d011-b42d-00c04fc964ff","state":"partial"})", "finish", true},
-             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"completed"})", "finish", false},
+             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"partial"})",
+              "finish", true},
+             {R"({"session_id":"6f9619ff-8b86-d011-b42d-00c04fc964ff","state":"partial"})",
+              "finish", true},
+             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"completed"})",
+              "finish", false},
              {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF"})", "finish", false},
-             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"partial')", "finish", false},
+             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"partial')", "finish",
+              false},
          }) {
         EXPECT_EQ(upload_reply_passes(queue.db, c.reply, id, c.kind, ending), c.passes)
             << c.kind << " " << c.reply;
@@ -244,7 +254,8 @@ TEST_F(UploadPumpTest, FailedRequestIsResumedAtTheCursorAndNeverResent) {
     server.calls.clear();
     EXPECT_EQ(pump(server), upload_synchronized);
     const std::string a = "/api/v1/sessions/" + recorded.id;
-    EXPECT_EQ(server.paths(), (std::vector<std::string>{a + "/chunks/1", a + "/chunks/2", a + "/completion"}));
+    EXPECT_EQ(server.paths(),
+              (std::vector<std::string>{a + "/chunks/1", a + "/chunks/2", a + "/completion"}));
 }
 
 TEST_F(UploadPumpTest, AcceptedStatusesAndReplyChecks) {
@@ -259,7 +270,11 @@ TEST_F(UploadPumpTest, AcceptedStatusesAndReplyChecks) {
     for (const Case& c : std::vector<Case>{
              {"204 to the opening", 0, {204, 0, ""}, "204", "-1"},
              {"202 to the opening", 0, {202, 0, R"({"session_id":"X"})"}, "202", "-1"},
-             {"opening reply for another session", 0, {201, 0, R"({"session_id":"other"})"}, "-13", "-1"},
+             {"opening reply for another session",
+              0,
+              {201, 0, R"({"session_id":"other"})"},
+              "-13",
+              "-1"},
              {"opening reply not JSON", 0, {200, 0, "<html>"}, "-13", "-1"},
              {"200 to a chunk", 1, {200, 0, ""}, "200", "0"},
              {"201 to a chunk", 1, {201, 0, ""}, "201", "0"},
@@ -280,7 +295,8 @@ TEST_F(UploadPumpTest, AcceptedStatusesAndReplyChecks) {
         UploadTransport transport = server.transport();
         int calls = 0;
         const auto normal = transport.put;
-        transport.put = [&](const UploadEndpoint& e, const std::string& p, const std::string& b, bool z) {
+        transport.put = [&](const UploadEndpoint& e, const std::string& p, const std::string& b,
+                            bool z) {
             return calls++ == c.accepted_before ? reply : normal(e, p, b, z);
         };
         {
@@ -298,8 +314,9 @@ TEST_F(UploadPumpTest, AcceptedStatusesAndReplyChecks) {
     ScriptedServer server;
     std::string lower = recorded.id;
     for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    server.script = {UploadReply{200, 0, R"({"session_id":")" + lower + "\"}"}, UploadReply{204, 0, ""},
-                     UploadReply{202, 0, nlohmann::json{{"session_id", lower}, {"state", "partial"}}.dump()}};
+    server.script = {
+        UploadReply{200, 0, R"({"session_id":")" + lower + "\"}"}, UploadReply{204, 0, ""},
+        UploadReply{202, 0, nlohmann::json{{"session_id", lower}, {"state", "partial"}}.dump()}};
     EXPECT_EQ(pump(server), upload_synchronized);
 }
 
@@ -429,7 +446,7 @@ TEST_F(UploadPumpTest, ErrorsPassOutWithTheLockReleased) {
 
 // End to end: the real client against the simulator over TLS.
 class UploadPumpSimulatorTest : public PumpFixture {
-protected:
+  protected:
     UploadPumpSimulatorTest() : PumpFixture(to_wide(test::simulator_origin())) {}
     void SetUp() override { test::simulator_reset(); }
 
@@ -443,7 +460,8 @@ protected:
 };
 
 TEST_F(UploadPumpSimulatorTest, RecordedSessionsArriveWholeAndInOrder) {
-    const std::vector<Recorded> recorded{record(0, "cancelled"), record(64), record(65, "partial", 1)};
+    const std::vector<Recorded> recorded{record(0, "cancelled"), record(64),
+                                         record(65, "partial", 1)};
     EXPECT_EQ(pump_real(), upload_synchronized);
     const nlohmann::json sessions = server_sessions();
     ASSERT_EQ(sessions.size(), recorded.size());
@@ -461,21 +479,26 @@ TEST_F(UploadPumpSimulatorTest, RecordedSessionsArriveWholeAndInOrder) {
     EXPECT_EQ(sessions.at(recorded[2].id)["chunk_texts"][1],
               R"({"schema_version":1,"samples":[)" + recorded[2].samples[64] + "]}");
     UploadQueue queue = open_queue();
-    EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM session"), std::vector<std::string>{"0"});
+    EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM session"),
+              std::vector<std::string>{"0"});
 }
 
 TEST_F(UploadPumpSimulatorTest, ServerFaultsAreRecordedInTheRow) {
     const Recorded recorded = record(1);
     const std::string base = "/api/v1/sessions/" + recorded.id;
-    test::simulator_add_fault({{"path", base}, {"match", "exact"}, {"status", 503},
+    test::simulator_add_fault({{"path", base},
+                               {"match", "exact"},
+                               {"status", 503},
                                {"headers", {{"Retry-After", "3600"}}}});
     EXPECT_EQ(pump_real(), upload_pending_left);
     EXPECT_EQ(column("last_error", recorded.id), "503");
     EXPECT_NEAR(static_cast<double>(due_in(recorded.id)), 3600.0, 2.0);
 
     make_due();
-    test::simulator_add_fault({{"path", base + "/completion"}, {"status", 200},
-                               {"body", R"({"session_id":")" + recorded.id + R"(","state":"cancelled"})"}});
+    test::simulator_add_fault(
+        {{"path", base + "/completion"},
+         {"status", 200},
+         {"body", R"({"session_id":")" + recorded.id + R"(","state":"cancelled"})"}});
     EXPECT_EQ(pump_real(), upload_pending_left);
     EXPECT_EQ(column("last_error", recorded.id), "-13");
     EXPECT_EQ(column("next", recorded.id), "1");
@@ -503,16 +526,19 @@ TEST_F(UploadPumpSimulatorTest, EverySessionArrivesThroughRandomFaults) {
     for (const int samples : {0, 1, 63, 64, 65, 130, 200}) {
         recorded.push_back(record(samples, "completed", samples));
     }
-    const int rule = test::simulator_add_fault(
-        {{"path", "/api/v1/sessions/"}, {"count", -1}, {"probability", 0.35}, {"seed", seed},
-         {"choices",
-          {{{"status", 500}},
-           {{"status", 503}, {"headers", {{"Retry-After", "1"}}}},
-           {{"drop", "before_reply"}},
-           {{"when", "after"}, {"drop", "before_reply"}},
-           {{"when", "after"}, {"drop", "mid_reply"}},
-           {{"when", "after"}, {"delay_ms", 400}},
-           {{"when", "after"}, {"status", 502}}}}});
+    const int rule =
+        test::simulator_add_fault({{"path", "/api/v1/sessions/"},
+                                   {"count", -1},
+                                   {"probability", 0.35},
+                                   {"seed", seed},
+                                   {"choices",
+                                    {{{"status", 500}},
+                                     {{"status", 503}, {"headers", {{"Retry-After", "1"}}}},
+                                     {{"drop", "before_reply"}},
+                                     {{"when", "after"}, {"drop", "before_reply"}},
+                                     {{"when", "after"}, {"drop", "mid_reply"}},
+                                     {{"when", "after"}, {"delay_ms", 400}},
+                                     {{"when", "after"}, {"status", 502}}}}});
     int passes = 0;
     int result = upload_pending_left;
     while (result != upload_synchronized && passes < 200) {
@@ -534,7 +560,8 @@ TEST_F(UploadPumpSimulatorTest, EverySessionArrivesThroughRandomFaults) {
         EXPECT_EQ(arrived, expected) << r.id;
     }
     UploadQueue queue = open_queue();
-    EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM session"), std::vector<std::string>{"0"});
+    EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM session"),
+              std::vector<std::string>{"0"});
     EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM chunk"), std::vector<std::string>{"0"});
     int faults = 0;
     for (const auto& f : test::simulator_faults()) {

@@ -1,16 +1,16 @@
 // The simulator as the Windows tests meet it: WinHTTP over real TLS, trusting the test CA through
 // the prefix's LocalMachine Root store, with faults scripted through the control API.
+#include "support/simulator_client.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-
-#include "support/simulator_client.h"
 
 namespace tarvisko::test {
 namespace {
 
 class SimulatorClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { simulator_reset(); }
 };
 
@@ -21,8 +21,10 @@ TEST_F(SimulatorClientTest, OriginIsLocalhostOverTls) {
 }
 
 TEST_F(SimulatorClientTest, ScriptedFaultIsAppliedAndRecorded) {
-    const int id = simulator_add_fault(
-        {{"path", "/api/"}, {"status", 503}, {"headers", {{"Retry-After", "7"}}}, {"body_size", 3}});
+    const int id = simulator_add_fault({{"path", "/api/"},
+                                        {"status", 503},
+                                        {"headers", {{"Retry-After", "7"}}},
+                                        {"body_size", 3}});
     const SimulatorReply faulted = simulator_request("PUT", "/api/v1/sessions/x", "{}");
     EXPECT_EQ(faulted.status, 503);
     EXPECT_EQ(faulted.body, "xxx");

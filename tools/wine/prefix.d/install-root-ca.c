@@ -1,8 +1,9 @@
 /* Adds one DER certificate to the LocalMachine "Root" store of the Wine prefix, so that WinHTTP
    trusts the simulator's test certificate authority. Usage: install-root-ca.exe FILE.der */
-#include <windows.h>
-#include <wincrypt.h>
 #include <stdio.h>
+#include <windows.h>
+/* after windows.h, which it needs */
+#include <wincrypt.h>
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2) {
@@ -22,8 +23,8 @@ int wmain(int argc, wchar_t** argv) {
         fwprintf(stderr, L"install-root-ca: cannot read %ls\n", argv[1]);
         return 1;
     }
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (store == NULL) {
         fwprintf(stderr, L"install-root-ca: CertOpenStore failed (%lu)\n", GetLastError());
         return 1;
@@ -33,7 +34,8 @@ int wmain(int argc, wchar_t** argv) {
     DWORD error = GetLastError();
     CertCloseStore(store, 0);
     if (!added) {
-        fwprintf(stderr, L"install-root-ca: CertAddEncodedCertificateToStore failed (%lu)\n", error);
+        fwprintf(stderr, L"install-root-ca: CertAddEncodedCertificateToStore failed (%lu)\n",
+                 error);
         return 1;
     }
     return 0;
