@@ -1,10 +1,10 @@
 #include "engine/inventory/inventory_attachment.h"
 
+#include <windows.h>
+
 #include <array>
 #include <stdexcept>
 #include <vector>
-
-#include <windows.h>
 
 #include "engine/common/envelope.h"
 #include "engine/identity/identity.h"
@@ -40,12 +40,14 @@ const std::string* gateway_mac_id(const nlohmann::json& neighbors, const nlohman
     for (const nlohmann::json& neighbor : neighbors) {
         const nlohmann::json* neighbor_index = member(neighbor, "index");
         const nlohmann::json* ip = member(neighbor, "ip");
-        if (neighbor_index == nullptr || ip == nullptr || *neighbor_index != *index || *ip != gateway) {
+        if (neighbor_index == nullptr || ip == nullptr || *neighbor_index != *index ||
+            *ip != gateway) {
             continue;
         }
         const nlohmann::json* mac_id = member(neighbor, "mac_id");
         const nlohmann::json* value = mac_id == nullptr ? nullptr : member(*mac_id, "value");
-        return value != nullptr && value->is_string() ? value->get_ptr<const std::string*>() : nullptr;
+        return value != nullptr && value->is_string() ? value->get_ptr<const std::string*>()
+                                                      : nullptr;
     }
     return nullptr;
 }
@@ -70,7 +72,8 @@ nlohmann::json detect_gateway_changes(sqlite3* db, const nlohmann::json& invento
             const nlohmann::json* id = member(adapter, "id");
             const nlohmann::json* gateways = member(adapter, "gateways");
             if (gateways == nullptr || !has_status(*gateways, "ok")) incomplete = true;
-            const nlohmann::json* gateway_list = gateways == nullptr ? nullptr : list_value(*gateways);
+            const nlohmann::json* gateway_list =
+                gateways == nullptr ? nullptr : list_value(*gateways);
             if (id == nullptr || !id->is_string() || gateway_list == nullptr) {
                 incomplete = true;
                 continue;
@@ -164,7 +167,8 @@ void trim_to_wire_budget(nlohmann::json& inventory, std::size_t budget) {
 
         nlohmann::json& envelope = inventory[chosen->name];
         nlohmann::json& value = envelope["value"];
-        const bool envelope_changes = !envelope.contains("total") || envelope["status"] != "partial" ||
+        const bool envelope_changes = !envelope.contains("total") ||
+                                      envelope["status"] != "partial" ||
                                       envelope.value("reason", "") != "wire_budget";
         if (!envelope.contains("total")) envelope["total"] = value.size();
         envelope["status"] = "partial";

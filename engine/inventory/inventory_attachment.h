@@ -3,9 +3,8 @@
 // the gateways earlier tests saw, trimming to the wire budget, and the rewrite of the opening
 // document, all inside one write transaction.
 #include <cstddef>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/inventory/network_inventory.h"
 #include "engine/queue/queue.h"

@@ -4,10 +4,9 @@
 // a second, Wi-Fi). Stored and uploaded, so its key names and value shapes are a format.
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/inventory/interface_counters.h"
 
@@ -21,9 +20,11 @@ struct InventoryCollectors {
     std::function<InterfaceCounterSnapshot()> snapshot_interface_counters;
     std::function<nlohmann::json(std::span<const std::uint8_t> key)> collect_wifi;
     std::function<nlohmann::json()> collect_routes;
-    std::function<void(nlohmann::json& inventory, std::span<const std::uint8_t> key)> collect_neighbors;
+    std::function<void(nlohmann::json& inventory, std::span<const std::uint8_t> key)>
+        collect_neighbors;
     std::function<void(nlohmann::json& inventory, std::span<const std::uint8_t> key,
-                       const InterfaceCounterSnapshot& first, const InterfaceCounterSnapshot& second)>
+                       const InterfaceCounterSnapshot& first,
+                       const InterfaceCounterSnapshot& second)>
         collect_interfaces;
     // The same steady clock the snapshots are stamped with.
     std::function<std::int64_t()> steady_now_ns;

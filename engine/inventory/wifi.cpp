@@ -16,7 +16,8 @@ namespace {
 // A reply shorter than one complete record is never read.
 static_assert(sizeof(WLAN_CONNECTION_ATTRIBUTES) == 604, "connection attributes record layout");
 static_assert(wlan_intf_opcode_current_connection == 7 && wlan_intf_opcode_channel_number == 8 &&
-              wlan_intf_opcode_rssi == 0x10000102, "WLAN opcodes");
+                  wlan_intf_opcode_rssi == 0x10000102,
+              "WLAN opcodes");
 
 constexpr std::size_t wifi_interface_cap = 16;
 constexpr DWORD wlan_client_version = 2;
@@ -30,7 +31,8 @@ std::string call_failure(const char* call, DWORD code) {
 std::string guid_text(const GUID& guid) {
     wchar_t buffer[40]{};
     const int written = StringFromGUID2(guid, buffer, 40);
-    return to_utf8(std::wstring_view(buffer, written > 0 ? static_cast<std::size_t>(written - 1) : 0));
+    return to_utf8(
+        std::wstring_view(buffer, written > 0 ? static_cast<std::size_t>(written - 1) : 0));
 }
 
 }  // namespace
@@ -63,11 +65,12 @@ nlohmann::json query_wlan_interface(const WlanApi& api, HANDLE client_handle,
     DWORD size = 0;
     void* data = nullptr;
     WLAN_OPCODE_VALUE_TYPE value_type{};
-    const DWORD result =
-        api.query_interface(client_handle, &interface_guid, opcode, nullptr, &size, &data, &value_type);
+    const DWORD result = api.query_interface(client_handle, &interface_guid, opcode, nullptr, &size,
+                                             &data, &value_type);
     // Whatever the result, a reply that came back is ours to free.
     const WlanReply reply(data, wlan_memory_deleter{&api});
-    if (result != ERROR_SUCCESS) return json_unavailable(call_failure("WlanQueryInterface", result));
+    if (result != ERROR_SUCCESS)
+        return json_unavailable(call_failure("WlanQueryInterface", result));
 
     const std::size_t minimum =
         opcode == wlan_intf_opcode_current_connection ? sizeof(WLAN_CONNECTION_ATTRIBUTES) : 4;
@@ -108,7 +111,8 @@ nlohmann::json collect_wifi(const WlanApi& api, std::span<const std::uint8_t> pr
         item["state"] = static_cast<std::int64_t>(info.isState);
         item["connection"] = query_wlan_interface(api, client.get(), info.InterfaceGuid,
                                                   wlan_intf_opcode_current_connection, privacy_key);
-        item["rssi_dbm"] = query_wlan_interface(api, client.get(), info.InterfaceGuid, wlan_intf_opcode_rssi);
+        item["rssi_dbm"] =
+            query_wlan_interface(api, client.get(), info.InterfaceGuid, wlan_intf_opcode_rssi);
         item["channel"] = query_wlan_interface(api, client.get(), info.InterfaceGuid,
                                                wlan_intf_opcode_channel_number);
         interfaces.push_back(std::move(item));

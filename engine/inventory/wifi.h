@@ -5,22 +5,21 @@
 #include <wlanapi.h>
 
 #include <cstdint>
-#include <span>
-
 #include <nlohmann/json.hpp>
+#include <span>
 
 namespace tarvisko {
 
 // The WLAN functions the inventory uses. The product uses system_wlan_api(); tests hand in a
 // table of fakes, since Wine has no wireless interfaces to read.
 struct WlanApi {
-    DWORD(WINAPI* open_handle)(DWORD client_version, PVOID reserved, PDWORD negotiated_version,
-                               PHANDLE client_handle);
-    DWORD(WINAPI* enum_interfaces)(HANDLE client_handle, PVOID reserved,
-                                   PWLAN_INTERFACE_INFO_LIST* interface_list);
-    DWORD(WINAPI* query_interface)(HANDLE client_handle, const GUID* interface_guid,
-                                   WLAN_INTF_OPCODE opcode, PVOID reserved, PDWORD data_size,
-                                   PVOID* data, PWLAN_OPCODE_VALUE_TYPE value_type);
+    DWORD(WINAPI* open_handle)
+    (DWORD client_version, PVOID reserved, PDWORD negotiated_version, PHANDLE client_handle);
+    DWORD(WINAPI* enum_interfaces)
+    (HANDLE client_handle, PVOID reserved, PWLAN_INTERFACE_INFO_LIST* interface_list);
+    DWORD(WINAPI* query_interface)
+    (HANDLE client_handle, const GUID* interface_guid, WLAN_INTF_OPCODE opcode, PVOID reserved,
+     PDWORD data_size, PVOID* data, PWLAN_OPCODE_VALUE_TYPE value_type);
     VOID(WINAPI* free_memory)(PVOID memory);
     DWORD(WINAPI* close_handle)(HANDLE client_handle, PVOID reserved);
 };

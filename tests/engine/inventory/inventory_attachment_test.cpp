@@ -1,3 +1,5 @@
+#include "engine/inventory/inventory_attachment.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "engine/common/envelope.h"
-#include "engine/inventory/inventory_attachment.h"
 #include "engine/queue/queue.h"
 #include "support/test_support.h"
 
@@ -27,7 +28,9 @@ std::string error_text(F&& action) {
 const std::string session_id = "5F0C2A9E-31B4-4C7D-8E2A-6B1D9F3C4E70";
 const std::string opening_text =
     R"({"schema_version":1,"device":{"id":"abc","method":"windows_installation_v1","reason":null},)"
-    R"("session_id":")" + session_id + R"(","started_at":"2026-12-10T09:00:00.000Z",)"
+    R"("session_id":")" +
+    session_id +
+    R"(","started_at":"2026-12-10T09:00:00.000Z",)"
     R"("client_version":"1.1.18","mode":"portable"})";
 
 // A queue in a temporary directory with one open recording.
@@ -37,13 +40,15 @@ struct QueueFixture : ::testing::Test {
     UploadQueue queue = open_queue();
 
     void SetUp() override {
-        run_statement(queue.db, "INSERT INTO session(id,opening) VALUES(?,?)", {session_id, opening_text});
+        run_statement(queue.db, "INSERT INTO session(id,opening) VALUES(?,?)",
+                      {session_id, opening_text});
     }
 
     std::vector<std::string> gateway_rows() {
         std::vector<std::string> rows;
         StatementGuard statement = prepare_statement(
-            queue.db, "SELECT device||' '||ip||' '||mac||' '||observed FROM gateway_seen ORDER BY device,ip");
+            queue.db,
+            "SELECT device||' '||ip||' '||mac||' '||observed FROM gateway_seen ORDER BY device,ip");
         while (step_row(statement.get())) rows.push_back(column_text(statement.get(), 0));
         return rows;
     }
@@ -80,7 +85,8 @@ nlohmann::json inventory_with(const std::string& captured_at, const std::vector<
             if (existing["id"] == gateway.adapter_id) adapter = &existing;
         }
         if (adapter == nullptr) {
-            adapters.push_back({{"id", gateway.adapter_id}, {"index", gateway.index},
+            adapters.push_back({{"id", gateway.adapter_id},
+                                {"index", gateway.index},
                                 {"gateways", json_value_ok(nlohmann::json::array())}});
             adapter = &adapters.back();
         }
@@ -89,8 +95,11 @@ nlohmann::json inventory_with(const std::string& captured_at, const std::vector<
     inventory["interfaces"] = json_value_ok(adapters);
     nlohmann::json list = nlohmann::json::array();
     for (const Neighbor& neighbor : neighbors) {
-        list.push_back({{"index", neighbor.index}, {"ip", neighbor.ip}, {"mac_id", json_value_ok(neighbor.mac_id)},
-                        {"state", 5}, {"vendor", json_unavailable("oui_registry_missing")}});
+        list.push_back({{"index", neighbor.index},
+                        {"ip", neighbor.ip},
+                        {"mac_id", json_value_ok(neighbor.mac_id)},
+                        {"state", 5},
+                        {"vendor", json_unavailable("oui_registry_missing")}});
     }
     inventory["neighbors"] = json_value_ok(list);
     inventory["unique_neighbor_macs"] = json_value_ok(neighbors.size());
@@ -114,27 +123,30 @@ TEST_F(QueueFixture, GatewayHistoryAcrossTests) {
          R"({"reason":"no_previous_gateway_observation","status":"unavailable"})"},
         {"2026-12-02T08:00:00.000Z", mac('a'), R"({"status":"ok","value":[]})"},
         {"2026-12-03T08:00:00.000Z", mac('b'),
-         R"({"status":"ok","value":[{"current_mac_id":")" + mac('b') + R"(","interface_id":")" + eth +
-             R"(","ip":"192.168.1.1","previous_mac_id":")" + mac('a') + R"("}]})"},
+         R"({"status":"ok","value":[{"current_mac_id":")" + mac('b') + R"(","interface_id":")" +
+             eth + R"(","ip":"192.168.1.1","previous_mac_id":")" + mac('a') + R"("}]})"},
         {"2026-12-04T08:00:00.000Z", mac('b'), R"({"status":"ok","value":[]})"},
     };
     for (const auto& t : tests) {
-        const nlohmann::json inventory = inventory_with(t.captured_at, gateways, {{7, "192.168.1.1", t.router_mac}});
+        const nlohmann::json inventory =
+            inventory_with(t.captured_at, gateways, {{7, "192.168.1.1", t.router_mac}});
         EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(), t.expected) << t.captured_at;
-        EXPECT_EQ(gateway_rows(),
-                  std::vector<std::string>{eth + " 192.168.1.1 " + t.router_mac + " " + t.captured_at});
+        EXPECT_EQ(gateway_rows(), std::vector<std::string>{eth + " 192.168.1.1 " + t.router_mac +
+                                                           " " + t.captured_at});
     }
 }
 
 TEST_F(QueueFixture, LaterOrEqualObservationIsNeitherComparedNorOverwritten) {
     for (const char* stored : {"2026-12-05T08:00:00.000Z", "2026-12-05T08:00:00.001Z"}) {
         run_statement(queue.db, "DELETE FROM gateway_seen");
-        run_statement(queue.db, "INSERT INTO gateway_seen VALUES(?,?,?,?)", {eth, "10.0.0.1", mac('c'), stored});
-        const nlohmann::json inventory =
-            inventory_with("2026-12-05T08:00:00.000Z", {{eth, 3, "10.0.0.1"}}, {{3, "10.0.0.1", mac('d')}});
+        run_statement(queue.db, "INSERT INTO gateway_seen VALUES(?,?,?,?)",
+                      {eth, "10.0.0.1", mac('c'), stored});
+        const nlohmann::json inventory = inventory_with(
+            "2026-12-05T08:00:00.000Z", {{eth, 3, "10.0.0.1"}}, {{3, "10.0.0.1", mac('d')}});
         EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(),
                   R"({"reason":"no_previous_gateway_observation","status":"unavailable"})");
-        EXPECT_EQ(gateway_rows(), std::vector<std::string>{eth + " 10.0.0.1 " + mac('c') + " " + stored});
+        EXPECT_EQ(gateway_rows(),
+                  std::vector<std::string>{eth + " 10.0.0.1 " + mac('c') + " " + stored});
     }
 }
 
@@ -149,28 +161,33 @@ TEST_F(QueueFixture, TwoAdaptersOnOneGatewayKeepTwoRows) {
 TEST_F(QueueFixture, IncompleteObservationsMakeThePartialForm) {
     const std::string first = "2026-12-01T08:00:00.000Z";
     const std::string second = "2026-12-02T08:00:00.000Z";
-    detect_gateway_changes(queue.db, inventory_with(first, {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('a')}}));
+    detect_gateway_changes(
+        queue.db, inventory_with(first, {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('a')}}));
     const std::string partial_empty =
         R"({"reason":"gateway_observation_incomplete","status":"partial","total":0,"value":[]})";
 
     // A gateway seen for the first time beside a known one.
-    nlohmann::json inventory = inventory_with(second, {{eth, 7, "192.168.1.1"}, {eth, 7, "fe80::1"}},
-                                              {{7, "192.168.1.1", mac('a')}, {7, "fe80::1", mac('e')}});
+    nlohmann::json inventory =
+        inventory_with(second, {{eth, 7, "192.168.1.1"}, {eth, 7, "fe80::1"}},
+                       {{7, "192.168.1.1", mac('a')}, {7, "fe80::1", mac('e')}});
     EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(), partial_empty);
 
     // A gateway without a neighbour entry (matched by index and address together).
-    inventory = inventory_with("2026-12-03T08:00:00.000Z", {{eth, 7, "192.168.1.1"}, {eth, 7, "192.168.1.254"}},
+    inventory = inventory_with("2026-12-03T08:00:00.000Z",
+                               {{eth, 7, "192.168.1.1"}, {eth, 7, "192.168.1.254"}},
                                {{7, "192.168.1.1", mac('a')}, {8, "192.168.1.254", mac('f')}});
     EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(), partial_empty);
 
     // Neighbour list cut at its cap, or an adapter whose gateway list was cut.
-    inventory = inventory_with("2026-12-04T08:00:00.000Z", {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('b')}});
+    inventory = inventory_with("2026-12-04T08:00:00.000Z", {{eth, 7, "192.168.1.1"}},
+                               {{7, "192.168.1.1", mac('b')}});
     inventory["neighbors"] = json_value_partial(inventory["neighbors"]["value"], 300);
     const nlohmann::json changes = detect_gateway_changes(queue.db, inventory);
     EXPECT_EQ(changes["status"], "partial");
     EXPECT_EQ(changes["total"], 1);
     EXPECT_EQ(changes["value"][0]["previous_mac_id"], mac('a'));
-    inventory = inventory_with("2026-12-05T08:00:00.000Z", {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('b')}});
+    inventory = inventory_with("2026-12-05T08:00:00.000Z", {{eth, 7, "192.168.1.1"}},
+                               {{7, "192.168.1.1", mac('b')}});
     inventory["interfaces"]["value"][0]["gateways"] = json_value_partial({"192.168.1.1"}, 20);
     EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(), partial_empty);
 }
@@ -179,7 +196,8 @@ TEST_F(QueueFixture, NothingObservedOrNothingReadable) {
     const char* none = R"({"reason":"no_observed_gateway_mac","status":"unavailable"})";
     nlohmann::json inventory = inventory_with("2026-12-01T08:00:00.000Z", {}, {});
     EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(), none);
-    inventory = inventory_with("2026-12-01T08:00:00.000Z", {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('a')}});
+    inventory = inventory_with("2026-12-01T08:00:00.000Z", {{eth, 7, "192.168.1.1"}},
+                               {{7, "192.168.1.1", mac('a')}});
     inventory["neighbors"] = json_unavailable("GetIpNetTable2:1");
     EXPECT_EQ(detect_gateway_changes(queue.db, inventory).dump(), none);
     EXPECT_TRUE(gateway_rows().empty());
@@ -187,12 +205,15 @@ TEST_F(QueueFixture, NothingObservedOrNothingReadable) {
 
 // The trimming rule as stated, one full serialisation per pass: the oracle for the real one.
 void reference_trim(nlohmann::json& inventory, std::size_t budget) {
-    const char* order[] = {"interfaces", "routes", "neighbors", "wifi", "duplicate_addresses", "gateway_changes"};
+    const char* order[] = {"interfaces",          "routes",         "neighbors", "wifi",
+                           "duplicate_addresses", "gateway_changes"};
     while (inventory.dump().size() > budget) {
         const char* chosen = nullptr;
         std::size_t chosen_size = 0;
         for (const char* name : order) {
-            if (!inventory.contains(name) || !inventory[name].is_object() || !inventory[name].contains("value")) continue;
+            if (!inventory.contains(name) || !inventory[name].is_object() ||
+                !inventory[name].contains("value"))
+                continue;
             const nlohmann::json& value = inventory[name]["value"];
             if (value.is_null() || value.empty()) continue;
             const std::size_t size = value.dump().size();
@@ -218,10 +239,12 @@ nlohmann::json large_inventory(unsigned adapters, unsigned neighbors, unsigned r
     for (unsigned a = 0; a < adapters; ++a) {
         nlohmann::json unicast = nlohmann::json::array();
         for (unsigned u = 0; u < a % 32; ++u) {
-            unicast.push_back({{"dad_state", 4}, {"ip", "fd00:" + std::to_string(a) + "::" + std::to_string(u)},
+            unicast.push_back({{"dad_state", 4},
+                               {"ip", "fd00:" + std::to_string(a) + "::" + std::to_string(u)},
                                {"prefix_length", 64}});
         }
-        adapter_list.push_back({{"id", "{ADAPTER-" + std::to_string(a) + "}"}, {"index", a + 1},
+        adapter_list.push_back({{"id", "{ADAPTER-" + std::to_string(a) + "}"},
+                                {"index", a + 1},
                                 {"model", json_value_ok("Synthetic Ethernet " + std::to_string(a))},
                                 {"unicast", json_value_ok(unicast)},
                                 {"gateways", json_value_ok({"10.0." + std::to_string(a) + ".1"})}});
@@ -229,17 +252,23 @@ nlohmann::json large_inventory(unsigned adapters, unsigned neighbors, unsigned r
     inventory["interfaces"] = json_value_partial(adapter_list, adapters + 7);
     nlohmann::json neighbor_list = nlohmann::json::array();
     for (unsigned n = 0; n < neighbors; ++n) {
-        neighbor_list.push_back({{"index", n % 5 + 1}, {"ip", "10.1." + std::to_string(n / 250) + "." + std::to_string(n % 250)},
-                                 {"mac_id", json_value_ok(std::string(64, "0123456789abcdef"[n % 16]))}, {"state", 5},
-                                 {"vendor", n % 3 ? json_value_ok("Vendor " + std::string(n % 40, 'v'))
-                                                  : json_unavailable("oui_unknown")}});
+        neighbor_list.push_back(
+            {{"index", n % 5 + 1},
+             {"ip", "10.1." + std::to_string(n / 250) + "." + std::to_string(n % 250)},
+             {"mac_id", json_value_ok(std::string(64, "0123456789abcdef"[n % 16]))},
+             {"state", 5},
+             {"vendor", n % 3 ? json_value_ok("Vendor " + std::string(n % 40, 'v'))
+                              : json_unavailable("oui_unknown")}});
     }
     inventory["neighbors"] = json_value_ok(neighbor_list);
     nlohmann::json route_list = nlohmann::json::array();
     for (unsigned r = 0; r < routes; ++r) {
-        route_list.push_back({{"index", r % 9}, {"metric", r}, {"next_hop", "0.0.0.0"},
-                              {"prefix", "172.16." + std::to_string(r / 256) + "." + std::to_string(r % 256)},
-                              {"prefix_length", 32}});
+        route_list.push_back(
+            {{"index", r % 9},
+             {"metric", r},
+             {"next_hop", "0.0.0.0"},
+             {"prefix", "172.16." + std::to_string(r / 256) + "." + std::to_string(r % 256)},
+             {"prefix_length", 32}});
     }
     inventory["routes"] = json_value_ok(route_list);
     return inventory;
@@ -251,7 +280,8 @@ void expect_cut_from_the_end(const nlohmann::json& original, const nlohmann::jso
         const nlohmann::json& before = original[name];
         const nlohmann::json& after = trimmed[name];
         const std::size_t kept = after["value"].size();
-        for (std::size_t i = 0; i < kept; ++i) ASSERT_EQ(after["value"][i], before["value"][i]) << name;
+        for (std::size_t i = 0; i < kept; ++i)
+            ASSERT_EQ(after["value"][i], before["value"][i]) << name;
         if (kept < before["value"].size()) {
             EXPECT_EQ(after["status"], "partial") << name;
             EXPECT_EQ(after["reason"], "wire_budget") << name;
@@ -301,7 +331,8 @@ TEST(WireBudget, LargestSectionLosesEntriesFromItsEnd) {
     EXPECT_EQ(inventory["interfaces"], original["interfaces"]);
     // It stopped as soon as the document fitted: one more entry would not.
     nlohmann::json one_more = inventory;
-    one_more["neighbors"]["value"].push_back(original["neighbors"]["value"][inventory["neighbors"]["value"].size()]);
+    one_more["neighbors"]["value"].push_back(
+        original["neighbors"]["value"][inventory["neighbors"]["value"].size()]);
     EXPECT_GT(one_more.dump().size(), inventory_wire_budget);
 }
 
@@ -321,42 +352,54 @@ TEST(WireBudget, NothingLeftToCutIsAnError) {
     inventory["routes"] = json_unavailable("GetIpForwardTable2:5");
     inventory["wifi"] = json_value_ok({"only"});
     inventory["system"] = {{"cpu_model", json_value_ok(std::string(1000, 'x'))}};
-    EXPECT_EQ(error_text([&] { trim_to_wire_budget(inventory, 900); }), "inventory exceeds wire budget");
+    EXPECT_EQ(error_text([&] { trim_to_wire_budget(inventory, 900); }),
+              "inventory exceeds wire budget");
     EXPECT_TRUE(inventory["wifi"]["value"].empty());
     EXPECT_EQ(inventory["system"]["cpu_model"]["value"].get<std::string>().size(), 1000u);
+
+    // A value that is not a list has no last element to cut: an error, not an endless loop.
+    inventory["duplicate_addresses"] = json_value_ok({{"unexpected", std::string(200, 'y')}});
+    EXPECT_EQ(error_text([&] { trim_to_wire_budget(inventory, 900); }),
+              "inventory exceeds wire budget");
+    EXPECT_EQ(inventory["duplicate_addresses"]["status"], "ok");
 }
 
 TEST_F(QueueFixture, StoredOpeningCarriesTheTrimmedInventory) {
     nlohmann::json inventory = large_inventory(60, 3000, 4000);
     inventory["interfaces"]["value"][0]["index"] = 7;
-    inventory["neighbors"]["value"][0] = {{"index", 7}, {"ip", "10.0.0.1"}, {"mac_id", json_value_ok(mac('a'))}};
+    inventory["neighbors"]["value"][0] = {
+        {"index", 7}, {"ip", "10.0.0.1"}, {"mac_id", json_value_ok(mac('a'))}};
     const std::string text = store_inventory(queue, session_id, inventory);
     EXPECT_EQ(stored_opening(), text);
     const nlohmann::json opening = nlohmann::json::parse(text);
     EXPECT_EQ(text.rfind(R"({"client_version":"1.1.18","device":{"id":"abc",)", 0), 0u);
     std::vector<std::string> keys;
     for (const auto& item : opening.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"client_version", "device", "inventory", "mode", "schema_version",
-                                              "session_id", "started_at"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"client_version", "device", "inventory", "mode",
+                                              "schema_version", "session_id", "started_at"}));
     EXPECT_LE(opening["inventory"].dump().size(), inventory_wire_budget);
     EXPECT_EQ(opening["inventory"]["gateway_changes"]["reason"], "no_previous_gateway_observation");
-    EXPECT_EQ(gateway_rows(), std::vector<std::string>{"{ADAPTER-0} 10.0.0.1 " + mac('a') + " 2026-12-01T08:00:00.000Z"});
+    EXPECT_EQ(gateway_rows(), std::vector<std::string>{"{ADAPTER-0} 10.0.0.1 " + mac('a') +
+                                                       " 2026-12-01T08:00:00.000Z"});
 }
 
 TEST_F(QueueFixture, FailureLeavesOpeningAndObservationsAsTheyWere) {
-    const nlohmann::json good =
-        inventory_with("2026-12-01T08:00:00.000Z", {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('a')}});
+    const nlohmann::json good = inventory_with(
+        "2026-12-01T08:00:00.000Z", {{eth, 7, "192.168.1.1"}}, {{7, "192.168.1.1", mac('a')}});
     nlohmann::json too_large = good;
     too_large["system"] = {{"cpu_model", json_value_ok(std::string(inventory_wire_budget, 'x'))}};
     nlohmann::json bad_text = good;
     bad_text["neighbors"]["value"][0]["vendor"] = json_value_ok("Vendor \xC3");
 
-    EXPECT_EQ(error_text([&] { store_inventory(queue, session_id, too_large); }), "inventory exceeds wire budget");
+    EXPECT_EQ(error_text([&] { store_inventory(queue, session_id, too_large); }),
+              "inventory exceeds wire budget");
     EXPECT_NE(error_text([&] { store_inventory(queue, session_id, bad_text); }), "(no error)");
-    EXPECT_EQ(error_text([&] { store_inventory(queue, "0E1D2C3B-0000-4000-8000-000000000000", good); }),
-              "missing recording session");
+    EXPECT_EQ(
+        error_text([&] { store_inventory(queue, "0E1D2C3B-0000-4000-8000-000000000000", good); }),
+        "missing recording session");
     run_statement(queue.db, "UPDATE session SET ending='{}' WHERE id=?", {session_id});
-    EXPECT_EQ(error_text([&] { store_inventory(queue, session_id, good); }), "missing recording session");
+    EXPECT_EQ(error_text([&] { store_inventory(queue, session_id, good); }),
+              "missing recording session");
     EXPECT_EQ(stored_opening(), opening_text);
     EXPECT_TRUE(gateway_rows().empty());
     // The transaction is over: the connection takes a new one.

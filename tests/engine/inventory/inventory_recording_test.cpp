@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+// Sockets first: the IP Helper headers need them.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
 #include <wlanapi.h>
+// clang-format on
 
 #include <algorithm>
 #include <array>
@@ -69,8 +72,8 @@ TEST_F(RecordingFixture, RealInventoryIsAttachedToTheRecording) {
     std::vector<std::string> keys;
     for (const auto& item : inventory.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"captured_at", "duplicate_addresses", "finished_at",
-                                              "gateway_changes", "interfaces", "neighbors", "routes",
-                                              "system", "unique_neighbor_macs", "wifi"}));
+                                              "gateway_changes", "interfaces", "neighbors",
+                                              "routes", "system", "unique_neighbor_macs", "wifi"}));
     for (const char* section : {"duplicate_addresses", "gateway_changes", "interfaces", "neighbors",
                                 "routes", "unique_neighbor_macs", "wifi"}) {
         EXPECT_TRUE(inventory[section].contains("status")) << section;
@@ -101,7 +104,8 @@ DWORD WINAPI fake_open(DWORD, PVOID, PDWORD negotiated, PHANDLE handle) {
 }
 DWORD WINAPI fake_enum(HANDLE, PVOID, PWLAN_INTERFACE_INFO_LIST* list) {
     // The list's array member is declared without a size: room for its one entry is added.
-    const std::size_t size = offsetof(WLAN_INTERFACE_INFO_LIST, InterfaceInfo) + sizeof(WLAN_INTERFACE_INFO);
+    const std::size_t size =
+        offsetof(WLAN_INTERFACE_INFO_LIST, InterfaceInfo) + sizeof(WLAN_INTERFACE_INFO);
     auto* result = static_cast<WLAN_INTERFACE_INFO_LIST*>(::operator new(size));
     std::memset(result, 0, size);
     result->dwNumberOfItems = 1;
@@ -110,10 +114,11 @@ DWORD WINAPI fake_enum(HANDLE, PVOID, PWLAN_INTERFACE_INFO_LIST* list) {
     *list = result;
     return ERROR_SUCCESS;
 }
-DWORD WINAPI fake_query(HANDLE, const GUID*, WLAN_INTF_OPCODE opcode, PVOID, PDWORD size, PVOID* data,
-                        PWLAN_OPCODE_VALUE_TYPE) {
+DWORD WINAPI fake_query(HANDLE, const GUID*, WLAN_INTF_OPCODE opcode, PVOID, PDWORD size,
+                        PVOID* data, PWLAN_OPCODE_VALUE_TYPE) {
     if (opcode != wlan_intf_opcode_current_connection) return ERROR_NOT_SUPPORTED;
-    auto* attributes = static_cast<WLAN_CONNECTION_ATTRIBUTES*>(::operator new(sizeof(WLAN_CONNECTION_ATTRIBUTES)));
+    auto* attributes = static_cast<WLAN_CONNECTION_ATTRIBUTES*>(
+        ::operator new(sizeof(WLAN_CONNECTION_ATTRIBUTES)));
     std::memset(attributes, 0, sizeof *attributes);
     wcscpy(attributes->strProfileName, profile);
     auto& association = attributes->wlanAssociationAttributes;
@@ -169,10 +174,12 @@ InventoryCollectors recorded_machine() {
         build_neighbors(inventory, key, rows, OuiRegistry{{{"001A2B", "Router Maker"}}, true});
     };
     c.collect_interfaces = [](nlohmann::json& inventory, std::span<const std::uint8_t> key,
-                              const InterfaceCounterSnapshot& first, const InterfaceCounterSnapshot& second) {
+                              const InterfaceCounterSnapshot& first,
+                              const InterfaceCounterSnapshot& second) {
         SOCKADDR_INET gateway_address = ipv4("192.168.1.1");
         IP_ADAPTER_GATEWAY_ADDRESS_LH gateway{};
-        gateway.Address = SOCKET_ADDRESS{reinterpret_cast<SOCKADDR*>(&gateway_address), sizeof(SOCKADDR_IN)};
+        gateway.Address =
+            SOCKET_ADDRESS{reinterpret_cast<SOCKADDR*>(&gateway_address), sizeof(SOCKADDR_IN)};
         IP_ADAPTER_ADDRESSES adapter;
         std::memset(static_cast<void*>(&adapter), 0, sizeof adapter);
         char name[] = "{0b1e2d3c-4a5b-4c6d-8e9f-a0b1c2d3e4f5}";
@@ -194,14 +201,18 @@ InventoryCollectors recorded_machine() {
 
 std::vector<std::string> written_forms(const Mac& mac) {
     char plain[13], colons[18], dashes[18];
-    std::snprintf(plain, sizeof plain, "%02x%02x%02x%02x%02x%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    std::snprintf(colons, sizeof colons, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    std::snprintf(dashes, sizeof dashes, "%02x-%02x-%02x-%02x-%02x-%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    std::snprintf(plain, sizeof plain, "%02x%02x%02x%02x%02x%02x", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
+    std::snprintf(colons, sizeof colons, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    std::snprintf(dashes, sizeof dashes, "%02x-%02x-%02x-%02x-%02x-%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
     return {plain, colons, dashes};
 }
 
 std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return text;
 }
 
@@ -216,7 +227,8 @@ TEST_F(RecordingFixture, StoredOpeningHoldsOnlyPseudonymsOfHardware) {
         }
         const std::string pseudonym = hmac_sha256(*mac, key);
         ASSERT_EQ(pseudonym.size(), 64u);
-        EXPECT_NE(stored.find(pseudonym), std::string::npos) << "no pseudonym for " << written_forms(*mac)[1];
+        EXPECT_NE(stored.find(pseudonym), std::string::npos)
+            << "no pseudonym for " << written_forms(*mac)[1];
     }
     EXPECT_EQ(stored.find(lower(ssid)), std::string::npos);
     EXPECT_EQ(stored.find("kowalscyprofil"), std::string::npos);

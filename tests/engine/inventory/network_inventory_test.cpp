@@ -1,3 +1,5 @@
+#include "engine/inventory/network_inventory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "engine/common/envelope.h"
-#include "engine/inventory/network_inventory.h"
 
 namespace tarvisko {
 namespace {
@@ -90,8 +91,9 @@ struct FakeMachine {
 TEST(CollectInventory, CallsReadersInOrderAndSerialisesSortedKeys) {
     FakeMachine machine;
     const nlohmann::json inventory = collect_inventory(machine.collectors(), test_key);
-    EXPECT_EQ(machine.log, (std::vector<std::string>{"utc_now", "system", "snapshot0", "wifi", "routes",
-                                                     "neighbors", "snapshot1", "interfaces", "utc_now"}));
+    EXPECT_EQ(machine.log,
+              (std::vector<std::string>{"utc_now", "system", "snapshot0", "wifi", "routes",
+                                        "neighbors", "snapshot1", "interfaces", "utc_now"}));
     EXPECT_EQ(inventory["captured_at"], "2026-12-10T10:00:00.250Z");
     EXPECT_EQ(inventory["finished_at"], "2026-12-10T10:00:01.250Z");
     EXPECT_FALSE(inventory.contains("gateway_changes"));
@@ -106,8 +108,8 @@ TEST(CollectInventory, CallsReadersInOrderAndSerialisesSortedKeys) {
 TEST(CollectInventory, TrafficWindowRunsFromTheFirstSnapshot) {
     const struct {
         const char* name;
-        std::int64_t readers_ns;        // time taken by Wi-Fi, routes and neighbours together
-        std::int64_t shortfall_ns;      // how early the first sleep wakes
+        std::int64_t readers_ns;    // time taken by Wi-Fi, routes and neighbours together
+        std::int64_t shortfall_ns;  // how early the first sleep wakes
         std::vector<std::int64_t> sleeps;
     } cases[] = {
         {"quick readers sleep the rest", 120'000'000, 0, {380}},
@@ -127,7 +129,8 @@ TEST(CollectInventory, TrafficWindowRunsFromTheFirstSnapshot) {
         const std::int64_t interval = machine.snapshot_at[1] - machine.snapshot_at[0];
         EXPECT_GE(interval, 500'000'000) << c.name;
         // The second snapshot follows the wait (or the readers) at once.
-        EXPECT_LT(interval, std::max<std::int64_t>(c.readers_ns, 500'000'000) + 2'000'000) << c.name;
+        EXPECT_LT(interval, std::max<std::int64_t>(c.readers_ns, 500'000'000) + 2'000'000)
+            << c.name;
     }
 }
 

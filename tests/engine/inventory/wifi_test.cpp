@@ -1,3 +1,5 @@
+#include "engine/inventory/wifi.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wlanapi.h>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "engine/common/hash.h"
-#include "engine/inventory/wifi.h"
 
 namespace tarvisko {
 namespace {
@@ -123,7 +124,7 @@ DWORD WINAPI fake_close(HANDLE handle, PVOID reserved) {
 const WlanApi fake_api{&fake_open, &fake_enum, &fake_query, &fake_free, &fake_close};
 
 class WifiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fake = &state; }
     void TearDown() override {
         EXPECT_TRUE(state.outstanding.empty()) << state.outstanding.size() << " replies leaked";
@@ -139,7 +140,8 @@ GUID guid_number(std::uint32_t n) {
     guid.Data1 = 0xA1B2C300 + n;
     guid.Data2 = 0x0D4E;
     guid.Data3 = 0x4F5A;
-    const std::uint8_t tail[8] = {0x9b, 0x1c, 0x2d, 0x3e, 0x4f, 0x50, 0x61, static_cast<std::uint8_t>(n)};
+    const std::uint8_t tail[8] = {0x9b, 0x1c, 0x2d, 0x3e,
+                                  0x4f, 0x50, 0x61, static_cast<std::uint8_t>(n)};
     std::memcpy(guid.Data4, tail, 8);
     return guid;
 }
@@ -174,9 +176,11 @@ FakeInterface connected_interface(std::uint32_t n) {
     FakeInterface item;
     item.guid = guid_number(n);
     item.state = wlan_interface_state_connected;
-    item.replies[wlan_intf_opcode_current_connection] = {ERROR_SUCCESS, bytes_of(connection_attributes(home_bssid))};
+    item.replies[wlan_intf_opcode_current_connection] = {
+        ERROR_SUCCESS, bytes_of(connection_attributes(home_bssid))};
     item.replies[wlan_intf_opcode_rssi] = {ERROR_SUCCESS, bytes_of(static_cast<std::int32_t>(-52))};
-    item.replies[wlan_intf_opcode_channel_number] = {ERROR_SUCCESS, bytes_of(static_cast<std::uint32_t>(36))};
+    item.replies[wlan_intf_opcode_channel_number] = {ERROR_SUCCESS,
+                                                     bytes_of(static_cast<std::uint32_t>(36))};
     return item;
 }
 
@@ -210,13 +214,15 @@ TEST_F(WifiTest, ConnectedInterfaceIsDescribedWithoutNamesOrRawBssid) {
     ASSERT_EQ(bssid_id.size(), 64u);
     const std::string expected =
         R"({"status":"ok","value":[{"channel":{"status":"ok","value":36},)"
-        R"("connection":{"status":"ok","value":{"bssid_id":{"status":"ok","value":")" + bssid_id +
+        R"("connection":{"status":"ok","value":{"bssid_id":{"status":"ok","value":")" +
+        bssid_id +
         R"("},"phy":8,"rx_kbps":866700,"signal_pct":87,"tx_kbps":585000}},)"
         R"("id":"{A1B2C301-0D4E-4F5A-9B1C-2D3E4F506101}","rssi_dbm":{"status":"ok","value":-52},)"
         R"("state":1}]})";
     EXPECT_EQ(wifi.dump(), expected);
     const std::string text = wifi.dump();
-    for (const char* secret : {"SecretHomeNet", "HomeProfileName", "3c846a", "3C846A", "Fake Wireless"}) {
+    for (const char* secret :
+         {"SecretHomeNet", "HomeProfileName", "3c846a", "3C846A", "Fake Wireless"}) {
         EXPECT_EQ(text.find(secret), std::string::npos) << secret;
     }
 }
@@ -224,7 +230,8 @@ TEST_F(WifiTest, ConnectedInterfaceIsDescribedWithoutNamesOrRawBssid) {
 TEST_F(WifiTest, RefusedAndShortQueriesSpoilOnlyTheirMember) {
     FakeInterface odd = connected_interface(2);
     odd.state = wlan_interface_state_disconnected;
-    odd.replies[wlan_intf_opcode_current_connection] = {ERROR_INVALID_STATE, bytes_of(std::uint32_t{7})};
+    odd.replies[wlan_intf_opcode_current_connection] = {ERROR_INVALID_STATE,
+                                                        bytes_of(std::uint32_t{7})};
     odd.replies[wlan_intf_opcode_rssi] = {ERROR_SUCCESS, bytes_of(std::int32_t{-40}, 3)};
     odd.replies[wlan_intf_opcode_channel_number] = {ERROR_SUCCESS, {}};
     FakeInterface short_connection = connected_interface(3);
@@ -237,11 +244,13 @@ TEST_F(WifiTest, RefusedAndShortQueriesSpoilOnlyTheirMember) {
     ASSERT_EQ(wifi["value"].size(), 3u);
     const nlohmann::json& first = wifi["value"][0];
     EXPECT_EQ(first["state"], 4);
-    EXPECT_EQ(first["connection"].dump(), R"({"reason":"WlanQueryInterface:5023","status":"unavailable"})");
+    EXPECT_EQ(first["connection"].dump(),
+              R"({"reason":"WlanQueryInterface:5023","status":"unavailable"})");
     EXPECT_EQ(first["rssi_dbm"].dump(), R"({"reason":"short_wlan_result","status":"unavailable"})");
     EXPECT_EQ(first["channel"].dump(), R"({"reason":"short_wlan_result","status":"unavailable"})");
     const nlohmann::json& second = wifi["value"][1];
-    EXPECT_EQ(second["connection"].dump(), R"({"reason":"short_wlan_result","status":"unavailable"})");
+    EXPECT_EQ(second["connection"].dump(),
+              R"({"reason":"short_wlan_result","status":"unavailable"})");
     EXPECT_EQ(second["rssi_dbm"]["value"], -52);
     EXPECT_EQ(wifi["value"][2]["connection"]["status"], "ok");
     EXPECT_EQ(wifi["value"][2]["channel"]["value"], 36);
@@ -277,11 +286,13 @@ TEST(WifiConnection, BssidWithoutIdentifierIsMissing) {
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false},
     };
     for (const auto& c : cases) {
-        const nlohmann::json connection = describe_wlan_connection(test_key, connection_attributes(c.bssid));
+        const nlohmann::json connection =
+            describe_wlan_connection(test_key, connection_attributes(c.bssid));
         if (c.identified) {
             EXPECT_EQ(connection["bssid_id"]["value"], hmac_sha256(c.bssid, test_key));
         } else {
-            EXPECT_EQ(connection["bssid_id"].dump(), R"({"reason":"missing_bssid","status":"unavailable"})");
+            EXPECT_EQ(connection["bssid_id"].dump(),
+                      R"({"reason":"missing_bssid","status":"unavailable"})");
         }
     }
 }
