@@ -449,6 +449,11 @@ class _Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
         # The TLS handshake runs here, in the connection's own thread, so that a slow or silent
         # client cannot hold up the accept loop.
         request.settimeout(30)
+        # Clients that send the headers and the body in two writes wait for an ACK between them
+        # (Nagle); acknowledging at once keeps every request from costing a delayed-ACK period.
+        request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if hasattr(socket, "TCP_QUICKACK"):
+            request.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
         try:
             tls = self.context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
