@@ -5,12 +5,13 @@ for the tests and the demo start. Python 3 standard library only.
 Running
 -------
     simulator.py --cert server.pem --key server.key [--port 0] [--modules upload,node]
-                 [--parent-pid PID] [--verbose]
+                 [--parent-pid PID] [--listen ADDRESS] [--verbose]
 
 It listens on 127.0.0.1 and, where the host has it, on ::1 with the same port, speaks HTTP/1.1
 with keep-alive over real TLS (the certificate names "localhost"), and prints exactly one line
 "SIMULATOR_PORT=<port>" on standard output once it accepts connections. It stops on SIGTERM or
-SIGINT, and by itself when the process named by --parent-pid is gone. tools/simulator/with-simulator
+SIGINT, and by itself when the process named by --parent-pid is gone. --listen binds one other
+address instead of the loopback pair (the throughput benchmark serves a namespace's veth address). tools/simulator/with-simulator
 starts it for a test and passes the origin on as TARVISKO_SIMULATOR_ORIGIN.
 
 Modules
@@ -513,6 +514,7 @@ def main(argv=None):
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--modules")
     parser.add_argument("--parent-pid", type=int)
+    parser.add_argument("--listen")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args(argv)
 
@@ -521,7 +523,11 @@ def main(argv=None):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert, args.key)
 
-    servers = _bind(app, context, args.port)
+    if args.listen:
+        family = socket.AF_INET6 if ":" in args.listen else socket.AF_INET
+        servers = [_Server((args.listen, args.port), family, app, context)]
+    else:
+        servers = _bind(app, context, args.port)
     for server in servers:
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                          daemon=True).start()
