@@ -49,6 +49,8 @@ std::string sample_text(int session, int i) {
            R"("})";
 }
 
+long long now() { return static_cast<long long>(std::time(nullptr)); }
+
 struct Recorded {
     std::string id;
     std::vector<std::string> samples;
@@ -80,8 +82,12 @@ class PumpFixture : public ::testing::Test {
         return step_row(statement.get()) ? column_text(statement.get(), 0) : "(no row)";
     }
 
-    long long due_in(const std::string& id) {
-        return std::stoll(column("due", id)) - static_cast<long long>(std::time(nullptr));
+    long long due(const std::string& id) { return std::stoll(column("due", id)); }
+
+    // The row's due time lies `wait` seconds after some moment between `before` and `after`.
+    void expect_wait(const std::string& id, long long wait, long long before, long long after) {
+        EXPECT_GE(due(id), before + wait) << id;
+        EXPECT_LE(due(id), after + wait) << id;
     }
 
     void make_due() {
@@ -228,13 +234,15 @@ TEST_F(UploadPumpTest, FailedRequestIsResumedAtTheCursorAndNeverResent) {
     ScriptedServer server;
     server.script = {UploadReply{201, 0, R"({"session_id":")" + recorded.id + "\"}"},
                      UploadReply{204, 0, ""}, UploadReply{503, 0, ""}};
+    long long before = now();
     EXPECT_EQ(pump(server), upload_pending_left);
+    long long after = now();
     EXPECT_EQ(column("next", recorded.id), "1");
     EXPECT_EQ(column("failures", recorded.id), "1");
     EXPECT_EQ(column("last_error", recorded.id), "503");
     EXPECT_EQ(column("blocked", recorded.id), "0");
     EXPECT_EQ(column("origin", recorded.id), "https://upload.example.net:443");
-    EXPECT_NEAR(static_cast<double>(due_in(recorded.id)), 1.0, 1.0);  // base 1, r = 0
+    expect_wait(recorded.id, 1, before, after);  // base 1, r = 0
 
     // Not due yet: the next pass leaves it alone.
     server.calls.clear();
@@ -245,10 +253,12 @@ TEST_F(UploadPumpTest, FailedRequestIsResumedAtTheCursorAndNeverResent) {
     make_due();
     server.random_value = 2;
     server.script = {UploadReply{-12002, 0, ""}};
+    before = now();
     EXPECT_EQ(pump(server), upload_pending_left);
+    after = now();
     EXPECT_EQ(column("failures", recorded.id), "2");
     EXPECT_EQ(column("last_error", recorded.id), "-12002");
-    EXPECT_NEAR(static_cast<double>(due_in(recorded.id)), 4.0, 1.0);  // 2 + 2 % 3
+    expect_wait(recorded.id, 4, before, after);  // 2 + 2 % 3
 
     make_due();
     server.calls.clear();
@@ -348,9 +358,9 @@ TEST_F(UploadPumpTest, RetryAfterOutweighsTheRandomDelay) {
         ScriptedServer server;
         server.random_value = c.random_value;
         server.script = {UploadReply{503, c.retry_after, ""}};
+        const long long before = now();
         EXPECT_EQ(pump(server), upload_pending_left);
-        EXPECT_NEAR(static_cast<double>(due_in(recorded.id)), static_cast<double>(c.expected), 1.0)
-            << c.retry_after;
+        expect_wait(recorded.id, c.expected, before, now());
         UploadQueue queue = open_queue();
         run_statement(queue.db, "DELETE FROM session");
     }
@@ -358,8 +368,9 @@ TEST_F(UploadPumpTest, RetryAfterOutweighsTheRandomDelay) {
     const Recorded recorded = record(0);
     ScriptedServer server;
     server.script = {UploadReply{503, 0xFFFFFFFFu, ""}};
+    const long long before = now();
     pump(server);
-    EXPECT_GT(due_in(recorded.id), 4'000'000'000LL);
+    expect_wait(recorded.id, 4294967295LL, before, now());
 }
 
 TEST_F(UploadPumpTest, SessionStaysWithTheOriginThatClaimedIt) {
@@ -490,9 +501,10 @@ TEST_F(UploadPumpSimulatorTest, ServerFaultsAreRecordedInTheRow) {
                                {"match", "exact"},
                                {"status", 503},
                                {"headers", {{"Retry-After", "3600"}}}});
+    const long long before = now();
     EXPECT_EQ(pump_real(), upload_pending_left);
+    expect_wait(recorded.id, 3600, before, now());
     EXPECT_EQ(column("last_error", recorded.id), "503");
-    EXPECT_NEAR(static_cast<double>(due_in(recorded.id)), 3600.0, 2.0);
 
     make_due();
     test::simulator_add_fault(
