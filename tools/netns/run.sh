@@ -19,21 +19,25 @@
 #
 #   link k joins node k (client = 0, routers 1..N) and node k+1 (target = N+1) with a veth pair:
 #   10.200.k.1/24 and fd00:200:k::1/64 on the client side, 10.200.k.2/24 and fd00:200:k::2/64 on
-#   the target side. The client's default route leads through r1; every router forwards toward the
-#   target, and routes 10.200.0.0/16 and fd00:200::/32 back toward the client. Routers send ICMP
-#   errors without rate limit. Each namespace has its loopback up. The client's resolver is
-#   127.0.0.1 (nothing listens there) and its hosts file knows only "localhost", so a test can never
-#   resolve a name outside.
+#   the target side (k written as a hexadecimal group; the exported texts are canonical, e.g.
+#   fd00:200::1 for link 0). The client's default route leads through r1, the target's through
+#   rN; every router routes the links on the client's side back toward the client and everything
+#   else toward the target (the last router only knows its own links and the two special routes
+#   below). Routers send ICMP errors without rate limit. Each namespace has its loopback up. The
+#   client's resolver is 127.0.0.1 (nothing listens there) and its hosts file knows only
+#   "localhost", so a test can never resolve a name outside.
 #
 # Environment of the test:
 #   TARVISKO_NETNS_ROUTERS        N
-#   TARVISKO_NETNS_CLIENT         10.200.0.1            (TARVISKO_NETNS_CLIENT6 fd00:200:0::1)
+#   TARVISKO_NETNS_CLIENT         10.200.0.1            (TARVISKO_NETNS_CLIENT6 fd00:200::1)
 #   TARVISKO_NETNS_ROUTER<k>      address of router k facing the client, 10.200.(k-1).2; router k
 #                                 answers a TTL of k with "time exceeded" from this address
 #                                 (TARVISKO_NETNS_ROUTER<k>_6 fd00:200:(k-1)::2)
 #   TARVISKO_NETNS_TARGET         10.200.N.2            (TARVISKO_NETNS_TARGET6 fd00:200:N::2)
 #   TARVISKO_NETNS_BLACKHOLE      10.250.0.1, dropped without reply at router --blackhole-at
 #   TARVISKO_NETNS_UNREACHABLE    10.250.0.2, router --unreachable-at answers ICMP host unreachable
+#                                 (after about 50 ms, as a real router that gets no ARP answer)
+#   (IPv6 has no blackholed or unreachable address.)
 #   TARVISKO_NETNS_CLIENT_NS, TARVISKO_NETNS_TARGET_NS   namespace names (for messages)
 #   WINEPREFIX                    the private prefix of this run
 #
@@ -152,7 +156,8 @@ for ns in "${nodes[@]}"; do
   ip netns add "$ns" || fail "cannot create namespace $ns"
   ip -n "$ns" link set lo up
 done
-last=$((routers + 1))
+# The IPv6 address of side $2 (1 or 2) of link $1, in canonical text.
+v6() { if [ "$1" = 0 ]; then echo "fd00:200::$2"; else echo "fd00:200:$1::$2"; fi; }
 for k in $(seq 0 "$routers"); do
   left=${nodes[$k]}
   right=${nodes[$((k + 1))]}
@@ -161,27 +166,41 @@ for k in $(seq 0 "$routers"); do
     fail "cannot create link $k"
   ip -n "$left" addr add "10.200.$k.1/24" dev east
   ip -n "$right" addr add "10.200.$k.2/24" dev west
-  ip -n "$left" addr add "fd00:200:$k::1/64" dev east nodad
-  ip -n "$right" addr add "fd00:200:$k::2/64" dev west nodad
+  ip -n "$left" addr add "$(v6 "$k" 1)/64" dev east nodad
+  ip -n "$right" addr add "$(v6 "$k" 2)/64" dev west nodad
   ip -n "$left" link set east up
   ip -n "$right" link set west up
 done
 ip -n "$client" route add default via 10.200.0.2
-ip -n "$client" -6 route add default via fd00:200:0::2
+ip -n "$client" -6 route add default via "$(v6 0 2)"
 ip -n "$target" route add default via "10.200.$routers.1"
-ip -n "$target" -6 route add default via "fd00:200:$routers::1"
+ip -n "$target" -6 route add default via "$(v6 "$routers" 1)"
 for k in $(seq 1 "$routers"); do
   ns=${nodes[$k]}
   ip netns exec "$ns" sysctl -q -w net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1 \
     net.ipv4.icmp_ratelimit=0 net.ipv6.icmp.ratelimit=0
-  ip -n "$ns" route add 10.200.0.0/16 via "10.200.$((k - 1)).1"
-  ip -n "$ns" -6 route add fd00:200::/32 via "fd00:200:$((k - 1))::1"
+  # Links on the client's side go back through link k-1, all else forward through link k.
+  for j in $(seq 0 $((k - 2))); do
+    ip -n "$ns" route add "10.200.$j.0/24" via "10.200.$((k - 1)).1"
+    ip -n "$ns" -6 route add "$(v6 "$j" '')/64" via "$(v6 $((k - 1)) 1)"
+  done
   if [ "$k" -lt "$routers" ]; then
     ip -n "$ns" route add default via "10.200.$k.2"
-    ip -n "$ns" -6 route add default via "fd00:200:$k::2"
+    ip -n "$ns" -6 route add default via "$(v6 "$k" 2)"
   fi
   if [ "$k" = "$blackhole_at" ]; then ip -n "$ns" route add blackhole 10.250.0.1/32; fi
-  if [ "$k" = "$unreachable_at" ]; then ip -n "$ns" route add unreachable 10.250.0.2/32; fi
+  if [ "$k" = "$unreachable_at" ]; then
+    # A next hop that never answers ARP: the router gives up after 50 ms and sends ICMP host
+    # unreachable. (An "unreachable" route would answer at once, but its replies are limited by
+    # a host-wide token bucket that every ICMP error of the router drains.)
+    ip -n "$ns" link add void0 type veth peer name void1
+    ip -n "$ns" addr add 10.251.0.1/30 dev void0
+    ip -n "$ns" link set void0 up
+    ip -n "$ns" link set void1 up
+    ip netns exec "$ns" sysctl -q -w net.ipv4.neigh.void0.mcast_solicit=1 \
+      net.ipv4.neigh.void0.ucast_solicit=1 net.ipv4.neigh.void0.retrans_time_ms=50
+    ip -n "$ns" route add 10.250.0.2/32 via 10.251.0.2 dev void0
+  fi
 done
 mkdir -p "/etc/netns/$client"
 printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client/resolv.conf"
@@ -222,12 +241,12 @@ if [ -f "$prefix/wineserver" ]; then server_tmp=/tmp/$(cat "$prefix/wineserver")
 "$here/check-wineserver" "$prefix" "$client" || exit 2
 
 export WINEPREFIX=$prefix TARVISKO_NETNS_ROUTERS=$routers
-export TARVISKO_NETNS_CLIENT=10.200.0.1 TARVISKO_NETNS_CLIENT6=fd00:200:0::1
+export TARVISKO_NETNS_CLIENT=10.200.0.1 TARVISKO_NETNS_CLIENT6=$(v6 0 1)
 for k in $(seq 1 "$routers"); do
   export "TARVISKO_NETNS_ROUTER$k=10.200.$((k - 1)).2"
-  export "TARVISKO_NETNS_ROUTER${k}_6=fd00:200:$((k - 1))::2"
+  export "TARVISKO_NETNS_ROUTER${k}_6=$(v6 $((k - 1)) 2)"
 done
-export TARVISKO_NETNS_TARGET=10.200.$routers.2 TARVISKO_NETNS_TARGET6=fd00:200:$routers::2
+export TARVISKO_NETNS_TARGET=10.200.$routers.2 TARVISKO_NETNS_TARGET6=$(v6 "$routers" 2)
 export TARVISKO_NETNS_BLACKHOLE=10.250.0.1 TARVISKO_NETNS_UNREACHABLE=10.250.0.2
 export TARVISKO_NETNS_CLIENT_NS=$client TARVISKO_NETNS_TARGET_NS=$target
 
