@@ -1,0 +1,157 @@
+"""The simulator's node and portal modules, and the streamed and bulk bodies they rely on. Runs
+the simulator in this process against the project's test CA."""
+import http.client
+import json
+import os
+import ssl
+import subprocess
+import sys
+import threading
+import unittest
+
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+sys.path.insert(0, os.path.join(TOP, "tools", "simulator"))
+import simulator  # noqa: E402
+
+CA_DIR = os.path.join(os.environ.get("TARVISKO_BINARY_DIR", os.path.join(TOP, "build")), "test-ca")
+SID = "6F9619FF-8B86-D011-B42D-00C04FC964FF"
+BASE = "/measure/v1/runs/" + SID
+TOKEN = {"Authorization": "Bearer " + "t" * 32}
+
+
+def setUpModule():
+    global SERVERS, PORT, CONTEXT
+    subprocess.run([os.path.join(TOP, "tools", "simulator", "make-ca"), CA_DIR], check=True)
+    app = simulator.App()
+    simulator._load_modules(app, ["node", "portal"])
+    server_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    server_context.load_cert_chain(os.path.join(CA_DIR, "server.pem"), os.path.join(CA_DIR, "server.key"))
+    SERVERS = simulator._bind(app, server_context, 0)
+    for server in SERVERS:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    PORT = SERVERS[0].server_address[1]
+    CONTEXT = ssl.create_default_context(cafile=os.path.join(CA_DIR, "ca.pem"))
+
+
+def tearDownModule():
+    for server in SERVERS:
+        server.shutdown()
+        server.server_close()
+
+
+def call(method, path, body=None, headers=None, conn=None):
+    own = conn is None
+    conn = conn or http.client.HTTPSConnection("localhost", PORT, context=CONTEXT, timeout=10)
+    try:
+        if isinstance(body, (dict, list)):
+            body = json.dumps(body)
+        conn.request(method, path, body=body, headers=headers or {})
+        reply = conn.getresponse()
+        return reply.status, dict(reply.getheaders()), reply.read()
+    finally:
+        if own:
+            conn.close()
+
+
+def control(method, path, body=None):
+    status, _, data = call(method, "/_sim/" + path, body)
+    assert 200 <= status < 300, (status, data)
+    return json.loads(data) if data else None
+
+
+class NodeTest(unittest.TestCase):
+    def setUp(self):
+        control("POST", "reset")
+
+    def reserve(self, path=BASE):
+        status, _, body = call("POST", path, headers=TOKEN)
+        self.assertEqual(201, status)
+        reply = json.loads(body)
+        return reply, {"Authorization": "Bearer " + reply["ticket"]}
+
+    def test_reservation_modes_and_session_id_case(self):
+        reply, _ = self.reserve()
+        self.assertEqual(SID.lower(), reply["session_id"])
+        self.assertEqual({"mode", "bytes", "rate_bps", "deadline_s"}, set(reply["profile"]))
+        control("POST", "node/config", {"session_id_case": "upper", "reply": {"node_id": "x" * 65}})
+        reply, _ = self.reserve("/api/v1/portal/runs/" + SID + "?profile=capacity")
+        self.assertEqual(SID, reply["session_id"])
+        self.assertEqual("x" * 65, reply["node_id"])
+        self.assertEqual(400, call("POST", "/api/v1/portal/runs/" + SID + "?profile=x", headers=TOKEN)[0])
+        self.assertEqual(401, call("POST", BASE, headers={"Authorization": "Bearer short"})[0])
+        self.assertEqual(400, control_status("POST", "node/config", {"no_such": 1}))
+
+    def test_ticket_is_required_after_reservation(self):
+        self.assertEqual(404, call("HEAD", BASE + "/latency", headers=TOKEN)[0])
+        _, ticket = self.reserve()
+        self.assertEqual(401, call("HEAD", BASE + "/latency", headers=TOKEN)[0])
+        self.assertEqual(204, call("HEAD", BASE + "/latency", headers=ticket)[0])
+        self.assertEqual(204, call("POST", BASE + "/finish", headers=ticket)[0])
+        stats = control("GET", "node/stats")["sessions"][SID]
+        self.assertEqual((1, True), (stats["latency"], stats["finished"]))
+
+    def test_whole_download_streams_exact_extra_and_short_bodies(self):
+        control("POST", "node/config", {"profile": {"mode": "whole", "bytes": 3 * 1048576 + 7,
+                                                    "rate_bps": 1000000, "deadline_s": 30}})
+        _, ticket = self.reserve()
+        status, headers, body = call("GET", BASE + "/download", headers=ticket)
+        self.assertEqual((200, 3 * 1048576 + 7), (status, len(body)))
+        self.assertEqual(str(len(body)), headers["Content-Length"])
+        report = json.loads(call("GET", BASE + "/status", headers=ticket)[2])["download"]
+        self.assertEqual((3 * 1048576 + 7, True), (report["bytes"], report["complete"]))
+        for setting, size in (("extra_bytes", 3 * 1048576 + 8), ("missing_bytes", 3 * 1048576 + 6)):
+            control("POST", "node/config", {"extra_bytes": 0, "missing_bytes": 0, setting: 1})
+            self.assertEqual(size, len(call("GET", BASE + "/download", headers=ticket)[2]))
+
+    def test_bulk_upload_is_counted_not_recorded_and_keeps_the_connection(self):
+        control("POST", "node/config", {"report_bytes_delta": -1})
+        _, ticket = self.reserve()
+        conn = http.client.HTTPSConnection("localhost", PORT, context=CONTEXT, timeout=10)
+        try:
+            status, _, body = call("POST", BASE + "/upload", b"u" * 2000000, ticket, conn)
+            self.assertEqual(200, status)
+            self.assertEqual(2000000 - 1, json.loads(body)["bytes"])
+            # A refused block (bad ticket) leaves its body unread by the endpoint; the connection
+            # must still carry the next request.
+            self.assertEqual(401, call("POST", BASE + "/blocks/upload/0?n=70000", b"v" * 70000, TOKEN, conn)[0])
+            self.assertEqual(204, call("POST", BASE + "/blocks/upload/1?n=70000", b"v" * 70000, ticket, conn)[0])
+        finally:
+            conn.close()
+        recorded = control("GET", "requests?prefix=" + BASE + "/upload")["requests"][0]
+        self.assertEqual((2000000, None, ""), (recorded["body_size"], recorded["body"], recorded["body_base64"]))
+        commit = json.loads(call("POST", BASE + "/commit/upload", headers=ticket)[2])
+        self.assertTrue(commit["complete"])
+
+    def test_windowed_blocks_and_commit(self):
+        _, ticket = self.reserve()
+        for seq, count in ((0, 65536), (1, 131072)):
+            status, _, body = call("GET", "%s/blocks/download/%d?n=%d" % (BASE, seq, count), headers=ticket)
+            self.assertEqual((200, count), (status, len(body)))
+        control("POST", "node/config", {"report_complete": False})
+        commit = json.loads(call("POST", BASE + "/commit/download", headers=ticket)[2])
+        self.assertEqual((196608, False), (commit["bytes"], commit["complete"]))
+        blocks = control("GET", "node/stats")["sessions"][SID]["blocks"]
+        self.assertEqual([0, 1], [b["seq"] for b in blocks])
+
+
+class PortalTest(unittest.TestCase):
+    def setUp(self):
+        control("POST", "reset")
+
+    def test_registration_catalog_and_update_files(self):
+        status, _, body = call("POST", "/api/v1/portal/clients")
+        self.assertEqual(201, status)
+        self.assertEqual(48, len(json.loads(body)["token"]))
+        self.assertEqual(1, json.loads(call("GET", "/api/v1/portal/game-profiles")[2])["version"])
+        control("POST", "portal/config", {"release_size": 8193, "installer_size": 100000})
+        self.assertEqual(8193, len(call("GET", "/pobierz/windows-release.json")[2]))
+        installer = call("GET", "/pobierz/QUORVEL-Sondaro.exe")[2]
+        self.assertEqual((100000, b"MZ"), (len(installer), installer[:2]))
+
+
+def control_status(method, path, body=None):
+    return call(method, "/_sim/" + path, body)[0]
+
+
+if __name__ == "__main__":
+    unittest.main()
