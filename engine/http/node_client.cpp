@@ -18,10 +18,9 @@ constexpr std::size_t kReadPiece = 2048;
 // public downloads of the portal.
 bool is_public_request(std::wstring_view method, std::wstring_view explicit_path) {
     if (explicit_path == L"/api/v1/portal/clients") return true;
-    return method == L"GET" &&
-           (explicit_path == L"/api/v1/portal/game-profiles" ||
-            explicit_path == L"/pobierz/windows-release.json" ||
-            explicit_path == L"/pobierz/QUORVEL-Sondaro.exe");
+    return method == L"GET" && (explicit_path == L"/api/v1/portal/game-profiles" ||
+                                explicit_path == L"/pobierz/windows-release.json" ||
+                                explicit_path == L"/pobierz/QUORVEL-Sondaro.exe");
 }
 
 bool is_usable_bearer(std::wstring_view bearer) {
@@ -96,10 +95,9 @@ std::string endpoint_text(const SOCKADDR_STORAGE& address) {
 
 NodeClient open_node_client(const std::string& session_id, const std::wstring& origin) {
     NodeClient client;
-    client.session = InternetHandle(
-        WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                    WINHTTP_NO_PROXY_BYPASS, 0),
-        close_internet_handle);
+    client.session = InternetHandle(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
+                                    close_internet_handle);
     throw_winhttp_error(client.session.valid());
 
     client.run_base_path = L"/measure/v1/runs/";
@@ -115,9 +113,9 @@ NodeClient open_node_client(const std::string& session_id, const std::wstring& o
     WinHttpSetOption(client.session.get(), WINHTTP_OPTION_IPV6_FAST_FALLBACK, &fast_fallback,
                      sizeof(fast_fallback));
 
-    client.connection = InternetHandle(
-        WinHttpConnect(client.session.get(), split.host.c_str(), split.port, 0),
-        close_internet_handle);
+    client.connection =
+        InternetHandle(WinHttpConnect(client.session.get(), split.host.c_str(), split.port, 0),
+                       close_internet_handle);
     throw_winhttp_error(client.connection.valid());
     return client;
 }
@@ -149,9 +147,8 @@ InternetHandle send_node_request(NodeClient& client, const std::wstring& method,
     if (use_bearer) headers += L"Authorization: Bearer " + bearer + L"\r\n";
     if (content_length != 0) headers += L"Content-Type: application/octet-stream\r\n";
 
-    throw_winhttp_error(WinHttpSendRequest(request.get(), headers.c_str(),
-                                           static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0,
-                                           content_length, 0) != FALSE);
+    throw_winhttp_error(WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1L),
+                                           WINHTTP_NO_REQUEST_DATA, 0, content_length, 0) != FALSE);
     return request;
 }
 
@@ -172,8 +169,8 @@ void receive_node_response(NodeClient& client, HINTERNET request, unsigned long 
     WINHTTP_CONNECTION_INFO info{};
     info.cbSize = sizeof(info);
     DWORD info_size = sizeof(info);
-    throw_winhttp_error(WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info,
-                                           &info_size) != FALSE);
+    throw_winhttp_error(
+        WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &info_size) != FALSE);
 
     if (local_endpoint != nullptr) {
         const std::string local = endpoint_text(info.LocalAddress);

@@ -4,14 +4,15 @@
 // comes from the same peer address.
 // winsock2 first: winhttp.h declares the connection-information record only after it.
 #include <winsock2.h>
+// clang-format off
 #include <windows.h>
 #include <winhttp.h>
+// clang-format on
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/common/handle_guard.h"
 

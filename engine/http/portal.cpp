@@ -22,7 +22,8 @@ bool is_client_token(const std::string& token) {
 
 std::wstring register_client(const std::wstring& origin) {
     NodeClient client = open_node_client({}, origin);
-    InternetHandle request = send_node_request(client, L"POST", {}, {}, 0, L"/api/v1/portal/clients");
+    InternetHandle request =
+        send_node_request(client, L"POST", {}, {}, 0, L"/api/v1/portal/clients");
     receive_node_response(client, request.get(), 201);
     const nlohmann::json reply = read_node_reply(request.get(), 8192);
     const std::string token = reply.at("token").get<std::string>();

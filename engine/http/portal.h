@@ -3,9 +3,8 @@
 // catalogue and the update files. Each opens its own short-lived node client and needs no bearer.
 #include <chrono>
 #include <functional>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace tarvisko {
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-
 #include <nlohmann/json.hpp>
 
 namespace tarvisko {

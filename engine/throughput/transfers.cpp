@@ -1,7 +1,7 @@
 #include "engine/throughput/transfers.h"
 
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <memory>
@@ -24,8 +24,8 @@ constexpr std::uint32_t kMaxBlock = 1048576;
 [[noreturn]] void fail(const char* reason) { throw std::runtime_error(reason); }
 
 void fill_random(unsigned char* data, std::size_t size) {
-    const NTSTATUS status = BCryptGenRandom(nullptr, data, static_cast<ULONG>(size),
-                                            BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    const NTSTATUS status =
+        BCryptGenRandom(nullptr, data, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     if (status < 0) fail("random_payload_unavailable");
 }
 
@@ -71,9 +71,9 @@ double elapsed_ms(SteadyTime start) {
 }
 
 nlohmann::json new_transfer_result() {
-    return {{"client_bytes", 0},       {"duration_ms", nullptr}, {"ended_at", nullptr},
-            {"node_bytes", nullptr},   {"node_duration_ms", nullptr},
-            {"reason", "not_started"}, {"started_at", nullptr},  {"status", "unavailable"}};
+    return {{"client_bytes", 0},     {"duration_ms", nullptr},      {"ended_at", nullptr},
+            {"node_bytes", nullptr}, {"node_duration_ms", nullptr}, {"reason", "not_started"},
+            {"started_at", nullptr}, {"status", "unavailable"}};
 }
 
 void check_cancel_deadline(const std::atomic<bool>& cancel, SteadyTime deadline) {
@@ -112,7 +112,8 @@ void run_whole_transfer(NodeClient& client, const std::wstring& ticket, bool upl
         std::uint64_t moved = 0;
         while (moved < bytes) {
             check_cancel_deadline(cancel, deadline);
-            const auto piece = static_cast<DWORD>(std::min<std::uint64_t>(bytes - moved, kWholePiece));
+            const auto piece =
+                static_cast<DWORD>(std::min<std::uint64_t>(bytes - moved, kWholePiece));
             DWORD count = 0;
             if (upload) {
                 while (t1 + pacing_offset(moved + piece, rate_bps) > Clock::now()) {
@@ -134,8 +135,9 @@ void run_whole_transfer(NodeClient& client, const std::wstring& ticket, bool upl
         nlohmann::json report;
         if (upload) {
             check_cancel_deadline(cancel, deadline);
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
             const int receive_ms = static_cast<int>(std::clamp<long long>(left, 1, 30000));
             throw_winhttp_error(WinHttpSetTimeouts(request.get(), 3000, 3000, 4000, receive_ms) !=
                                 FALSE);
@@ -208,8 +210,8 @@ void transfer_stream_worker(WindowedTransferState& state) {
                 }
             }
 
-            const std::wstring suffix = state.block_prefix + std::to_wstring(sequence) + L"?n=" +
-                                        std::to_wstring(count);
+            const std::wstring suffix =
+                state.block_prefix + std::to_wstring(sequence) + L"?n=" + std::to_wstring(count);
             InternetHandle request;
             if (state.upload) {
                 request = send_node_request(client, L"POST", suffix, state.ticket, count);
@@ -222,8 +224,8 @@ void transfer_stream_worker(WindowedTransferState& state) {
             while (moved < count && !halted()) {
                 DWORD got = 0;
                 if (state.upload) {
-                    throw_winhttp_error(
-                        WinHttpWriteData(request.get(), buffer.get(), count - moved, &got) != FALSE);
+                    throw_winhttp_error(WinHttpWriteData(request.get(), buffer.get(), count - moved,
+                                                         &got) != FALSE);
                 } else {
                     throw_winhttp_error(
                         WinHttpReadData(request.get(), buffer.get(), count - moved, &got) != FALSE);

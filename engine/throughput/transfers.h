@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/http/node_client.h"
 

@@ -30,7 +30,7 @@ std::string error_of(const std::function<void()>& call) {
 }
 
 class NodeClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::simulator_reset();
         session_id = new_uuid_text();
@@ -92,16 +92,14 @@ TEST_F(NodeClientTest, ReplyCapAndShape) {
         const char* expected;
     };
     const Case cases[] = {
-        {object_of(8192), "no error"},
-        {object_of(8193), "node_reply_too_large"},
-        {"[1,2,3]", "invalid_node_reply"},
-        {"\"text\"", "invalid_node_reply"},
-        {"not json", "invalid_node_reply"},
-        {"", "invalid_node_reply"},
+        {object_of(8192), "no error"},      {object_of(8193), "node_reply_too_large"},
+        {"[1,2,3]", "invalid_node_reply"},  {"\"text\"", "invalid_node_reply"},
+        {"not json", "invalid_node_reply"}, {"", "invalid_node_reply"},
         {"{\"a\":1", "invalid_node_reply"},
     };
     for (const Case& c : cases) {
-        simulator_add_fault({{"path", base()}, {"match", "exact"}, {"status", 201}, {"body", c.body}});
+        simulator_add_fault(
+            {{"path", base()}, {"match", "exact"}, {"status", 201}, {"body", c.body}});
         EXPECT_EQ(error_of([&] { reserve(); }), c.expected) << c.body.size();
     }
 }
@@ -118,11 +116,13 @@ TEST_F(NodeClientTest, ResponseFromAnotherAddressIsRefused) {
     NodeClient copy = open_node_client(session_id, to_wide(simulator_origin()));
     copy.expected_peer = first.expected_peer == "::1" ? "127.0.0.1" : "::1";
     InternetHandle again = send_node_request(copy, L"POST", L"", kToken, 0);
-    EXPECT_EQ(error_of([&] { receive_node_response(copy, again.get(), 201); }), "node_address_changed");
+    EXPECT_EQ(error_of([&] { receive_node_response(copy, again.get(), 201); }),
+              "node_address_changed");
 }
 
 TEST_F(NodeClientTest, PublicDownloadCarriesNoAuthorization) {
-    InternetHandle request = send_node_request(client, L"GET", L"", L"", 0, L"/pobierz/windows-release.json");
+    InternetHandle request =
+        send_node_request(client, L"GET", L"", L"", 0, L"/pobierz/windows-release.json");
     receive_node_response(client, request.get(), 200);
     const nlohmann::json seen = simulator_requests("/pobierz/");
     ASSERT_EQ(seen.size(), 1u);
@@ -141,7 +141,8 @@ TEST_F(NodeClientTest, RedirectIsNotFollowed) {
 
 TEST(NodeClientTransport, ClosedPortIsAWinhttpError) {
     NodeClient client = open_node_client("S", L"https://localhost:1");
-    EXPECT_EQ(error_of([&] { send_node_request(client, L"POST", L"", kToken, 0); }), "winhttp_12029");
+    EXPECT_EQ(error_of([&] { send_node_request(client, L"POST", L"", kToken, 0); }),
+              "winhttp_12029");
 }
 
 }  // namespace

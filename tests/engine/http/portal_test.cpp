@@ -29,12 +29,14 @@ std::string error_of(const std::function<void()>& call) {
 const char kLimit[] = "Przekroczono limit pobierania aktualizacji.";
 
 class PortalTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::simulator_reset();
         origin = to_wide(simulator_origin());
     }
-    void configure(const nlohmann::json& settings) { simulator_control("POST", "portal/config", settings); }
+    void configure(const nlohmann::json& settings) {
+        simulator_control("POST", "portal/config", settings);
+    }
 
     std::wstring origin;
 };
@@ -51,8 +53,7 @@ TEST_F(PortalTest, RegistrationReturnsTokenWithoutSendingCredential) {
 }
 
 TEST_F(PortalTest, RegistrationTokenRule) {
-    const std::string alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     struct Case {
         nlohmann::json token;
         const char* expected;
@@ -88,7 +89,8 @@ TEST_F(PortalTest, CatalogShape) {
     const nlohmann::json catalog = fetch_game_catalog(origin);
     EXPECT_EQ(catalog["version"], 1);
     EXPECT_EQ(catalog["profiles"][0]["name"], "Symulowana gra");
-    EXPECT_FALSE(simulator_requests("/api/v1/portal/game-profiles")[0]["headers"].contains("authorization"));
+    EXPECT_FALSE(
+        simulator_requests("/api/v1/portal/game-profiles")[0]["headers"].contains("authorization"));
 
     auto with_profiles = [](std::size_t n) {
         nlohmann::json list = nlohmann::json::array();
@@ -111,12 +113,14 @@ TEST_F(PortalTest, CatalogShape) {
     };
     for (const Case& c : cases) {
         configure({{"catalog", c.catalog}});
-        EXPECT_EQ(error_of([&] { fetch_game_catalog(origin); }), c.expected) << c.catalog.dump().substr(0, 80);
+        EXPECT_EQ(error_of([&] { fetch_game_catalog(origin); }), c.expected)
+            << c.catalog.dump().substr(0, 80);
     }
     configure({{"catalog", {{"version", 1}}}});
     EXPECT_THROW(fetch_game_catalog(origin), nlohmann::json::out_of_range);
     // The catalogue may be up to 32768 bytes; more is refused before parsing.
-    simulator_add_fault({{"path", "/api/v1/portal/game-profiles"}, {"status", 200}, {"body_size", 32769}});
+    simulator_add_fault(
+        {{"path", "/api/v1/portal/game-profiles"}, {"status", 200}, {"body_size", 32769}});
     EXPECT_EQ(error_of([&] { fetch_game_catalog(origin); }), "node_reply_too_large");
 }
 
@@ -163,7 +167,8 @@ TEST_F(PortalTest, DownloadStillRunningAfterSixtySecondsFails) {
 
 TEST_F(PortalTest, OriginMustBeHttps) {
     EXPECT_EQ(error_of([] { register_client(L"http://localhost"); }), "node_https_origin_required");
-    EXPECT_EQ(error_of([] { fetch_game_catalog(L"https://localhost/api"); }), "node_https_origin_required");
+    EXPECT_EQ(error_of([] { fetch_game_catalog(L"https://localhost/api"); }),
+              "node_https_origin_required");
     EXPECT_EQ(error_of([] { download_update_file(L"", false); }), "node_https_origin_required");
 }
 

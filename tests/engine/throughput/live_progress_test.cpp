@@ -25,7 +25,8 @@ TEST(LiveProgress, FirstPointIsZeroAndSameMillisecondKeepsFirst) {
 TEST(LiveProgress, SeriesStopsAt1024Points) {
     LiveTraffic live;
     const Time t{std::chrono::seconds(7)};
-    for (int i = 0; i < 1025; ++i) update_live_progress(live, 1, static_cast<unsigned>(i), t + milliseconds(i));
+    for (int i = 0; i < 1025; ++i)
+        update_live_progress(live, 1, static_cast<unsigned>(i), t + milliseconds(i));
     const nlohmann::json series = read_live_progress(live, 1);
     ASSERT_EQ(series.size(), 1024u);
     EXPECT_EQ(series.back(), nlohmann::json::parse("[1023,1023]"));

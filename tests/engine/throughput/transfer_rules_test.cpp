@@ -1,10 +1,10 @@
 // Rules of the transfers that need no node: pacing arithmetic, the initial result, the
 // cancel/deadline checks and the phase activity test.
-#include "engine/throughput/transfers.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+
+#include "engine/throughput/transfers.h"
 
 namespace tarvisko {
 namespace {
@@ -19,10 +19,10 @@ TEST(TransferRules, PacingOffsetIsExactBeyondThirtyTwoBits) {
         std::int64_t ns;
     };
     const Case cases[] = {
-        {32768, 262144, 1'000'000'000},           // first whole piece at the slowest rate: 1 s
-        {65536, 262144, 2'000'000'000},           // second piece: 2 s
+        {32768, 262144, 1'000'000'000},             // first whole piece at the slowest rate: 1 s
+        {65536, 262144, 2'000'000'000},             // second piece: 2 s
         {536870912, 1'000'000'000, 4'294'967'296},  // A x 8 = 2^32 bits
-        {536870912, 262144, 16'384'000'000'000},  // the largest budget at the slowest rate
+        {536870912, 262144, 16'384'000'000'000},    // the largest budget at the slowest rate
         {0, 1'000'000'000, 0},
     };
     for (const Case& c : cases) {
@@ -31,9 +31,10 @@ TEST(TransferRules, PacingOffsetIsExactBeyondThirtyTwoBits) {
 }
 
 TEST(TransferRules, NewResultIsNotStarted) {
-    EXPECT_EQ(new_transfer_result().dump(),
-              R"({"client_bytes":0,"duration_ms":null,"ended_at":null,"node_bytes":null,)"
-              R"("node_duration_ms":null,"reason":"not_started","started_at":null,"status":"unavailable"})");
+    EXPECT_EQ(
+        new_transfer_result().dump(),
+        R"({"client_bytes":0,"duration_ms":null,"ended_at":null,"node_bytes":null,)"
+        R"("node_duration_ms":null,"reason":"not_started","started_at":null,"status":"unavailable"})");
 }
 
 TEST(TransferRules, CancelWinsOverDeadline) {

@@ -25,12 +25,12 @@ nlohmann::json whole_profile(std::uint64_t bytes, std::uint64_t rate = 100000000
 }
 
 nlohmann::json windowed_profile(std::uint64_t bytes, int streams, std::uint64_t rate = 1000000000) {
-    return {{"mode", "windowed"}, {"bytes", bytes},       {"rate_bps", rate},
+    return {{"mode", "windowed"}, {"bytes", bytes},    {"rate_bps", rate},
             {"deadline_s", 30},   {"window_ms", 2000}, {"streams", streams}};
 }
 
 class TransfersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::simulator_reset();
         session_id = new_uuid_text();
@@ -54,14 +54,16 @@ protected:
     nlohmann::json whole(bool upload, SteadyTime deadline = Clock::now() + 30s) {
         nlohmann::json result = new_transfer_result();
         run_whole_transfer(client, ticket, upload, profile["bytes"].get<std::uint64_t>(),
-                           profile["rate_bps"].get<std::uint64_t>(), deadline, cancel, progress, result);
+                           profile["rate_bps"].get<std::uint64_t>(), deadline, cancel, progress,
+                           result);
         return result;
     }
 
-    nlohmann::json windowed(const std::string& direction, SteadyTime deadline = Clock::now() + 30s) {
+    nlohmann::json windowed(const std::string& direction,
+                            SteadyTime deadline = Clock::now() + 30s) {
         nlohmann::json result = new_transfer_result();
-        run_windowed_transfer(session_id, origin, client, ticket, direction, profile, deadline, cancel,
-                              progress, result);
+        run_windowed_transfer(session_id, origin, client, ticket, direction, profile, deadline,
+                              cancel, progress, result);
         return result;
     }
 
@@ -103,8 +105,8 @@ TEST_F(TransfersTest, WholeDownloadAndUploadAgreeWithNode) {
     TransferProgress up_progress;
     up_progress.live_counter = &live;
     nlohmann::json up = new_transfer_result();
-    run_whole_transfer(client, ticket, true, 3 * 1048576 + 5, 1000000000, Clock::now() + 30s, cancel,
-                       up_progress, up);
+    run_whole_transfer(client, ticket, true, 3 * 1048576 + 5, 1000000000, Clock::now() + 30s,
+                       cancel, up_progress, up);
     EXPECT_EQ(up["status"], "ok") << up.dump();
     EXPECT_EQ(up["node_bytes"], 3 * 1048576 + 5);
     EXPECT_EQ(node_session()["upload_received"], 3 * 1048576 + 5);
@@ -133,8 +135,8 @@ TEST_F(TransfersTest, WholeTransferFaults) {
         reserve(settings);
         TransferProgress fresh;
         nlohmann::json result = new_transfer_result();
-        run_whole_transfer(client, ticket, c.upload, 200000, 100000000, Clock::now() + 30s, cancel, fresh,
-                           result);
+        run_whole_transfer(client, ticket, c.upload, 200000, 100000000, Clock::now() + 30s, cancel,
+                           fresh, result);
         EXPECT_EQ(result["reason"], c.reason) << settings.dump();
         EXPECT_EQ(result["status"], c.status) << settings.dump();
         expect_ended(result, fresh);
@@ -143,7 +145,8 @@ TEST_F(TransfersTest, WholeTransferFaults) {
 
 TEST_F(TransfersTest, WholeStatusAndReportErrors) {
     reserve({{"profile", whole_profile(100000)}});
-    simulator_add_fault({{"path", "/measure/v1/runs/" + session_id + "/download"}, {"status", 503}});
+    simulator_add_fault(
+        {{"path", "/measure/v1/runs/" + session_id + "/download"}, {"status", 503}});
     nlohmann::json result = whole(false);
     EXPECT_EQ(result["reason"], "node_http_503");
     EXPECT_EQ(result["status"], "unavailable");
@@ -151,11 +154,13 @@ TEST_F(TransfersTest, WholeStatusAndReportErrors) {
 
     // A malformed node report ends in the JSON library's message.
     TransferProgress fresh;
-    simulator_add_fault({{"path", "/measure/v1/runs/" + session_id + "/status"},
-                         {"status", 200},
-                         {"body", R"({"download":{"bytes":"many","duration_ms":1,"complete":true}})"}});
+    simulator_add_fault(
+        {{"path", "/measure/v1/runs/" + session_id + "/status"},
+         {"status", 200},
+         {"body", R"({"download":{"bytes":"many","duration_ms":1,"complete":true}})"}});
     result = new_transfer_result();
-    run_whole_transfer(client, ticket, false, 100000, 100000000, Clock::now() + 30s, cancel, fresh, result);
+    run_whole_transfer(client, ticket, false, 100000, 100000000, Clock::now() + 30s, cancel, fresh,
+                       result);
     EXPECT_EQ(result["status"], "partial");
     EXPECT_NE(result["reason"].get<std::string>().find("type must be number"), std::string::npos)
         << result["reason"];
@@ -173,7 +178,8 @@ TEST_F(TransfersTest, CancelBeforeFirstByteAndPassedDeadline) {
     cancel = false;
     TransferProgress fresh;
     result = new_transfer_result();
-    run_whole_transfer(client, ticket, false, 100000, 100000000, Clock::now() - 1ms, cancel, fresh, result);
+    run_whole_transfer(client, ticket, false, 100000, 100000000, Clock::now() - 1ms, cancel, fresh,
+                       result);
     EXPECT_EQ(result["reason"], "deadline_exceeded");
     EXPECT_EQ(result["status"], "unavailable");
 }
@@ -216,7 +222,8 @@ TEST_F(TransfersTest, WindowedDownloadBlocksAreUniqueAndNeverSmall) {
     for (const nlohmann::json& block : blocks) {
         EXPECT_GE(block["n"].get<int>(), 65536);
         EXPECT_LE(block["n"].get<int>(), 1048576);
-        EXPECT_TRUE(sequences.insert(block["seq"].get<int>()).second) << "sequence reused: " << block;
+        EXPECT_TRUE(sequences.insert(block["seq"].get<int>()).second)
+            << "sequence reused: " << block;
         total += block["n"].get<std::uint64_t>();
     }
     EXPECT_EQ(total, moved);
@@ -239,8 +246,8 @@ TEST_F(TransfersTest, WindowedUploadThroughTransferThread) {
     const std::string direction = "upload";
     const SteadyTime deadline = Clock::now() + 30s;
     std::thread thread(run_transfer_thread,
-                       TransferJob{true, session_id, origin, client, ticket, direction, profile, deadline,
-                                   cancel, progress, result, 3 * 1048576, 1000000000});
+                       TransferJob{true, session_id, origin, client, ticket, direction, profile,
+                                   deadline, cancel, progress, result, 3 * 1048576, 1000000000});
     thread.join();
     EXPECT_EQ(result["status"], "ok") << result.dump();
     const nlohmann::json node = node_session();
@@ -271,14 +278,15 @@ TEST_F(TransfersTest, WindowedFaults) {
         settings["profile"] = windowed_profile(8 * 1048576, 3);
         reserve(settings);
         if (!c.fault.is_null()) {
-            simulator_add_fault({{"path", "/measure/v1/runs/" + session_id + c.fault.get<std::string>()},
-                                 {"match", "exact"},
-                                 {"status", 500}});
+            simulator_add_fault(
+                {{"path", "/measure/v1/runs/" + session_id + c.fault.get<std::string>()},
+                 {"match", "exact"},
+                 {"status", 500}});
         }
         TransferProgress fresh;
         nlohmann::json result = new_transfer_result();
-        run_windowed_transfer(session_id, origin, client, ticket, c.direction, profile, Clock::now() + 30s,
-                              cancel, fresh, result);
+        run_windowed_transfer(session_id, origin, client, ticket, c.direction, profile,
+                              Clock::now() + 30s, cancel, fresh, result);
         EXPECT_EQ(result["reason"], c.reason) << settings.dump() << c.fault;
         EXPECT_NE(result["status"], "ok");
         expect_ended(result, fresh);
@@ -305,8 +313,8 @@ TEST_F(TransfersTest, WindowedCancelAndPeerGuard) {
     client.expected_peer = "192.0.2.44";
     TransferProgress fresh;
     result = new_transfer_result();
-    run_windowed_transfer(session_id, origin, client, ticket, "download", profile, Clock::now() + 30s,
-                          cancel, fresh, result);
+    run_windowed_transfer(session_id, origin, client, ticket, "download", profile,
+                          Clock::now() + 30s, cancel, fresh, result);
     EXPECT_EQ(result["reason"], "node_address_changed");
 }
 
