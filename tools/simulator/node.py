@@ -178,7 +178,7 @@ def register(app):
 
     def receive(request, counter):
         while True:
-            data = request.read(PIECE)
+            data = request.read(65536)
             if not data:
                 return
             with node.lock:
@@ -245,7 +245,7 @@ def register(app):
                 entry["bytes"] = count
             return body_response(count, counter)
         while True:
-            data = request.read(PIECE)
+            data = request.read(65536)
             if not data:
                 break
             with node.lock:

@@ -97,6 +97,7 @@ class Request:
         self.headers = headers
         self.body = body
         self.stream = stream  # bulk routes only: the body is read from here
+        self.connection = None
         self.length = length
         self.consumed = 0
 
@@ -109,6 +110,13 @@ class Request:
         self.consumed += len(data)
         if not data:
             self.consumed = self.length
+        if self.connection is not None and hasattr(socket, "TCP_QUICKACK"):
+            # Linux leaves quick-ACK mode on its own; while a large body arrives, stay in it, or
+            # the client's last segment waits for a delayed ACK on every bulk request.
+            try:
+                self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
+            except OSError:
+                pass
         return data
 
     def drain(self):
@@ -352,6 +360,7 @@ class _Handler(BaseHTTPRequestHandler):
                 "Transfer-Encoding", "").lower():
             request = Request(self.command, split.path, query, self.headers, b"", self.rfile,
                               int(self.headers.get("Content-Length") or 0))
+            request.connection = self.connection
         else:
             request = Request(self.command, split.path, query, self.headers, self._read_body())
         if request.path.startswith(CONTROL_PREFIX):
