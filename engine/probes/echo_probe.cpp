@@ -134,9 +134,9 @@ ProbeResult send_echo(const EchoTarget& echo, std::uint8_t ttl, std::uint32_t ti
     }
 
     const IPAddr destination = echo.target.address.Ipv4.sin_addr.s_addr;
-    const DWORD count = platform.icmp_send_echo2(echo.handle, destination, request.data(),
-                                                 request_size, &options, reply.data(),
-                                                 reply_size, timeout_ms);
+    const DWORD count =
+        platform.icmp_send_echo2(echo.handle, destination, request.data(), request_size, &options,
+                                 reply.data(), reply_size, timeout_ms);
     if (count == 0) return echo_status(GetLastError(), "", 0);
     ICMP_ECHO_REPLY first;
     std::memcpy(&first, reply.data(), sizeof first);

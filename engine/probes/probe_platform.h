@@ -3,11 +3,14 @@
 // functions; tests replace single entries to script results that Wine cannot produce (ICMPv6,
 // the best-route lookup, the TCP options that report ICMP errors) and keep the rest real.
 // Replace entries only while no probe runs.
+// Winsock must come before the IP Helper headers.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <icmpapi.h>
 #include <netioapi.h>
+// clang-format on
 
 #include <cstddef>
 #include <cstdint>
@@ -54,20 +57,25 @@ static_assert(offsetof(IcmpErrorInfo, protocol) == 28);
 static_assert(offsetof(IcmpErrorInfo, type) == 32);
 static_assert(offsetof(IcmpErrorInfo, code) == 33);
 
+// Synchronous sends: no event, no completion routine.
+using IcmpSendEcho2Call = DWORD (*)(HANDLE handle, IPAddr destination, void* request,
+                                    WORD request_size, IP_OPTION_INFORMATION* options, void* reply,
+                                    DWORD reply_size, DWORD timeout_ms);
+using Icmp6SendEcho2Call = DWORD (*)(HANDLE handle, sockaddr_in6* source, sockaddr_in6* destination,
+                                     void* request, WORD request_size,
+                                     IP_OPTION_INFORMATION* options, void* reply, DWORD reply_size,
+                                     DWORD timeout_ms);
+// GetBestRoute2 without interface or source: the best route and source toward destination.
+using GetBestRoute2Call = DWORD (*)(const SOCKADDR_INET* destination, MIB_IPFORWARD_ROW2* route,
+                                    SOCKADDR_INET* source);
+
 struct ProbePlatform {
     HANDLE (*icmp_create_file)();
     HANDLE (*icmp6_create_file)();
-    // Synchronous sends: no event, no completion routine.
-    DWORD (*icmp_send_echo2)(HANDLE handle, IPAddr destination, void* request, WORD request_size,
-                             IP_OPTION_INFORMATION* options, void* reply, DWORD reply_size,
-                             DWORD timeout_ms);
-    DWORD (*icmp6_send_echo2)(HANDLE handle, sockaddr_in6* source, sockaddr_in6* destination,
-                              void* request, WORD request_size, IP_OPTION_INFORMATION* options,
-                              void* reply, DWORD reply_size, DWORD timeout_ms);
+    IcmpSendEcho2Call icmp_send_echo2;
+    Icmp6SendEcho2Call icmp6_send_echo2;
     BOOL (*icmp_close_handle)(HANDLE handle);
-    // GetBestRoute2 without interface or source: the best route and source toward destination.
-    DWORD (*get_best_route2)(const SOCKADDR_INET* destination, MIB_IPFORWARD_ROW2* route,
-                             SOCKADDR_INET* source);
+    GetBestRoute2Call get_best_route2;
     int (*set_socket_option)(SOCKET socket, int level, int name, const char* value, int length);
     int (*get_socket_option)(SOCKET socket, int level, int name, char* value, int* length);
 };

@@ -10,9 +10,9 @@ namespace tarvisko {
 
 namespace {
 
-constexpr int would_block = WSAEWOULDBLOCK;      // 10035
-constexpr std::uint32_t timed_out = WSAETIMEDOUT;  // 10060
-constexpr std::uint32_t refused = WSAECONNREFUSED;  // 10061
+constexpr int would_block = WSAEWOULDBLOCK;                  // 10035
+constexpr std::uint32_t timed_out = WSAETIMEDOUT;            // 10060
+constexpr std::uint32_t refused = WSAECONNREFUSED;           // 10061
 constexpr std::uint32_t host_unreachable = WSAEHOSTUNREACH;  // 10065
 constexpr std::uint32_t net_unreachable = WSAENETUNREACH;    // 10051
 constexpr int ttl_option = 4;  // IP_TTL at IPPROTO_IP, IPV6_UNICAST_HOPS at IPPROTO_IPV6

@@ -9,7 +9,7 @@
 namespace tarvisko::test {
 
 class WinsockEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         WSADATA data{};
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
@@ -19,14 +19,14 @@ public:
 
 // Restores the real table when the scope ends.
 class ScopedProbePlatform {
-public:
+  public:
     ScopedProbePlatform() : saved_(probe_platform()) {}
     ~ScopedProbePlatform() { probe_platform() = saved_; }
     ScopedProbePlatform(const ScopedProbePlatform&) = delete;
     ScopedProbePlatform& operator=(const ScopedProbePlatform&) = delete;
     ProbePlatform& table() { return probe_platform(); }
 
-private:
+  private:
     ProbePlatform saved_;
 };
 

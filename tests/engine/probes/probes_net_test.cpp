@@ -102,7 +102,7 @@ int accept_fail_on_icmp(SOCKET socket, int level, int name, const char* value, i
 }
 
 class RealTcp : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { platform.table().set_socket_option = accept_fail_on_icmp; }
     ScopedProbePlatform platform;
 };
@@ -134,7 +134,8 @@ TEST_F(RealTcp, LoopbackListenerConnects) {
 }
 
 TEST_F(RealTcp, ClosedPortIsRefusedByTheHost) {
-    for (const std::string& address : {std::string("127.0.0.1"), network("TARVISKO_NETNS_TARGET")}) {
+    for (const std::string& address :
+         {std::string("127.0.0.1"), network("TARVISKO_NETNS_TARGET")}) {
         SCOPED_TRACE(address);
         const ProbeResult result = tcp_connect_probe(parse_ip_literal(address), 64, 2000);
         EXPECT_EQ(result.status, "tcp_refused");
@@ -219,8 +220,10 @@ TEST_F(RealTcp, IcmpErrorInformationDecidesTheStatus) {
     };
     for (const InfoCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string target = network(c.ipv6 ? "TARVISKO_NETNS_TARGET6" : "TARVISKO_NETNS_TARGET");
-        const std::string hop = network(c.ipv6 ? "TARVISKO_NETNS_ROUTER1_6" : "TARVISKO_NETNS_ROUTER1");
+        const std::string target =
+            network(c.ipv6 ? "TARVISKO_NETNS_TARGET6" : "TARVISKO_NETNS_TARGET");
+        const std::string hop =
+            network(c.ipv6 ? "TARVISKO_NETNS_ROUTER1_6" : "TARVISKO_NETNS_ROUTER1");
         info_script = InfoScript{};
         info_script.fails = c.fails;
         info_script.length = c.length;

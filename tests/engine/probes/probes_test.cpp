@@ -105,7 +105,7 @@ DWORD scripted_icmp_send(HANDLE, IPAddr destination, void* request, WORD request
 HANDLE fake_handle() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x4242)); }
 
 class Ipv4Echo : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ipv4_script = &script;
         platform.table().icmp_create_file = [] { return fake_handle(); };
@@ -230,12 +230,10 @@ struct Ipv6Script {
 };
 Ipv6Script* ipv6_script = nullptr;
 
-SOCKADDR_INET ipv6_source() {
-    return parse_ip_literal("2001:db8:aa::5").address;
-}
+SOCKADDR_INET ipv6_source() { return parse_ip_literal("2001:db8:aa::5").address; }
 
 class Ipv6Echo : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ipv6_script = &script;
         auto& t = platform.table();
