@@ -134,8 +134,8 @@ TEST_F(RealTcp, LoopbackListenerConnects) {
 }
 
 TEST_F(RealTcp, ClosedPortIsRefusedByTheHost) {
-    for (const std::string& address :
-         {std::string("127.0.0.1"), network("TARVISKO_NETNS_TARGET")}) {
+    for (const std::string& address : {std::string("127.0.0.1"), network("TARVISKO_NETNS_TARGET"),
+                                       std::string("::1"), network("TARVISKO_NETNS_TARGET6")}) {
         SCOPED_TRACE(address);
         const ProbeResult result = tcp_connect_probe(parse_ip_literal(address), 64, 2000);
         EXPECT_EQ(result.status, "tcp_refused");
