@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/common/ids.h"
+#include "engine/queue/recording.h"
 
 namespace tarvisko {
 
@@ -132,6 +133,40 @@ void run_probe_loop(const SampleStore& store, const ProbeOperations& probes,
             if (ends_walk(result, target)) break;
         }
     }
+}
+
+ProbeOperations real_probe_operations() {
+    ProbeOperations ops;
+    ops.open_echo_target = open_echo_target;
+    ops.close_echo_target = close_echo_target;
+    ops.send_echo = send_echo;
+    ops.tcp_connect_probe = tcp_connect_probe;
+    return ops;
+}
+
+void write_probe_samples(UploadQueue& queue, std::atomic<bool>& unavailable_seen,
+                         std::atomic<bool>& result_seen, const Target& target,
+                         const std::string& session_id, std::uint32_t attempts,
+                         std::uint32_t max_ttl, std::int32_t timeout_ms,
+                         const ProbeSettings& settings, const std::string& phase,
+                         const std::atomic<bool>* active, const std::atomic<bool>& cancel,
+                         std::uint32_t first_ttl, const SampleCallback& callback) {
+    ProbeLoop loop;
+    loop.target = &target;
+    loop.session_id = session_id;
+    loop.attempts = attempts;
+    loop.max_ttl = max_ttl;
+    loop.timeout_ms = timeout_ms;
+    loop.settings = settings;
+    loop.phase = phase;
+    loop.active = active;
+    loop.cancel = &cancel;
+    loop.first_ttl = first_ttl;
+    loop.callback = callback;
+    const SampleStore store = [&queue](const std::string& id, const std::string& line) {
+        append_sample(queue, id, line);
+    };
+    run_probe_loop(store, real_probe_operations(), unavailable_seen, result_seen, loop);
 }
 
 }  // namespace tarvisko

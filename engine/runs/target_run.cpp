@@ -4,7 +4,11 @@
 #include <string_view>
 
 #include "engine/common/handle_guard.h"
+#include "engine/common/ids.h"
 #include "engine/common/system.h"
+#include "engine/http/upload_pump.h"
+#include "engine/queue/queue.h"
+#include "engine/queue/recording.h"
 
 namespace tarvisko {
 
@@ -26,6 +30,19 @@ bool target_text_allowed(std::string_view text) {
 }
 
 void free_addrinfo(addrinfo* results) { freeaddrinfo(results); }
+
+// Winsock for the length of one run: cleaned up however the run ends, so that a run that throws
+// does not leave the process's Winsock reference count one too high.
+class WinsockSession {
+public:
+    WinsockSession() {
+        WSADATA data{};
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("winsock_unavailable");
+    }
+    ~WinsockSession() { WSACleanup(); }
+    WinsockSession(const WinsockSession&) = delete;
+    WinsockSession& operator=(const WinsockSession&) = delete;
+};
 
 }  // namespace
 
@@ -109,6 +126,88 @@ std::string target_run_state(bool cancelled, bool unavailable_seen, bool result_
     if (unavailable_seen) return "partial";
     if (!result_seen) return "partial";
     return "completed";
+}
+
+nlohmann::json run_target_probe(const TargetRunRequest& request, const std::atomic<bool>& cancel,
+                                const SampleCallback& callback) {
+    return run_target_probe_with(request, cancel, callback, real_probe_operations());
+}
+
+nlohmann::json run_target_probe_with(const TargetRunRequest& request,
+                                     const std::atomic<bool>& cancel,
+                                     const SampleCallback& callback,
+                                     const ProbeOperations& probes) {
+    validate_target_request(request);
+    const WinsockSession winsock;
+    const Target target = resolve_target(request);
+
+    // From here on the queue object owns the connection and the recording's lock file: when an
+    // error leaves the run before the recording is finished, its destructor closes both, so the
+    // recording is seen as abandoned and the next upload pass finishes it as "partial" instead of
+    // it staying "live" for as long as this process runs.
+    UploadQueue queue = open_queue();
+    const std::string session_id = new_uuid_text();
+    const std::string started_at = utc_timestamp_now();
+
+    const ProbeSettings settings{request.protocol, request.interval_ms, false};
+    const nlohmann::json measurement = target_measurement(
+        probe_run_header(settings, {target}, request.attempts, request.max_ttl,
+                         request.timeout_ms),
+        request);
+    const nlohmann::json device =
+        nlohmann::json::parse(start_recording(queue, session_id, measurement.dump()));
+
+    std::string error;
+    std::atomic<bool> unavailable_seen{false};
+    std::atomic<bool> result_seen{false};
+    ProbeLoop loop;
+    loop.target = &target;
+    loop.session_id = session_id;
+    loop.attempts = request.attempts;
+    loop.max_ttl = request.max_ttl;
+    loop.timeout_ms = static_cast<std::int32_t>(request.timeout_ms);
+    loop.settings = settings;
+    loop.phase = "baseline";
+    loop.cancel = &cancel;
+    loop.first_ttl = request.echo ? request.max_ttl : 1;
+    loop.callback = callback;
+    const SampleStore store = [&queue](const std::string& id, const std::string& line) {
+        append_sample(queue, id, line);
+    };
+    try {
+        run_probe_loop(store, probes, unavailable_seen, result_seen, loop);
+    } catch (const std::exception& e) {
+        error = e.what();
+        unavailable_seen.exchange(true);
+    }
+
+    const std::string state = target_run_state(cancel.load(), unavailable_seen, result_seen);
+    nlohmann::json samples = nlohmann::json::array();
+    for (const std::string& sample : read_session_samples(queue, session_id)) {
+        samples.push_back(nlohmann::json::parse(sample));
+    }
+    finish_recording(queue, session_id, state);
+
+    bool synchronized = false;
+    try {
+        synchronized = upload_pending(queue) == 0;
+    } catch (const std::exception&) {
+        // The session stays queued for the next pass; the report says it is not synchronized.
+    }
+
+    nlohmann::json report;
+    report["device"] = device;
+    report["ended_at"] = utc_timestamp_now();
+    report["error"] = error;
+    report["measurement"] = measurement;
+    report["mtr_samples"] = std::move(samples);
+    report["session_id"] = session_id;
+    report["started_at"] = started_at;
+    report["state"] = state;
+    report["synchronized"] = synchronized;
+    report["version"] = "1.1.18";
+    close_queue(queue);
+    return report;
 }
 
 }  // namespace tarvisko
