@@ -18,7 +18,9 @@
 int main(int argc, char** argv) {
     using namespace tarvisko;
     if (argc != 7) {
-        std::fprintf(stderr, "usage: trace_probe ADDRESS icmp|tcp ATTEMPTS MAX_TTL TIMEOUT_MS INTERVAL_MS\n");
+        std::fprintf(
+            stderr,
+            "usage: trace_probe ADDRESS icmp|tcp ATTEMPTS MAX_TTL TIMEOUT_MS INTERVAL_MS\n");
         return 2;
     }
     WSADATA data{};
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
         };
         const auto started = std::chrono::steady_clock::now();
         run_probe_loop(print, real_probe_operations(), unavailable, result, loop);
-        const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
+        const auto elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
         std::printf("WALL_SECONDS=%.3f\n", elapsed.count());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "trace_probe: %s\n", e.what());

@@ -34,7 +34,7 @@ bool ends_walk(const ProbeResult& result, const Target& target) {
 
 // Keeps the echo target of an ICMP loop open for the whole loop, also when the store throws.
 class EchoGuard {
-public:
+  public:
     EchoGuard(const ProbeOperations& probes, const Target& target, bool icmp) : probes_(probes) {
         if (icmp) {
             echo_ = probes_.open_echo_target(target);
@@ -48,7 +48,7 @@ public:
     EchoGuard& operator=(const EchoGuard&) = delete;
     const EchoTarget& echo() const { return echo_; }
 
-private:
+  private:
     const ProbeOperations& probes_;
     EchoTarget echo_;
     bool open_ = false;
@@ -123,7 +123,8 @@ void run_probe_loop(const SampleStore& store, const ProbeOperations& probes,
                 result_seen.exchange(true);
             }
 
-            const Clock::time_point due = started + std::chrono::milliseconds(loop.settings.interval_ms);
+            const Clock::time_point due =
+                started + std::chrono::milliseconds(loop.settings.interval_ms);
             while (keep_going(loop)) {
                 const Clock::time_point now = Clock::now();
                 if (now >= due) break;

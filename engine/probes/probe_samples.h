@@ -5,9 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/probes/probes.h"
 

@@ -34,7 +34,7 @@ void free_addrinfo(addrinfo* results) { freeaddrinfo(results); }
 // Winsock for the length of one run: cleaned up however the run ends, so that a run that throws
 // does not leave the process's Winsock reference count one too high.
 class WinsockSession {
-public:
+  public:
     WinsockSession() {
         WSADATA data{};
         if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("winsock_unavailable");
@@ -151,8 +151,7 @@ nlohmann::json run_target_probe_with(const TargetRunRequest& request,
 
     const ProbeSettings settings{request.protocol, request.interval_ms, false};
     const nlohmann::json measurement = target_measurement(
-        probe_run_header(settings, {target}, request.attempts, request.max_ttl,
-                         request.timeout_ms),
+        probe_run_header(settings, {target}, request.attempts, request.max_ttl, request.timeout_ms),
         request);
     const nlohmann::json device =
         nlohmann::json::parse(start_recording(queue, session_id, measurement.dump()));

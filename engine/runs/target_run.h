@@ -6,10 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/common/address.h"
 #include "engine/probes/probe_samples.h"
@@ -18,17 +17,17 @@ namespace tarvisko {
 
 // What the window asks a target run to do (filled from the page's controls).
 struct TargetRunRequest {
-    std::string purpose;                      // "gaming", "mtr" or "monitor"
-    std::string target;                       // host name or address literal
+    std::string purpose;  // "gaming", "mtr" or "monitor"
+    std::string target;   // host name or address literal
     std::string profile_name;
-    std::string protocol;                     // "icmp" or "tcp"
+    std::string protocol;  // "icmp" or "tcp"
     std::string region;
     std::string target_kind = "user_supplied";  // "user_supplied" lifts the public-address rule
     std::uint32_t attempts = 20;
     std::uint32_t max_ttl = 16;
     std::uint32_t interval_ms = 100;
     std::uint32_t timeout_ms = 400;
-    bool echo = false;   // true: every probe at max_ttl; false: TTL walk from 1
+    bool echo = false;        // true: every probe at max_ttl; false: TTL walk from 1
     std::int32_t family = 0;  // 4: IPv4 only, 6: IPv6 only, else either
     bool repeat = false;      // read by the window's job only
 };
@@ -67,7 +66,6 @@ nlohmann::json run_target_probe(const TargetRunRequest& request, const std::atom
 // The same with the probes given, for recorded outcomes where Wine lacks a probe.
 nlohmann::json run_target_probe_with(const TargetRunRequest& request,
                                      const std::atomic<bool>& cancel,
-                                     const SampleCallback& callback,
-                                     const ProbeOperations& probes);
+                                     const SampleCallback& callback, const ProbeOperations& probes);
 
 }  // namespace tarvisko

@@ -133,22 +133,39 @@ TEST_F(LoopFixture, WalkEndRules) {
         bool result;
     };
     const std::vector<Case> cases = {
-        {"target answers at hop 3", "icmp",
-         {{1, hop("ttl_expired", "10.0.0.1", 1)}, {2, hop("ttl_expired", "10.0.1.1", 2)},
+        {"target answers at hop 3",
+         "icmp",
+         {{1, hop("ttl_expired", "10.0.0.1", 1)},
+          {2, hop("ttl_expired", "10.0.1.1", 2)},
           {3, hop("echo_reply", "203.0.113.9", 3)}},
-         {1, 2, 3}, false, true},
-        {"echo reply from another host goes on", "icmp",
-         {{1, hop("echo_reply", "10.0.0.1", 1)}, {2, hop("echo_reply", "203.0.113.9", 2)}},
-         {1, 2}, false, true},
-        {"timeouts go on to the maximum", "icmp", {}, {1, 2, 3, 4, 5, 6}, false, true},
-        {"unreachable ends", "icmp",
-         {{1, hop("ttl_expired", "10.0.0.1", 1)}, {2, hop("unreachable", "10.0.0.1", 1, 11003)}},
-         {1, 2}, false, true},
-        {"unavailable ends", "icmp", {{1, hop("unavailable", "", 0, 1231)}}, {1}, true, false},
-        {"tcp refused ends", "tcp",
-         {{1, hop("timeout")}, {2, hop("tcp_refused", "203.0.113.9", 1, 10061)}}, {1, 2}, false,
+         {1, 2, 3},
+         false,
          true},
-        {"tcp connected ends", "tcp", {{1, hop("tcp_connected", "203.0.113.9", 1)}}, {1}, false,
+        {"echo reply from another host goes on",
+         "icmp",
+         {{1, hop("echo_reply", "10.0.0.1", 1)}, {2, hop("echo_reply", "203.0.113.9", 2)}},
+         {1, 2},
+         false,
+         true},
+        {"timeouts go on to the maximum", "icmp", {}, {1, 2, 3, 4, 5, 6}, false, true},
+        {"unreachable ends",
+         "icmp",
+         {{1, hop("ttl_expired", "10.0.0.1", 1)}, {2, hop("unreachable", "10.0.0.1", 1, 11003)}},
+         {1, 2},
+         false,
+         true},
+        {"unavailable ends", "icmp", {{1, hop("unavailable", "", 0, 1231)}}, {1}, true, false},
+        {"tcp refused ends",
+         "tcp",
+         {{1, hop("timeout")}, {2, hop("tcp_refused", "203.0.113.9", 1, 10061)}},
+         {1, 2},
+         false,
+         true},
+        {"tcp connected ends",
+         "tcp",
+         {{1, hop("tcp_connected", "203.0.113.9", 1)}},
+         {1},
+         false,
          true},
     };
     for (const Case& c : cases) {
@@ -173,7 +190,8 @@ TEST_F(LoopFixture, AttemptsOutermostThenTtls) {
     run(loop("icmp", 3, 30));
     EXPECT_EQ(net.sent_ttls, (std::vector<std::uint32_t>{1, 2, 1, 2, 1, 2}));
     ASSERT_EQ(recorder.lines.size(), 6u);
-    const std::vector<std::pair<int, int>> expected = {{1, 1}, {1, 2}, {2, 1}, {2, 2}, {3, 1}, {3, 2}};
+    const std::vector<std::pair<int, int>> expected = {{1, 1}, {1, 2}, {2, 1},
+                                                       {2, 2}, {3, 1}, {3, 2}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const json sample = json::parse(recorder.lines[i]);
         EXPECT_EQ(sample["attempt"], expected[i].first);

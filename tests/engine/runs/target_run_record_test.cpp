@@ -98,8 +98,9 @@ TEST_F(RecordedRun, CompletedTraceReportAndRecording) {
     EXPECT_EQ(report["error"], "");
     EXPECT_EQ(report["synchronized"], false);  // no upload origin configured
     EXPECT_EQ(report["version"], "1.1.18");
-    EXPECT_TRUE(std::regex_match(report["session_id"].get<std::string>(),
-                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
+    EXPECT_TRUE(std::regex_match(
+        report["session_id"].get<std::string>(),
+        std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
     const std::regex time_form(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
     EXPECT_TRUE(std::regex_match(report["started_at"].get<std::string>(), time_form));
     EXPECT_TRUE(std::regex_match(report["ended_at"].get<std::string>(), time_form));
@@ -171,7 +172,8 @@ TEST_F(RecordedRun, EchoRunProbesOnceAtTheMaximumTtl) {
 }
 
 TEST_F(RecordedRun, FailingCallbackBecomesTheReportError) {
-    const json report = run(request(), [](const json&) { throw std::runtime_error("view closed"); });
+    const json report =
+        run(request(), [](const json&) { throw std::runtime_error("view closed"); });
     EXPECT_EQ(report["error"], "view closed");
     EXPECT_EQ(report["state"], "partial");
     EXPECT_EQ(report["mtr_samples"].size(), 1u);  // stored before the callback failed

@@ -84,7 +84,7 @@ TEST(TargetRequestValidation, BoundsAndAlphabet) {
 
 // A resolver answer built by hand, in the order given.
 class FakeResults {
-public:
+  public:
     explicit FakeResults(const std::vector<std::string>& addresses) {
         storage_.resize(addresses.size());
         nodes_.resize(addresses.size());
@@ -112,7 +112,7 @@ public:
     }
     const addrinfo* get() const { return nodes_.empty() ? nullptr : nodes_.data(); }
 
-private:
+  private:
     std::vector<sockaddr_storage> storage_;
     std::vector<addrinfo> nodes_;
 };
@@ -203,7 +203,8 @@ TEST(MeasurementDescription, HeaderTextAndSortedMeasurement) {
               "\"profile_name\":\"Strzelanka \xC5\x9Bwiat\",\"protocol\":\"tcp\","
               "\"purpose\":\"gaming\",\"region\":\"EU\",\"target_kind\":\"official_diagnostic\","
               "\"target_name\":\"gra.example\",\"targets\":[\"192.0.2.7\"],\"technique\":\"echo\","
-              "\"timeout_ms\":400,\"windows_version\":\"" + version + "\"}");
+              "\"timeout_ms\":400,\"windows_version\":\"" +
+                  version + "\"}");
     request.echo = false;
     EXPECT_EQ(target_measurement(header, request)["technique"], "trace");
 }

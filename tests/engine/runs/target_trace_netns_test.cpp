@@ -1,0 +1,142 @@
+// Real target runs in a private chain of network namespaces (tools/netns/run.sh): client, three
+// routers, target. Every probe goes to an address inside that chain.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/common/system.h"
+#include "engine/common/text.h"
+#include "engine/runs/target_run.h"
+#include "support/test_support.h"
+
+namespace tarvisko {
+namespace {
+
+using nlohmann::json;
+
+std::string env(const std::string& name) {
+    const std::string value = to_utf8(read_environment_variable(to_wide(name)));
+    if (value.empty()) throw std::runtime_error(name + " unset: run through tools/netns/run.sh");
+    return value;
+}
+
+std::string router(int k) { return env("TARVISKO_NETNS_ROUTER" + std::to_string(k)); }
+
+// One expected sample: TTL, status, responder ("" for none).
+struct Hop {
+    int ttl;
+    std::string status;
+    std::string responder;
+};
+
+struct NamespaceRun : ::testing::Test {
+    test::TempDir dir;
+    test::ScopedEnv queue_dir{L"QUORVEL_QUEUE_DIR", dir.path().wstring()};
+    test::ScopedEnv no_origin{L"QUORVEL_API_ORIGIN", nullptr};
+    std::atomic<bool> cancel{false};
+
+    static TargetRunRequest trace_to(const std::string& target) {
+        TargetRunRequest r;
+        r.purpose = "mtr";
+        r.target = target;
+        r.profile_name = "MTR";
+        r.protocol = "icmp";
+        r.attempts = 2;
+        r.max_ttl = 6;
+        r.timeout_ms = 300;
+        r.interval_ms = 100;
+        return r;
+    }
+
+    // Every attempt shows exactly the hops given, in order.
+    static void expect_walks(const json& report, std::uint32_t attempts,
+                             const std::vector<Hop>& hops) {
+        const json& samples = report["mtr_samples"];
+        ASSERT_EQ(samples.size(), attempts * hops.size()) << samples.dump();
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const Hop& hop = hops[i % hops.size()];
+            SCOPED_TRACE("sample " + std::to_string(i) + ": " + samples[i].dump());
+            EXPECT_EQ(samples[i]["attempt"], i / hops.size() + 1);
+            EXPECT_EQ(samples[i]["ttl"], hop.ttl);
+            EXPECT_EQ(samples[i]["status"], hop.status);
+            if (hop.responder.empty()) {
+                EXPECT_TRUE(samples[i]["responder"].is_null());
+                EXPECT_TRUE(samples[i]["rtt_ms"].is_null());
+            } else {
+                EXPECT_EQ(samples[i]["responder"], hop.responder);
+                EXPECT_TRUE(samples[i]["rtt_ms"].is_number_unsigned());
+            }
+        }
+    }
+};
+
+TEST_F(NamespaceRun, IcmpTraceNamesEveryRouterAndEndsAtTheTarget) {
+    const std::string target = env("TARVISKO_NETNS_TARGET");
+    const json report = run_target_probe(trace_to(target), cancel, {});
+    EXPECT_EQ(report["state"], "completed");
+    EXPECT_EQ(report["error"], "");
+    EXPECT_EQ(report["measurement"]["targets"], json::array({target}));
+    expect_walks(report, 2,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "ttl_expired", router(2)},
+                  {3, "ttl_expired", router(3)},
+                  {4, "echo_reply", target}});
+}
+
+TEST_F(NamespaceRun, EchoRunSendsOneProbePerAttempt) {
+    const std::string target = env("TARVISKO_NETNS_TARGET");
+    TargetRunRequest r = trace_to(target);
+    r.echo = true;
+    r.attempts = 3;
+    r.max_ttl = 30;
+    const json report = run_target_probe(r, cancel, {});
+    EXPECT_EQ(report["measurement"]["technique"], "echo");
+    expect_walks(report, 3, {{30, "echo_reply", target}});
+}
+
+// The blackholing router (the third) drops the probes without a word: from there on every hop is
+// a time-out, and the walk still goes on to the maximum TTL.
+TEST_F(NamespaceRun, BlackholedHopIsATimeoutAndTheWalkGoesOn) {
+    TargetRunRequest r = trace_to(env("TARVISKO_NETNS_BLACKHOLE"));
+    r.attempts = 1;
+    r.max_ttl = 5;
+    r.timeout_ms = 200;
+    const json report = run_target_probe(r, cancel, {});
+    EXPECT_EQ(report["state"], "completed");
+    expect_walks(report, 1,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "ttl_expired", router(2)},
+                  {3, "timeout", ""},
+                  {4, "timeout", ""},
+                  {5, "timeout", ""}});
+}
+
+TEST_F(NamespaceRun, UnreachableRouteEndsTheWalk) {
+    TargetRunRequest r = trace_to(env("TARVISKO_NETNS_UNREACHABLE"));
+    r.max_ttl = 10;
+    const json report = run_target_probe(r, cancel, {});
+    expect_walks(report, 2,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "ttl_expired", router(2)},
+                  {3, "unreachable", router(3)}});
+}
+
+TEST_F(NamespaceRun, GamingRefusesAPrivateTarget) {
+    TargetRunRequest r = trace_to(env("TARVISKO_NETNS_TARGET"));
+    r.purpose = "gaming";
+    r.target_kind = "official_diagnostic";
+    try {
+        run_target_probe(r, cancel, {});
+        ADD_FAILURE() << "a private game target was accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "Brak dozwolonego adresu IP dla wybranego celu.");
+    }
+    r.target_kind = "user_supplied";
+    r.attempts = 1;
+    EXPECT_EQ(run_target_probe(r, cancel, {})["state"], "completed");
+}
+
+}  // namespace
+}  // namespace tarvisko
