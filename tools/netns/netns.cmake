@@ -1,5 +1,6 @@
 # tarvisko_netns_test(NAME EXE_TARGET [SOURCES ...] [LIBS ...] [ROUTERS n] [BLACKHOLE_AT k]
-#                     [UNREACHABLE_AT k] [TARGET_COMMAND cmd] [TIMEOUT s] [ARGS ...])
+#                     [UNREACHABLE_AT k] [SILENT_AT k] [TARGET_ADDRESS a] [HOSTS_ENTRIES "a n"...]
+#                     [TARGET_COMMAND cmd] [TIMEOUT s] [ARGS ...])
 # Registers a CTest test (label "net", needs root) that runs EXE_TARGET under Wine inside a private
 # client / N routers / target network built by tools/netns/run.sh; see that script for the
 # addresses the test receives in its environment. With SOURCES, EXE_TARGET is first built from
@@ -8,8 +9,8 @@
 include_guard(GLOBAL)
 
 function(tarvisko_netns_test name exe_target)
-  cmake_parse_arguments(N "" "ROUTERS;BLACKHOLE_AT;UNREACHABLE_AT;TARGET_COMMAND;TIMEOUT"
-                        "SOURCES;LIBS;ARGS" ${ARGN})
+  cmake_parse_arguments(N "" "ROUTERS;BLACKHOLE_AT;UNREACHABLE_AT;SILENT_AT;TARGET_ADDRESS;TARGET_COMMAND;TIMEOUT"
+                        "SOURCES;LIBS;ARGS;HOSTS_ENTRIES" ${ARGN})
   if(N_SOURCES)
     add_executable(${exe_target} ${N_SOURCES})
     target_compile_options(${exe_target} PRIVATE ${TARVISKO_WARNINGS})
@@ -30,6 +31,15 @@ function(tarvisko_netns_test name exe_target)
   if(N_UNREACHABLE_AT)
     list(APPEND options --unreachable-at ${N_UNREACHABLE_AT})
   endif()
+  if(N_SILENT_AT)
+    list(APPEND options --silent-at ${N_SILENT_AT})
+  endif()
+  if(N_TARGET_ADDRESS)
+    list(APPEND options --target-address ${N_TARGET_ADDRESS})
+  endif()
+  foreach(entry IN LISTS N_HOSTS_ENTRIES)
+    list(APPEND options --hosts-entry "${entry}")
+  endforeach()
   if(N_TARGET_COMMAND)
     list(APPEND options --target-command ${N_TARGET_COMMAND})
   endif()

@@ -3,13 +3,19 @@
 # namespaces, then removes everything it made. Needs root (CI runs as root).
 #
 # Usage:
-#   tools/netns/run.sh [--routers N] [--blackhole-at K] [--unreachable-at K]
+#   tools/netns/run.sh [--routers N] [--blackhole-at K] [--unreachable-at K] [--silent-at K]
+#                      [--target-address ADDR] [--hosts-entry "ADDR NAME"]...
 #                      [--target-command CMD] [--] test.exe [arguments...]
 #
 #   --routers N          routers between client and target (default 1, at most 50)
 #   --blackhole-at K     router (1..N) that silently drops TARVISKO_NETNS_BLACKHOLE (default N)
 #   --unreachable-at K   router (1..N) that answers TARVISKO_NETNS_UNREACHABLE with ICMP host
 #                        unreachable (default N)
+#   --silent-at K        router (1..N) that forwards but sends no ICMP of its own (its locally
+#                        made ICMP is routed into a blackhole): a hop that never answers
+#   --target-address A   one more IPv4 address on the target's loopback, routed to the target by
+#                        every router (for example a public address that exists only in here)
+#   --hosts-entry "A N"  a line for the client's hosts file (repeatable): name N resolves to A
 #   --target-command CMD shell command started in the background in the target namespace before
 #                        the test (a listener, a server); it is ended when the test ends
 #
@@ -38,6 +44,7 @@
 #   TARVISKO_NETNS_UNREACHABLE    10.250.0.2, router --unreachable-at answers ICMP host unreachable
 #                                 (after about 50 ms, as a real router that gets no ARP answer)
 #   (IPv6 has no blackholed or unreachable address.)
+#   TARVISKO_NETNS_TARGET_ADDRESS the --target-address, when given
 #   TARVISKO_NETNS_CLIENT_NS, TARVISKO_NETNS_TARGET_NS   namespace names (for messages)
 #   WINEPREFIX                    the private prefix of this run
 #
@@ -58,11 +65,17 @@ routers=1
 blackhole_at=""
 unreachable_at=""
 target_command=""
+silent_at=""
+target_address=""
+hosts_entries=()
 while [ $# -gt 0 ]; do
   case $1 in
     --routers) routers=$2; shift 2 ;;
     --blackhole-at) blackhole_at=$2; shift 2 ;;
     --unreachable-at) unreachable_at=$2; shift 2 ;;
+    --silent-at) silent_at=$2; shift 2 ;;
+    --target-address) target_address=$2; shift 2 ;;
+    --hosts-entry) hosts_entries+=("$2"); shift 2 ;;
     --target-command) target_command=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "netns: unknown option $1" >&2; exit 2 ;;
@@ -75,7 +88,7 @@ case $routers in ''|*[!0-9]*) fail "--routers needs a number" ;; esac
 [ "$routers" -ge 1 ] && [ "$routers" -le 50 ] || fail "--routers must be 1 to 50"
 blackhole_at=${blackhole_at:-$routers}
 unreachable_at=${unreachable_at:-$routers}
-for k in "$blackhole_at" "$unreachable_at"; do
+for k in "$blackhole_at" "$unreachable_at" ${silent_at:+"$silent_at"}; do
   case $k in ''|*[!0-9]*) fail "router numbers must be numbers" ;; esac
   [ "$k" -ge 1 ] && [ "$k" -le "$routers" ] || fail "router number $k outside 1..$routers"
 done
@@ -201,10 +214,25 @@ for k in $(seq 1 "$routers"); do
       net.ipv4.neigh.void0.ucast_solicit=1 net.ipv4.neigh.void0.retrans_time_ms=50
     ip -n "$ns" route add 10.250.0.2/32 via 10.251.0.2 dev void0
   fi
+  if [ "$k" = "$silent_at" ]; then
+    ip -n "$ns" rule add ipproto icmp iif lo table 250 pref 100
+    ip -n "$ns" route add blackhole default table 250
+    ip -n "$ns" -6 rule add ipproto ipv6-icmp iif lo table 250 pref 100
+    ip -n "$ns" -6 route add blackhole default table 250
+  fi
+  if [ -n "$target_address" ] && [ "$k" = "$routers" ]; then
+    ip -n "$ns" route add "$target_address/32" via "10.200.$k.2"
+  fi
 done
+if [ -n "$target_address" ]; then
+  ip -n "$target" addr add "$target_address/32" dev lo || fail "bad --target-address $target_address"
+fi
 mkdir -p "/etc/netns/$client"
 printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client/resolv.conf"
 printf '127.0.0.1 localhost\n::1 localhost\n' >"/etc/netns/$client/hosts"
+for entry in ${hosts_entries[@]+"${hosts_entries[@]}"}; do
+  printf '%s\n' "$entry" >>"/etc/netns/$client/hosts"
+done
 
 if [ -n "$target_command" ]; then
   ip netns exec "$target" bash -c "$target_command" </dev/null &
@@ -248,6 +276,7 @@ for k in $(seq 1 "$routers"); do
 done
 export TARVISKO_NETNS_TARGET=10.200.$routers.2 TARVISKO_NETNS_TARGET6=$(v6 "$routers" 2)
 export TARVISKO_NETNS_BLACKHOLE=10.250.0.1 TARVISKO_NETNS_UNREACHABLE=10.250.0.2
+export TARVISKO_NETNS_TARGET_ADDRESS=$target_address
 export TARVISKO_NETNS_CLIENT_NS=$client TARVISKO_NETNS_TARGET_NS=$target
 
 # In the background, so that INT and TERM are handled at once rather than after the test.

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "engine/common/text.h"
 #include "engine/queue/queue.h"
 #include "engine/runs/target_run.h"
 #include "support/simulator_client.h"
@@ -17,8 +18,7 @@ using nlohmann::json;
 struct UploadedRun : ::testing::Test {
     test::TempDir dir;
     test::ScopedEnv queue_dir{L"QUORVEL_QUEUE_DIR", dir.path().wstring()};
-    std::wstring origin_text =
-        std::wstring(test::simulator_origin().begin(), test::simulator_origin().end());
+    std::wstring origin_text = to_wide(test::simulator_origin());
     test::ScopedEnv origin{L"QUORVEL_API_ORIGIN", origin_text};
     test::ScopedEnv token{L"QUORVEL_TOKEN", L"tk_0123456789abcdef0123456789abcdef"};
     std::atomic<bool> cancel{false};

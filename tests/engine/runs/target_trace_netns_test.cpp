@@ -123,19 +123,69 @@ TEST_F(NamespaceRun, UnreachableRouteEndsTheWalk) {
                   {3, "unreachable", router(3)}});
 }
 
-TEST_F(NamespaceRun, GamingRefusesAPrivateTarget) {
+// The target's public address exists only inside the chain: the client has no route out of it.
+TEST_F(NamespaceRun, GamingNeedsAPublicAddressUnlessUserSupplied) {
     TargetRunRequest r = trace_to(env("TARVISKO_NETNS_TARGET"));
     r.purpose = "gaming";
     r.target_kind = "official_diagnostic";
+    r.attempts = 1;
     try {
         run_target_probe(r, cancel, {});
         ADD_FAILURE() << "a private game target was accepted";
     } catch (const std::invalid_argument& e) {
         EXPECT_STREQ(e.what(), "Brak dozwolonego adresu IP dla wybranego celu.");
     }
+
+    const std::string public_address = env("TARVISKO_NETNS_TARGET_ADDRESS");
+    r.target = public_address;
+    const json accepted = run_target_probe(r, cancel, {});
+    EXPECT_EQ(accepted["state"], "completed");
+    expect_walks(accepted, 1,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "ttl_expired", router(2)},
+                  {3, "ttl_expired", router(3)},
+                  {4, "echo_reply", public_address}});
+
+    r.target = env("TARVISKO_NETNS_TARGET");
     r.target_kind = "user_supplied";
-    r.attempts = 1;
     EXPECT_EQ(run_target_probe(r, cancel, {})["state"], "completed");
+}
+
+// Names come only from the client's own hosts file; its resolver is a dead loopback address.
+TEST_F(NamespaceRun, NamesResolveFromTheNamespaceHostsFile) {
+    TargetRunRequest r = trace_to("both.tarvisko.test");
+    r.echo = true;
+    r.attempts = 1;
+    const json any = run_target_probe(r, cancel, {});
+    ASSERT_EQ(any["measurement"]["targets"].size(), 1u);
+    EXPECT_EQ(any["measurement"]["target_name"], "both.tarvisko.test");
+
+    // Of a private and a public address, a game target takes the public one.
+    r.purpose = "gaming";
+    r.target_kind = "official_diagnostic";
+    const json game = run_target_probe(r, cancel, {});
+    EXPECT_EQ(game["measurement"]["targets"], json::array({env("TARVISKO_NETNS_TARGET_ADDRESS")}));
+    EXPECT_EQ(game["mtr_samples"][0]["status"], "echo_reply");
+
+    r.target = "missing.tarvisko.test";
+    try {
+        run_target_probe(r, cancel, {});
+        ADD_FAILURE() << "an unknown name resolved";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Windows nie rozpoznał adresu celu.");
+    }
+}
+
+// Run in a chain whose second router forwards but never answers (registered with SILENT_AT 2).
+TEST_F(NamespaceRun, SilentRouterIsATimeoutAndTheWalkReachesTheTarget) {
+    const std::string target = env("TARVISKO_NETNS_TARGET");
+    const json report = run_target_probe(trace_to(target), cancel, {});
+    EXPECT_EQ(report["state"], "completed");
+    expect_walks(report, 2,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "timeout", ""},
+                  {3, "ttl_expired", router(3)},
+                  {4, "echo_reply", target}});
 }
 
 }  // namespace
