@@ -5,7 +5,7 @@
 # Usage:
 #   tools/netns/run.sh [--routers N] [--blackhole-at K] [--unreachable-at K] [--silent-at K]
 #                      [--target-address ADDR] [--hosts-entry "ADDR NAME"]...
-#                      [--target-command CMD] [--] test.exe [arguments...]
+#                      [--target-command CMD] [--client-command CMD] [--] test.exe [arguments...]
 #
 #   --routers N          routers between client and target (default 1, at most 50)
 #   --blackhole-at K     router (1..N) that silently drops TARVISKO_NETNS_BLACKHOLE (default N)
@@ -18,6 +18,10 @@
 #   --hosts-entry "A N"  a line for the client's hosts file (repeatable): name N resolves to A
 #   --target-command CMD shell command started in the background in the target namespace before
 #                        the test (a listener, a server); it is ended when the test ends
+#   --client-command CMD shell command run in the client namespace, with the test's environment,
+#                        after the test executable ended successfully and before anything is
+#                        removed (for example other tools on the same network); its failure fails
+#                        the run
 #
 # Topology (names unique per run; nothing is attached to the host's own network):
 #
@@ -65,6 +69,7 @@ routers=1
 blackhole_at=""
 unreachable_at=""
 target_command=""
+client_command=""
 silent_at=""
 target_address=""
 hosts_entries=()
@@ -77,6 +82,7 @@ while [ $# -gt 0 ]; do
     --target-address) target_address=$2; shift 2 ;;
     --hosts-entry) hosts_entries+=("$2"); shift 2 ;;
     --target-command) target_command=$2; shift 2 ;;
+    --client-command) client_command=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "netns: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -285,5 +291,10 @@ test_pid=$!
 set +e
 wait "$test_pid"
 status=$?
+if [ "$status" = 0 ] && [ -n "$client_command" ]; then
+  ip netns exec "$client" bash -c "$client_command" </dev/null &
+  wait $!
+  status=$?
+fi
 set -e
 exit "$status"
