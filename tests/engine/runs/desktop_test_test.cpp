@@ -1,4 +1,6 @@
 // The full run's own rules with the network steps played: state, report, recording, errors.
+#include "engine/runs/desktop_test.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +11,6 @@
 #include "engine/common/ids.h"
 #include "engine/common/text.h"
 #include "engine/queue/recording.h"
-#include "engine/runs/desktop_test.h"
 #include "engine/throughput/live_progress.h"
 #include "support/test_support.h"
 
@@ -42,31 +43,31 @@ struct FakeSteps {
                 throw std::runtime_error("inventory failed");
             }
             if (failing_step == "inventory") throw std::runtime_error("inventory failed");
-            return std::string(R"({"inventory":{"adapters":{"status":"ok","value":[]}},"session_id":")") +
+            return std::string(
+                       R"({"inventory":{"adapters":{"status":"ok","value":[]}},"session_id":")") +
                    id + "\"}";
         };
-        c.run_measurement_session = [this, &cancel](UploadQueue& queue, const std::string& id,
-                                                    const std::atomic<bool>&,
-                                                    const NodeTraceCallback& trace,
-                                                    std::string* observed, LiveTraffic* live,
-                                                    const PhaseCallback& phase) {
-            EXPECT_NE(live, nullptr);
-            const Target node = parse_ip_literal("198.51.100.7");
-            nlohmann::json document{{"error", throughput_error}, {"peer", node.text},
-                                    {"session_id", id}};
-            save_throughput_document(queue, id, document);
-            for (const char* name : {"baseline", "download", "upload", "recovery"}) {
-                phase(name);
-                if (std::string(name) == "baseline" || std::string(name) == "recovery") {
-                    const std::atomic<bool> active{false};
-                    trace(node, name, active);
+        c.run_measurement_session =
+            [this, &cancel](UploadQueue& queue, const std::string& id, const std::atomic<bool>&,
+                            const NodeTraceCallback& trace, std::string* observed,
+                            LiveTraffic* live, const PhaseCallback& phase) {
+                EXPECT_NE(live, nullptr);
+                const Target node = parse_ip_literal("198.51.100.7");
+                nlohmann::json document{
+                    {"error", throughput_error}, {"peer", node.text}, {"session_id", id}};
+                save_throughput_document(queue, id, document);
+                for (const char* name : {"baseline", "download", "upload", "recovery"}) {
+                    phase(name);
+                    if (std::string(name) == "baseline" || std::string(name) == "recovery") {
+                        const std::atomic<bool> active{false};
+                        trace(node, name, active);
+                    }
                 }
-            }
-            if (cancel_during_session) cancel = true;
-            *observed = observed_ip;
-            update_live_progress(*live, 0, 0);
-            return document;
-        };
+                if (cancel_during_session) cancel = true;
+                *observed = observed_ip;
+                update_live_progress(*live, 0, 0);
+                return document;
+            };
         c.run_host_pings = [this](nlohmann::json& document, const std::atomic<bool>&,
                                   const std::function<void()>& save) {
             pings_ran = true;
@@ -99,7 +100,7 @@ struct FakeSteps {
 };
 
 class DesktopTest : public ::testing::Test {
-protected:
+  protected:
     nlohmann::json run(FakeSteps& steps, std::atomic<bool>& cancel) {
         const DesktopTestCalls calls = steps.calls(cancel);
         return run_desktop_test(cancel, steps.phase_callback(), live, calls);
@@ -108,10 +109,10 @@ protected:
     // The recording's stored documents: opening and ending (empty while unfinished).
     std::pair<nlohmann::json, std::string> recording(const std::string& session_id) {
         UploadQueue queue = open_queue();
-        const auto rows = query_strings(queue.db, "SELECT opening FROM session WHERE id='" +
-                                                      session_id + "'");
-        const auto endings = query_strings(queue.db, "SELECT ending FROM session WHERE id='" +
-                                                         session_id + "'");
+        const auto rows =
+            query_strings(queue.db, "SELECT opening FROM session WHERE id='" + session_id + "'");
+        const auto endings =
+            query_strings(queue.db, "SELECT ending FROM session WHERE id='" + session_id + "'");
         close_queue(queue);
         if (rows.empty()) return {};
         return {nlohmann::json::parse(rows[0]), endings.at(0)};
@@ -145,15 +146,15 @@ TEST_F(DesktopTest, CompletedRunReportsAndRecordsEverything) {
     ASSERT_EQ(report["mtr_samples"].size(), 2u);
     EXPECT_EQ(report["mtr_samples"][0]["phase"], "baseline");
     EXPECT_EQ(report["mtr_samples"][1]["phase"], "recovery");
-    EXPECT_EQ(steps.phases,
-              (std::vector<std::string>{"baseline", "download", "upload", "recovery", "ping", "sync"}));
+    EXPECT_EQ(steps.phases, (std::vector<std::string>{"baseline", "download", "upload", "recovery",
+                                                      "ping", "sync"}));
     EXPECT_EQ(steps.uploads, 1);
 
     const std::string text = report.dump();
     std::size_t at = 0;
-    for (const char* key : {"\"desktop_trace\"", "\"device\"", "\"inventory\"", "\"mtr_samples\"",
-                            "\"observed_ip\"", "\"state\"", "\"synchronized\"", "\"throughput\"",
-                            "\"version\""}) {
+    for (const char* key :
+         {"\"desktop_trace\"", "\"device\"", "\"inventory\"", "\"mtr_samples\"", "\"observed_ip\"",
+          "\"state\"", "\"synchronized\"", "\"throughput\"", "\"version\""}) {
         const std::size_t found = text.find(key, at);
         ASSERT_NE(found, std::string::npos) << key;
         at = found;
@@ -173,8 +174,10 @@ TEST_F(DesktopTest, StateRules) {
         std::string state;
     };
     const std::vector<Case> cases = {
-        {"unavailable route sample", [](FakeSteps& s) { s.trace_status = "unavailable"; }, "partial"},
-        {"throughput error", [](FakeSteps& s) { s.throughput_error = "incomplete_transfer"; }, "partial"},
+        {"unavailable route sample", [](FakeSteps& s) { s.trace_status = "unavailable"; },
+         "partial"},
+        {"throughput error", [](FakeSteps& s) { s.throughput_error = "incomplete_transfer"; },
+         "partial"},
         {"cancelled wins",
          [](FakeSteps& s) {
              s.cancel_during_session = true;

@@ -2,12 +2,15 @@
 // routers, target. Every probe goes to an address inside that chain.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "engine/common/system.h"
 #include "engine/common/text.h"
+#include "engine/probes/probe_fixture.h"
+#include "engine/probes/probe_platform.h"
 #include "engine/runs/target_run.h"
 #include "support/test_support.h"
 
@@ -96,6 +99,54 @@ TEST_F(NamespaceRun, EchoRunSendsOneProbePerAttempt) {
     expect_walks(report, 3, {{30, "echo_reply", target}});
 }
 
+// Wine fails a TCP connect whose TTL runs out with "host unreachable" but knows neither
+// TCP_FAIL_CONNECT_ON_ICMP_ERROR nor TCP_ICMP_ERROR_INFO (which router sent the ICMP error). The
+// seam accepts the first and answers the second as Windows would, from the socket's real TTL:
+// router k is the one that drops a TTL of k in this chain. Connects and failures stay real.
+int accept_fail_on_icmp(SOCKET socket, int level, int name, const char* value, int length) {
+    if (level == IPPROTO_TCP && name == tcp_fail_connect_on_icmp_error) return 0;
+    return real_probe_platform().set_socket_option(socket, level, name, value, length);
+}
+
+int chain_icmp_error_info(SOCKET socket, int level, int name, char* value, int* length) {
+    if (level != IPPROTO_TCP || name != tcp_icmp_error_info) {
+        return real_probe_platform().get_socket_option(socket, level, name, value, length);
+    }
+    DWORD ttl = 0;
+    int ttl_length = sizeof ttl;
+    if (getsockopt(socket, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&ttl), &ttl_length) != 0) {
+        return SOCKET_ERROR;
+    }
+    IcmpErrorInfo info{};
+    info.srcaddress = parse_ip_literal(router(static_cast<int>(ttl))).address;
+    info.protocol = IPPROTO_ICMP;
+    info.type = 11;  // time exceeded
+    info.code = 0;
+    std::memcpy(value, &info, sizeof info);
+    *length = sizeof info;
+    return 0;
+}
+
+TEST_F(NamespaceRun, TcpTraceNamesEveryRouterAndEndsAtTheRefusingTarget) {
+    test::ScopedProbePlatform platform;
+    platform.table().set_socket_option = accept_fail_on_icmp;
+    platform.table().get_socket_option = chain_icmp_error_info;
+    const std::string target = env("TARVISKO_NETNS_TARGET");
+    TargetRunRequest r = trace_to(target);
+    r.protocol = "tcp";
+    const json report = run_target_probe(r, cancel, {});
+    EXPECT_EQ(report["state"], "completed");
+    expect_walks(report, 2,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "ttl_expired", router(2)},
+                  {3, "ttl_expired", router(3)},
+                  {4, "tcp_refused", target}});
+    for (const json& sample : report["mtr_samples"]) {
+        EXPECT_EQ(sample["tcp_port"], 443);
+        EXPECT_EQ(sample["native_code"], sample["ttl"] == 4 ? 10061 : 10065);
+    }
+}
+
 // The blackholing router (the third) drops the probes without a word: from there on every hop is
 // a time-out, and the walk still goes on to the maximum TTL.
 TEST_F(NamespaceRun, BlackholedHopIsATimeoutAndTheWalkGoesOn) {
@@ -117,10 +168,14 @@ TEST_F(NamespaceRun, UnreachableRouteEndsTheWalk) {
     TargetRunRequest r = trace_to(env("TARVISKO_NETNS_UNREACHABLE"));
     r.max_ttl = 10;
     const json report = run_target_probe(r, cancel, {});
+    // The third router still forwards a TTL of 3 only to let it expire; a TTL of 4 meets its
+    // dead next hop, and the router answers "host unreachable".
     expect_walks(report, 2,
                  {{1, "ttl_expired", router(1)},
                   {2, "ttl_expired", router(2)},
-                  {3, "unreachable", router(3)}});
+                  {3, "ttl_expired", router(3)},
+                  {4, "unreachable", router(3)}});
+    EXPECT_EQ(report["mtr_samples"][3]["native_code"], 11003);
 }
 
 // The target's public address exists only inside the chain: the client has no route out of it.
