@@ -231,6 +231,25 @@ TEST_F(NamespaceRun, NamesResolveFromTheNamespaceHostsFile) {
     }
 }
 
+// The request's family picks which of the hosts file's addresses the resolver may give.
+TEST_F(NamespaceRun, FamilyLimitsTheResolvedAddresses) {
+    WSADATA data{};
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    TargetRunRequest r = trace_to("localhost");
+    r.family = 4;
+    EXPECT_EQ(resolve_target(r).text, "127.0.0.1");
+    r.family = 6;
+    EXPECT_EQ(resolve_target(r).text, "::1");
+    r.target = "both.tarvisko.test";  // IPv4 entries only
+    try {
+        (void)resolve_target(r);
+        ADD_FAILURE() << "an IPv6 address was found for an IPv4-only name";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Windows nie rozpoznał adresu celu.");
+    }
+    WSACleanup();
+}
+
 // Run in a chain whose second router forwards but never answers (registered with SILENT_AT 2).
 TEST_F(NamespaceRun, SilentRouterIsATimeoutAndTheWalkReachesTheTarget) {
     const std::string target = env("TARVISKO_NETNS_TARGET");
