@@ -73,6 +73,13 @@ SplitOrigin split_origin(const std::wstring& origin) {
 
 void close_internet_handle(HINTERNET handle) { WinHttpCloseHandle(handle); }
 
+void bound_response_wait(HINTERNET handle, DWORD receive_ms) {
+    // Windows bounds the wait for response headers by the receive time-out; Wine's WinHTTP only
+    // by this option, so without it a silent node would hold a request past every deadline.
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_ms,
+                     sizeof(receive_ms));
+}
+
 void throw_winhttp_error(bool ok) {
     if (ok) return;
     const DWORD code = GetLastError();
@@ -108,6 +115,7 @@ NodeClient open_node_client(const std::string& session_id, const std::wstring& o
     const SplitOrigin split = split_origin(origin);
 
     throw_winhttp_error(WinHttpSetTimeouts(client.session.get(), 3000, 3000, 4000, 4000) != FALSE);
+    bound_response_wait(client.session.get(), 4000);
     DWORD fast_fallback = 1;
     // Not every WinHTTP knows this option; the connection works without it.
     WinHttpSetOption(client.session.get(), WINHTTP_OPTION_IPV6_FAST_FALLBACK, &fast_fallback,

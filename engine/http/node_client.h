@@ -19,6 +19,8 @@
 namespace tarvisko {
 
 void close_internet_handle(HINTERNET handle);
+// Makes the wait for response headers end with the receive time-out, as on Windows.
+void bound_response_wait(HINTERNET handle, DWORD receive_ms);
 using InternetHandle = HandleGuard<HINTERNET>;
 
 // Owns its handles; members are destroyed in reverse order, so the connection closes before

@@ -141,6 +141,7 @@ void run_whole_transfer(NodeClient& client, const std::wstring& ticket, bool upl
             const int receive_ms = static_cast<int>(std::clamp<long long>(left, 1, 30000));
             throw_winhttp_error(WinHttpSetTimeouts(request.get(), 3000, 3000, 4000, receive_ms) !=
                                 FALSE);
+            bound_response_wait(request.get(), static_cast<DWORD>(receive_ms));
             receive_node_response(client, request.get(), 200);
             result["duration_ms"] = elapsed_ms(t0);
             report = read_node_reply(request.get(), 8192);

@@ -139,6 +139,16 @@ TEST_F(NodeClientTest, RedirectIsNotFollowed) {
     EXPECT_EQ(simulator_requests("/measure/v1/runs/elsewhere").size(), 0u);
 }
 
+TEST_F(NodeClientTest, SilentNodeEndsOnTheReceiveTimeout) {
+    const std::wstring ticket = to_wide(reserve()["ticket"].get<std::string>());
+    // The node answers only after 6 s; the 4 s receive time-out ends the wait first.
+    simulator_add_fault({{"path", base() + "/latency"}, {"status", 204}, {"delay_ms", 6000}});
+    InternetHandle probe = send_node_request(client, L"HEAD", L"/latency", ticket, 0);
+    EXPECT_EQ(
+        error_of([&] { receive_node_response(client, probe.get(), 204); }).rfind("winhttp_", 0),
+        0u);
+}
+
 TEST(NodeClientTransport, ClosedPortIsAWinhttpError) {
     NodeClient client = open_node_client("S", L"https://localhost:1");
     EXPECT_EQ(error_of([&] { send_node_request(client, L"POST", L"", kToken, 0); }),

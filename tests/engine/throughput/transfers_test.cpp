@@ -193,6 +193,21 @@ TEST_F(TransfersTest, StalledDownloadEndsOnTheReceiveTimeout) {
     EXPECT_EQ(result["client_bytes"], 65536);
 }
 
+TEST_F(TransfersTest, WholeUploadReportWaitEndsAtTheDeadline) {
+    // The node takes the body, then keeps its report back for 8 s; the session deadline, 1.5 s
+    // away, bounds the wait for it.
+    reserve({{"profile", whole_profile(200000)}});
+    simulator_add_fault({{"path", "/measure/v1/runs/" + session_id + "/upload"},
+                         {"when", "after"},
+                         {"delay_ms", 8000}});
+    const auto started = Clock::now();
+    const nlohmann::json result = whole(true, Clock::now() + 1500ms);
+    EXPECT_EQ(result["status"], "partial") << result.dump();
+    EXPECT_EQ(result["reason"].get<std::string>().rfind("winhttp_", 0), 0u) << result.dump();
+    EXPECT_EQ(result["client_bytes"], 200000);
+    EXPECT_LT(Clock::now() - started, 7s);
+}
+
 TEST_F(TransfersTest, WholeUploadIsPacedFromTheStart) {
     // Two pieces of 32 KiB at 262,144 bit/s: the second may leave only 2 s after the request.
     reserve({{"profile", whole_profile(65536, 262144)}});
