@@ -18,7 +18,7 @@ constexpr const char* program_version = "1.1.18";
 
 // Winsock for the length of one run, cleaned up however the run ends.
 class WinsockSession {
-public:
+  public:
     WinsockSession() {
         WSADATA data{};
         if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("winsock_unavailable");
@@ -62,16 +62,17 @@ nlohmann::json run_desktop_test(const std::atomic<bool>& cancel, const PhaseCall
         std::atomic<bool> unavailable_seen{false};
         std::atomic<bool> result_seen{false};
         std::exception_ptr trace_error;
-        const NodeTraceCallback node_trace_callback =
-            [&](const Target& node, const std::string& trace_phase, const std::atomic<bool>& active) {
-                try {
-                    calls.trace_node(queue, unavailable_seen, result_seen, node, session_id,
-                                     trace_phase, active, cancel);
-                } catch (...) {
-                    // Read only after the trace thread is joined; a later error replaces this one.
-                    trace_error = std::current_exception();
-                }
-            };
+        const NodeTraceCallback node_trace_callback = [&](const Target& node,
+                                                          const std::string& trace_phase,
+                                                          const std::atomic<bool>& active) {
+            try {
+                calls.trace_node(queue, unavailable_seen, result_seen, node, session_id,
+                                 trace_phase, active, cancel);
+            } catch (...) {
+                // Read only after the trace thread is joined; a later error replaces this one.
+                trace_error = std::current_exception();
+            }
+        };
         // Checked before the long measurement rather than when "ping" is due.
         if (!phase) throw std::invalid_argument("phase callback required");
 
@@ -91,9 +92,8 @@ nlohmann::json run_desktop_test(const std::atomic<bool>& cancel, const PhaseCall
         }
         if (trace_error) std::rethrow_exception(trace_error);
 
-        const std::string state =
-            desktop_test_state(cancel.load(), throughput.value("error", nlohmann::json()),
-                               unavailable_seen.load());
+        const std::string state = desktop_test_state(
+            cancel.load(), throughput.value("error", nlohmann::json()), unavailable_seen.load());
         finish_recording(queue, session_id, state);
         recording_finished = true;
 

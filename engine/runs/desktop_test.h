@@ -7,9 +7,8 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/common/address.h"
 #include "engine/queue/queue.h"

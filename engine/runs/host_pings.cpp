@@ -1,7 +1,9 @@
 #include "engine/runs/host_pings.h"
 
+// clang-format off
 #include <windows.h>
 #include <iphlpapi.h>
+// clang-format on
 
 #include <stdexcept>
 #include <thread>

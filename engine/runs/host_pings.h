@@ -2,17 +2,18 @@
 // Five echoes to the local gateway on the route to the measurement node, then five to the node,
 // written into the "host_pings" member of the throughput document. The document is saved after
 // every echo so that the recording always holds the latest state.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <netioapi.h>
+// clang-format on
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/common/address.h"
 #include "engine/probes/probe_samples.h"

@@ -70,7 +70,7 @@ std::string ascii_lower(std::string text) {
 
 // Joins the route-trace thread of an idle phase when the phase ends, however it ends.
 class NodeTraceJob {
-public:
+  public:
     NodeTraceJob() = default;
     NodeTraceJob(const NodeTraceJob&) = delete;
     NodeTraceJob& operator=(const NodeTraceJob&) = delete;
@@ -84,7 +84,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-private:
+  private:
     std::thread thread_;
 };
 
@@ -192,7 +192,8 @@ struct SessionRun {
             nlohmann::json sample{{"at", utc_timestamp_now()}, {"error", nullptr}, {"ms", nullptr}};
             try {
                 const Clock::time_point headers = calls.probe_latency(ticket);
-                const auto taken = std::chrono::duration_cast<std::chrono::nanoseconds>(headers - started);
+                const auto taken =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(headers - started);
                 sample["ms"] = static_cast<double>(taken.count()) / 1'000'000.0;
             } catch (const std::exception& error) {
                 sample["error"] = error.what();
@@ -270,7 +271,8 @@ MeasurementCalls system_measurement_calls(UploadQueue& queue, const std::string&
         return read_node_reply(request.get(), 8192);
     };
     calls.peer = [link] {
-        // Every later response, on either client, must come from the node that took the reservation.
+        // Every later response, on either client, must come from the node that took the
+        // reservation.
         link->transfer.expected_peer = link->main.expected_peer;
         return link->main.expected_peer;
     };
@@ -299,10 +301,10 @@ MeasurementCalls system_measurement_calls(UploadQueue& queue, const std::string&
         const auto bytes = run->profile.at("bytes").get<std::uint64_t>();
         const auto rate = run->profile.at("rate_bps").get<std::uint64_t>();
         TransferRun& r = *run;
-        r.thread = std::thread(run_transfer_thread,
-                               TransferJob{windowed, r.session_id, r.origin, link->transfer,
-                                           r.ticket, r.direction, r.profile, r.deadline,
-                                           order.cancel, r.progress, r.result, bytes, rate});
+        r.thread = std::thread(
+            run_transfer_thread,
+            TransferJob{windowed, r.session_id, r.origin, link->transfer, r.ticket, r.direction,
+                        r.profile, r.deadline, order.cancel, r.progress, r.result, bytes, rate});
         TransferHandle handle;
         handle.running = [run] { return run->progress.running.load(); };
         handle.finished = [run] { return run->progress.finished.load(); };
@@ -376,8 +378,7 @@ void check_node_profile(const nlohmann::json& profile) {
     }
 }
 
-nlohmann::json run_measurement_session(const MeasurementCalls& calls,
-                                       const std::string& session_id,
+nlohmann::json run_measurement_session(const MeasurementCalls& calls, const std::string& session_id,
                                        const std::atomic<bool>& cancel,
                                        const NodeTraceCallback& trace, std::string* observed_ip,
                                        const PhaseCallback& phase) {

@@ -10,9 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "engine/common/address.h"
 
@@ -22,8 +21,8 @@ struct UploadQueue;
 struct LiveTraffic;
 
 // Runs the route trace toward the node while `active` holds (the full run's trace callback).
-using NodeTraceCallback =
-    std::function<void(const Target& node, const std::string& phase, const std::atomic<bool>& active)>;
+using NodeTraceCallback = std::function<void(const Target& node, const std::string& phase,
+                                             const std::atomic<bool>& active)>;
 using PhaseCallback = std::function<void(const std::string& phase)>;
 
 // A transfer running on its own thread, as the session watches it. Destroying the handle joins
@@ -102,8 +101,7 @@ nlohmann::json run_measurement_session(UploadQueue& queue, const std::string& se
                                        const std::atomic<bool>& cancel,
                                        const NodeTraceCallback& trace, std::string* observed_ip,
                                        LiveTraffic* live, const PhaseCallback& phase);
-nlohmann::json run_measurement_session(const MeasurementCalls& calls,
-                                       const std::string& session_id,
+nlohmann::json run_measurement_session(const MeasurementCalls& calls, const std::string& session_id,
                                        const std::atomic<bool>& cancel,
                                        const NodeTraceCallback& trace, std::string* observed_ip,
                                        const PhaseCallback& phase);

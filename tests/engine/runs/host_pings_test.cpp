@@ -1,3 +1,5 @@
+#include "engine/runs/host_pings.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -6,8 +8,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "engine/runs/host_pings.h"
 
 namespace tarvisko {
 namespace {
@@ -57,7 +57,8 @@ struct FakeNetwork {
             echo.target = target;
             return echo;
         };
-        c.probes.send_echo = [this](const EchoTarget& echo, std::uint8_t ttl, std::uint32_t timeout) {
+        c.probes.send_echo = [this](const EchoTarget& echo, std::uint8_t ttl,
+                                    std::uint32_t timeout) {
             EXPECT_EQ(ttl, 64);
             EXPECT_EQ(timeout, 400u);
             echoes.push_back(echo.target.text);
@@ -70,7 +71,9 @@ struct FakeNetwork {
             if (after_echo) after_echo();
             return result;
         };
-        c.probes.close_echo_target = [this](EchoTarget& echo) { closed.push_back(echo.target.text); };
+        c.probes.close_echo_target = [this](EchoTarget& echo) {
+            closed.push_back(echo.target.text);
+        };
         c.read_best_route = [this](const Target&) { return best_route; };
         c.sleep = [this](std::chrono::milliseconds pause) {
             EXPECT_EQ(pause.count(), 100);
@@ -90,7 +93,8 @@ TEST(HostPings, WithoutReservationNothingIsPinged) {
         nlohmann::json document{{"peer", peer}};
         std::atomic<bool> cancel{false};
         int saves = 0;
-        run_host_pings(document, cancel, [&] { ++saves; }, network.calls());
+        run_host_pings(
+            document, cancel, [&] { ++saves; }, network.calls());
         EXPECT_EQ(saves, 1);
         EXPECT_TRUE(network.opened.empty());
         const std::string untried =
@@ -103,8 +107,10 @@ TEST(HostPings, WithoutReservationNothingIsPinged) {
 TEST(HostPings, PingsGatewayThenNodeAndSavesAfterEveryEcho) {
     FakeNetwork network;
     network.best_route = route(ipv4_address("10.0.0.2"), ipv4_address("10.0.0.1"));
-    network.answers["10.0.0.1"] = {reply("10.0.0.1", 1), reply("10.0.0.1", 2),
-                                   {"timeout", 11010, "", 0}, reply("10.0.0.1", 3),
+    network.answers["10.0.0.1"] = {reply("10.0.0.1", 1),
+                                   reply("10.0.0.1", 2),
+                                   {"timeout", 11010, "", 0},
+                                   reply("10.0.0.1", 3),
                                    {"unreachable", 11003, "10.0.0.9", 0}};
     network.answers["203.0.113.5"] = {reply("203.0.113.5", 20), reply("198.51.100.1", 21),
                                       reply("203.0.113.5", 22), reply("203.0.113.5", 23),
@@ -112,8 +118,8 @@ TEST(HostPings, PingsGatewayThenNodeAndSavesAfterEveryEcho) {
     nlohmann::json document = reserved_document("203.0.113.5", "10.0.0.2");
     std::atomic<bool> cancel{false};
     std::vector<nlohmann::json> saved;
-    run_host_pings(document, cancel, [&] { saved.push_back(document["host_pings"]); },
-                   network.calls());
+    run_host_pings(
+        document, cancel, [&] { saved.push_back(document["host_pings"]); }, network.calls());
 
     // Targets first, then one save per echo and one per finished series, then the last one.
     ASSERT_EQ(saved.size(), 14u);
@@ -147,8 +153,10 @@ TEST(HostPings, PingsGatewayThenNodeAndSavesAfterEveryEcho) {
 
     const std::string first = node["samples"][0].dump();
     EXPECT_EQ(first.find(R"({"at":")"), 0u);
-    EXPECT_NE(first.find(R"(Z","native_code":0,"responder":"203.0.113.5","rtt_ms":20,"status":"echo_reply"})"),
-              std::string::npos)
+    EXPECT_NE(
+        first.find(
+            R"(Z","native_code":0,"responder":"203.0.113.5","rtt_ms":20,"status":"echo_reply"})"),
+        std::string::npos)
         << first;
 
     EXPECT_EQ(network.opened, (std::vector<std::string>{"10.0.0.1", "203.0.113.5"}));
@@ -162,7 +170,8 @@ TEST(HostPings, UnusableRouteStillPingsTheNode) {
     network.best_route = route(ipv4_address("10.0.0.3"), ipv4_address("10.0.0.1"));
     nlohmann::json document = reserved_document("203.0.113.5", "10.0.0.2");
     std::atomic<bool> cancel{false};
-    run_host_pings(document, cancel, [] {}, network.calls());
+    run_host_pings(
+        document, cancel, [] {}, network.calls());
     const nlohmann::json& gateway = document["host_pings"]["gateway"];
     EXPECT_EQ(gateway["reason"], "route_changed");
     EXPECT_TRUE(gateway["target"].is_null());
@@ -179,7 +188,8 @@ TEST(HostPings, CancelDuringGatewaySeriesCancelsBoth) {
         if (network.echoes.size() == 2) cancel = true;
     };
     nlohmann::json document = reserved_document("203.0.113.5", "10.0.0.2");
-    run_host_pings(document, cancel, [] {}, network.calls());
+    run_host_pings(
+        document, cancel, [] {}, network.calls());
     EXPECT_EQ(document["host_pings"]["gateway"]["samples"].size(), 2u);
     EXPECT_EQ(document["host_pings"]["gateway"]["reason"], "cancelled");
     EXPECT_TRUE(document["host_pings"]["node"]["samples"].empty());
@@ -208,10 +218,10 @@ TEST(HostPings, FailingSaveOrBadPeerPropagates) {
         FakeNetwork network;
         nlohmann::json document = reserved_document("node.example", "10.0.0.2");
         std::atomic<bool> cancel{false};
-        EXPECT_THROW(run_host_pings(document, cancel, [] {}, network.calls()),
+        EXPECT_THROW(run_host_pings(
+                         document, cancel, [] {}, network.calls()),
                      std::invalid_argument);
-        EXPECT_THROW(run_host_pings(document, cancel, {}, network.calls()),
-                     std::invalid_argument);
+        EXPECT_THROW(run_host_pings(document, cancel, {}, network.calls()), std::invalid_argument);
     }
 }
 
@@ -231,16 +241,16 @@ TEST(HostPings, GatewayChoiceFromTheBestRoute) {
         {"lookup failed", failed, node4, "10.0.0.2", "route_lookup_failed", ""},
         {"source moved", route(ipv4_address("10.0.0.3"), ipv4_address("10.0.0.1")), node4,
          "10.0.0.2", "route_changed", ""},
-        {"no local address known", route(ipv4_address("10.0.0.2"), ipv4_address("10.0.0.1")),
-         node4, "", "route_changed", ""},
-        {"on link v4", route(ipv4_address("10.0.0.2"), ipv4_address("0.0.0.0")), node4,
-         "10.0.0.2", "no_separate_gateway", ""},
-        {"on link v6", route(ipv6_address("2001:db8::2"), ipv6_address("::")), node6,
-         "2001:db8::2", "no_separate_gateway", ""},
+        {"no local address known", route(ipv4_address("10.0.0.2"), ipv4_address("10.0.0.1")), node4,
+         "", "route_changed", ""},
+        {"on link v4", route(ipv4_address("10.0.0.2"), ipv4_address("0.0.0.0")), node4, "10.0.0.2",
+         "no_separate_gateway", ""},
+        {"on link v6", route(ipv6_address("2001:db8::2"), ipv6_address("::")), node6, "2001:db8::2",
+         "no_separate_gateway", ""},
         {"hop is the node", route(ipv4_address("10.0.0.2"), ipv4_address("203.0.113.5")), node4,
          "10.0.0.2", "no_separate_gateway", ""},
-        {"hop of another family", route(ipv4_address("10.0.0.2"), ipv6_address("fe80::1")),
-         node4, "10.0.0.2", "no_separate_gateway", ""},
+        {"hop of another family", route(ipv4_address("10.0.0.2"), ipv6_address("fe80::1")), node4,
+         "10.0.0.2", "no_separate_gateway", ""},
         {"link-local without scope", route(ipv6_address("2001:db8::2"), ipv6_address("fe80::1"), 0),
          node6, "2001:db8::2", "missing_interface_scope", ""},
         {"link-local with scope", route(ipv6_address("2001:db8::2"), ipv6_address("fe80::1"), 12),

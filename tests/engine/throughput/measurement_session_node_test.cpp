@@ -19,14 +19,17 @@ const std::wstring kNodeToken(40, L'n');
 const std::wstring kPortalToken(40, L'p');
 
 class SessionAgainstNode : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::simulator_reset();
         // About one second per transfer phase, so that latency is probed under load.
         test::simulator_control("POST", "node/config",
                                 {{"pace_bps", 8'000'000},
-                                 {"profile", {{"mode", "whole"}, {"bytes", 1048576},
-                                              {"rate_bps", 8'000'000}, {"deadline_s", 30}}}});
+                                 {"profile",
+                                  {{"mode", "whole"},
+                                   {"bytes", 1048576},
+                                   {"rate_bps", 8'000'000},
+                                   {"deadline_s", 30}}}});
         queue = open_queue();
         session_id = new_uuid_text();
         start_recording(queue, session_id, "");
@@ -34,17 +37,18 @@ protected:
     void TearDown() override { close_queue(queue); }
 
     nlohmann::json stored_throughput() {
-        const auto openings = query_strings(
-            queue.db, "SELECT opening FROM session WHERE id='" + session_id + "'");
+        const auto openings =
+            query_strings(queue.db, "SELECT opening FROM session WHERE id='" + session_id + "'");
         EXPECT_EQ(openings.size(), 1u);
         return nlohmann::json::parse(openings.at(0)).at("throughput");
     }
 
     NodeTraceCallback waiting_trace() {
-        return [this](const Target& node, const std::string& phase, const std::atomic<bool>& active) {
-            while (active.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            traced.push_back(phase + ">" + node.text);
-        };
+        return
+            [this](const Target& node, const std::string& phase, const std::atomic<bool>& active) {
+                while (active.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                traced.push_back(phase + ">" + node.text);
+            };
     }
 
     test::TempDir directory;
@@ -62,9 +66,9 @@ TEST_F(SessionAgainstNode, DirectRunCompletesAndIsStored) {
     std::atomic<bool> cancel{false};
     std::string observed;
     std::vector<std::string> phases;
-    const nlohmann::json document = run_measurement_session(
-        queue, session_id, cancel, waiting_trace(), &observed, nullptr,
-        [&](const std::string& phase) { phases.push_back(phase); });
+    const nlohmann::json document =
+        run_measurement_session(queue, session_id, cancel, waiting_trace(), &observed, nullptr,
+                                [&](const std::string& phase) { phases.push_back(phase); });
 
     EXPECT_TRUE(document["error"].is_null()) << document.dump();
     EXPECT_EQ(document["node_id"], "sim-node-1");
@@ -72,7 +76,8 @@ TEST_F(SessionAgainstNode, DirectRunCompletesAndIsStored) {
     EXPECT_EQ(document["reservation_local_ip"]["status"], "ok");
     EXPECT_EQ(observed, "203.0.113.9");
     for (const char* direction : {"download", "upload"}) {
-        EXPECT_EQ(document["transfers"][direction]["status"], "ok") << document["transfers"][direction];
+        EXPECT_EQ(document["transfers"][direction]["status"], "ok")
+            << document["transfers"][direction];
         EXPECT_EQ(document["transfers"][direction]["client_bytes"], 1048576);
     }
     for (const char* phase : {"baseline", "download", "upload", "recovery"}) {
@@ -90,8 +95,9 @@ TEST_F(SessionAgainstNode, DirectRunCompletesAndIsStored) {
     const nlohmann::json stats = test::simulator_control("GET", "node/stats");
     std::string lower = session_id;
     for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    const nlohmann::json& seen = stats["sessions"].contains(session_id) ? stats["sessions"][session_id]
-                                                                         : stats["sessions"][lower];
+    const nlohmann::json& seen = stats["sessions"].contains(session_id)
+                                     ? stats["sessions"][session_id]
+                                     : stats["sessions"][lower];
     EXPECT_EQ(seen["finished"], true);
     EXPECT_EQ(seen["reservations"], 1);
 }
@@ -102,7 +108,9 @@ TEST_F(SessionAgainstNode, PortalRunFillsLiveProgressAndDesktopTrace) {
     LiveTraffic live;
     live.capacity = false;
     std::vector<nlohmann::json> local_addresses;
-    live.local_address_callback = [&](const nlohmann::json& local) { local_addresses.push_back(local); };
+    live.local_address_callback = [&](const nlohmann::json& local) {
+        local_addresses.push_back(local);
+    };
     std::atomic<bool> cancel{false};
     const nlohmann::json document =
         run_measurement_session(queue, session_id, cancel, waiting_trace(), nullptr, &live, {});
@@ -146,9 +154,9 @@ TEST_F(SessionAgainstNode, UnsetOriginEndsBeforeAnyRequest) {
 TEST_F(SessionAgainstNode, MissingRecordingLeavesTheSession) {
     finish_recording(queue, session_id, "partial");
     std::atomic<bool> cancel{false};
-    EXPECT_THROW(run_measurement_session(queue, session_id, cancel, waiting_trace(), nullptr,
-                                         nullptr, {}),
-                 std::runtime_error);
+    EXPECT_THROW(
+        run_measurement_session(queue, session_id, cancel, waiting_trace(), nullptr, nullptr, {}),
+        std::runtime_error);
     EXPECT_TRUE(test::simulator_requests("/measure").empty());
 }
 

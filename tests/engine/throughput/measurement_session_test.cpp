@@ -1,3 +1,5 @@
+#include "engine/throughput/measurement_session.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/throughput/measurement_session.h"
 #include "support/test_support.h"
 
 namespace tarvisko {
@@ -31,7 +32,7 @@ nlohmann::json good_reply() {
 }
 
 nlohmann::json initial_transfer() {
-    return {{"client_bytes", 0},  {"duration_ms", nullptr}, {"ended_at", nullptr},
+    return {{"client_bytes", 0},     {"duration_ms", nullptr},      {"ended_at", nullptr},
             {"node_bytes", nullptr}, {"node_duration_ms", nullptr}, {"reason", "not_started"},
             {"started_at", nullptr}, {"status", "unavailable"}};
 }
@@ -81,7 +82,9 @@ struct FakeNode {
             if (current_phase == failing_probe_phase) throw std::runtime_error("winhttp_12002");
             return clock;
         };
-        c.finish = [this](const std::wstring& ticket) { finished.push_back(std::string(ticket.begin(), ticket.end())); };
+        c.finish = [this](const std::wstring& ticket) {
+            finished.push_back(std::string(ticket.begin(), ticket.end()));
+        };
         c.start_transfer = [this](const TransferOrder& order) {
             EXPECT_EQ(order.profile, reply["profile"]);
             EXPECT_EQ(order.live, live);
@@ -100,7 +103,8 @@ struct FakeNode {
             handle.join = [status] {
                 nlohmann::json result = initial_transfer();
                 result["status"] = status;
-                result["reason"] = status == "ok" ? nlohmann::json(nullptr) : nlohmann::json("short_transfer");
+                result["reason"] =
+                    status == "ok" ? nlohmann::json(nullptr) : nlohmann::json("short_transfer");
                 result["client_bytes"] = 1'000'000;
                 return result;
             };
@@ -130,12 +134,13 @@ struct FakeNode {
     }
 
     NodeTraceCallback trace() {
-        return [this](const Target& node, const std::string& phase, const std::atomic<bool>& active) {
-            // A route trace runs until the session clears the flag of its phase.
-            while (active.load()) std::this_thread::sleep_for(1ms);
-            std::lock_guard<std::mutex> lock(trace_mutex);
-            traces.push_back(phase + ">" + node.text);
-        };
+        return
+            [this](const Target& node, const std::string& phase, const std::atomic<bool>& active) {
+                // A route trace runs until the session clears the flag of its phase.
+                while (active.load()) std::this_thread::sleep_for(1ms);
+                std::lock_guard<std::mutex> lock(trace_mutex);
+                traces.push_back(phase + ">" + node.text);
+            };
     }
 
     PhaseCallback phase_callback() {
@@ -154,8 +159,10 @@ struct FakeNode {
 struct DirectNodeEnv {
     test::ScopedEnv origin{L"QUORVEL_NODE_ORIGIN", std::wstring(L"https://node.test:8443")};
     test::ScopedEnv portal{L"QUORVEL_PORTAL_RESERVATION", nullptr};
-    test::ScopedEnv node_token{L"QUORVEL_NODE_TOKEN", std::wstring(L"node-token-0123456789abcdef0123456789")};
-    test::ScopedEnv token{L"QUORVEL_TOKEN", std::wstring(L"portal-token-0123456789abcdef0123456789")};
+    test::ScopedEnv node_token{L"QUORVEL_NODE_TOKEN",
+                               std::wstring(L"node-token-0123456789abcdef0123456789")};
+    test::ScopedEnv token{L"QUORVEL_TOKEN",
+                          std::wstring(L"portal-token-0123456789abcdef0123456789")};
 };
 
 TEST(MeasurementSession, FullRunDocumentsEveryPhase) {
@@ -177,9 +184,11 @@ TEST(MeasurementSession, FullRunDocumentsEveryPhase) {
     EXPECT_EQ(node.reservation,
               (std::vector<std::wstring>{L"https://node.test:8443", L"",
                                          L"node-token-0123456789abcdef0123456789"}));
-    EXPECT_EQ(node.phases, (std::vector<std::string>{"baseline", "download", "upload", "recovery"}));
+    EXPECT_EQ(node.phases,
+              (std::vector<std::string>{"baseline", "download", "upload", "recovery"}));
     EXPECT_EQ(node.finished, std::vector<std::string>{"t-0123456789abcdef0123456789abcdef"});
-    EXPECT_EQ(node.traces, (std::vector<std::string>{"baseline>203.0.113.5", "recovery>203.0.113.5"}));
+    EXPECT_EQ(node.traces,
+              (std::vector<std::string>{"baseline>203.0.113.5", "recovery>203.0.113.5"}));
 
     // Idle phases last 1.8 s with a probe every 150 ms; transfer phases as long as the transfer.
     for (const char* phase : {"baseline", "recovery"}) {
@@ -200,19 +209,21 @@ TEST(MeasurementSession, FullRunDocumentsEveryPhase) {
 
     // The dump lists keys in ascending order and the stored copies say "interrupted" until the end.
     const std::string text = dump_throughput_document(document);
-    const std::vector<std::string> keys{"\"ended_at\"", "\"error\"", "\"mtr\"", "\"node_id\"",
-                                        "\"peer\"", "\"phases\"", "\"profile\"",
-                                        "\"reservation_local_ip\"", "\"schema_version\"",
-                                        "\"session_id\"", "\"started_at\"", "\"transfers\"",
-                                        "\"windows_version\""};
+    const std::vector<std::string> keys{
+        "\"ended_at\"",       "\"error\"",      "\"mtr\"",        "\"node_id\"",
+        "\"peer\"",           "\"phases\"",     "\"profile\"",    "\"reservation_local_ip\"",
+        "\"schema_version\"", "\"session_id\"", "\"started_at\"", "\"transfers\"",
+        "\"windows_version\""};
     std::size_t at = 0;
     for (const std::string& key : keys) {
         const std::size_t found = text.find(key, at);
         ASSERT_NE(found, std::string::npos) << key;
         at = found;
     }
-    EXPECT_NE(text.find(R"("mtr":{"attempts":5,"interval_ms":100,"max_ttl":8,"protocol":"icmp","timeout_ms":200})"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find(
+            R"("mtr":{"attempts":5,"interval_ms":100,"max_ttl":8,"protocol":"icmp","timeout_ms":200})"),
+        std::string::npos);
     ASSERT_GT(node.stored.size(), 50u);
     const nlohmann::json opening = nlohmann::json::parse(node.stored.front());
     EXPECT_EQ(opening["error"], "measurement_interrupted");
@@ -245,7 +256,7 @@ TEST(MeasurementSession, ReservationRepliesThatEndTheSession) {
     };
     auto windowed = [](nlohmann::json& reply) {
         reply["profile"] = {{"mode", "windowed"}, {"bytes", 67'108'865}, {"rate_bps", 500'000'000},
-                            {"deadline_s", 30}, {"window_ms", 3000}, {"streams", 4}};
+                            {"deadline_s", 30},   {"window_ms", 3000},   {"streams", 4}};
     };
     const std::vector<Case> cases = {
         {"upper-case session id", [](nlohmann::json& r) { r["session_id"] = session_id; },
@@ -258,11 +269,23 @@ TEST(MeasurementSession, ReservationRepliesThatEndTheSession) {
         {"whole rate above bound", profile("rate_bps", 100'000'001), "unsafe_node_profile"},
         {"rate too small", profile("rate_bps", 262'143), "unsafe_node_profile"},
         {"windowed above whole bound", windowed, ""},
-        {"windowed without window", [&](nlohmann::json& r) { windowed(r); r["profile"].erase("window_ms"); },
+        {"windowed without window",
+         [&](nlohmann::json& r) {
+             windowed(r);
+             r["profile"].erase("window_ms");
+         },
          "invalid_node_document"},
-        {"five streams", [&](nlohmann::json& r) { windowed(r); r["profile"]["streams"] = 5; },
+        {"five streams",
+         [&](nlohmann::json& r) {
+             windowed(r);
+             r["profile"]["streams"] = 5;
+         },
          "unsafe_node_profile"},
-        {"streams as text", [&](nlohmann::json& r) { windowed(r); r["profile"]["streams"] = "2"; },
+        {"streams as text",
+         [&](nlohmann::json& r) {
+             windowed(r);
+             r["profile"]["streams"] = "2";
+         },
          "unsafe_node_profile"},
         {"bytes as text", profile("bytes", "1000000"), "invalid_node_document"},
         {"node id of 65 bytes", [](nlohmann::json& r) { r["node_id"] = std::string(65, 'n'); },
@@ -270,7 +293,8 @@ TEST(MeasurementSession, ReservationRepliesThatEndTheSession) {
         {"node id of 64 bytes", [](nlohmann::json& r) { r["node_id"] = std::string(64, 'n'); }, ""},
         {"empty node id", [](nlohmann::json& r) { r["node_id"] = ""; }, "invalid_node_id"},
         {"no ticket", [](nlohmann::json& r) { r.erase("ticket"); }, "invalid_node_document"},
-        {"profile not an object", [](nlohmann::json& r) { r["profile"] = 3; }, "invalid_node_document"},
+        {"profile not an object", [](nlohmann::json& r) { r["profile"] = 3; },
+         "invalid_node_document"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,7 +369,8 @@ TEST(MeasurementSession, CancelDuringDownloadStillFinishes) {
     EXPECT_EQ(document["error"], "cancelled");
     EXPECT_EQ(node.phases, (std::vector<std::string>{"baseline", "download"}));
     EXPECT_EQ(node.finished.size(), 1u);
-    EXPECT_EQ(document["phases"]["download"].size(), 2u);  // the probe that saw the cancel is dropped
+    EXPECT_EQ(document["phases"]["download"].size(),
+              2u);  // the probe that saw the cancel is dropped
     EXPECT_TRUE(document["phases"]["upload"].empty());
     EXPECT_TRUE(document["phases"]["recovery"].empty());
     EXPECT_EQ(document["transfers"]["download"]["status"], "ok");  // the joined thread's result
@@ -394,7 +419,8 @@ TEST(MeasurementSession, PortalReservationAndLiveProgress) {
         std::wstring path;
         bool desktop_trace;
     };
-    const std::wstring base = L"/api/v1/portal/runs/" + std::wstring(session_id.begin(), session_id.end());
+    const std::wstring base =
+        L"/api/v1/portal/runs/" + std::wstring(session_id.begin(), session_id.end());
     for (const Case& c : {Case{false, false, true, base + L"?profile=capacity", false},
                           Case{true, true, false, base + L"?profile=capacity", false},
                           Case{true, false, true, base + L"?profile=legacy", true}}) {
