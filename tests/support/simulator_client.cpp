@@ -25,10 +25,17 @@ using InternetGuard = HandleGuard<HINTERNET>;
 
 std::string simulator_origin() {
     const std::string origin = to_utf8(read_environment_variable(L"TARVISKO_SIMULATOR_ORIGIN"));
-    if (origin.rfind("https://localhost:", 0) != 0) {
+    // "https://NAME:PORT": localhost, or a name that a namespace test put in the client's hosts.
+    const std::size_t colon = origin.rfind(':');
+    if (origin.rfind("https://", 0) != 0 || colon <= 8 || colon + 1 >= origin.size()) {
         throw std::runtime_error("TARVISKO_SIMULATOR_ORIGIN unset: run under with-simulator");
     }
     return origin;
+}
+
+std::string simulator_host() {
+    const std::string origin = simulator_origin();
+    return origin.substr(8, origin.rfind(':') - 8);
 }
 
 unsigned short simulator_port() {
@@ -42,8 +49,9 @@ SimulatorReply simulator_request(const std::string& method, const std::string& p
                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
                           close_internet);
     if (!session) fail("WinHttpOpen");
-    InternetGuard connection(WinHttpConnect(session.get(), L"localhost", simulator_port(), 0),
-                             close_internet);
+    InternetGuard connection(
+        WinHttpConnect(session.get(), to_wide(simulator_host()).c_str(), simulator_port(), 0),
+        close_internet);
     if (!connection) fail("WinHttpConnect");
     InternetGuard request(WinHttpOpenRequest(connection.get(), to_wide(method).c_str(),
                                              to_wide(path).c_str(), nullptr, WINHTTP_NO_REFERER,

@@ -16,6 +16,8 @@ struct SimulatorReply {
 // without the simulator.
 std::string simulator_origin();
 unsigned short simulator_port();
+// The origin's host name: "localhost", or the name a namespace test maps to the simulator.
+std::string simulator_host();
 
 // One request to the simulator over TLS (a fresh connection each time). Throws on a transport
 // failure; any HTTP status is returned.

@@ -1,6 +1,6 @@
 # tarvisko_netns_test(NAME EXE_TARGET [SOURCES ...] [LIBS ...] [ROUTERS n] [BLACKHOLE_AT k]
 #                     [UNREACHABLE_AT k] [SILENT_AT k] [TARGET_ADDRESS a] [HOSTS_ENTRIES "a n"...]
-#                     [TARGET_COMMAND cmd] [TIMEOUT s] [ARGS ...])
+#                     [TARGET_COMMAND cmd] [SHAPE tbf] [TIMEOUT s] [ARGS ...])
 # Registers a CTest test (label "net", needs root) that runs EXE_TARGET under Wine inside a private
 # client / N routers / target network built by tools/netns/run.sh; see that script for the
 # addresses the test receives in its environment. With SOURCES, EXE_TARGET is first built from
@@ -9,7 +9,7 @@
 include_guard(GLOBAL)
 
 function(tarvisko_netns_test name exe_target)
-  cmake_parse_arguments(N "" "ROUTERS;BLACKHOLE_AT;UNREACHABLE_AT;SILENT_AT;TARGET_ADDRESS;TARGET_COMMAND;TIMEOUT"
+  cmake_parse_arguments(N "" "ROUTERS;BLACKHOLE_AT;UNREACHABLE_AT;SILENT_AT;TARGET_ADDRESS;TARGET_COMMAND;SHAPE;TIMEOUT"
                         "SOURCES;LIBS;ARGS;HOSTS_ENTRIES" ${ARGN})
   if(N_SOURCES)
     add_executable(${exe_target} ${N_SOURCES})
@@ -42,6 +42,9 @@ function(tarvisko_netns_test name exe_target)
   endforeach()
   if(N_TARGET_COMMAND)
     list(APPEND options --target-command ${N_TARGET_COMMAND})
+  endif()
+  if(N_SHAPE)
+    list(APPEND options --shape "${N_SHAPE}")
   endif()
   add_test(NAME ${name}
            COMMAND ${CMAKE_SOURCE_DIR}/tools/netns/run.sh ${options} -- $<TARGET_FILE:${exe_target}>

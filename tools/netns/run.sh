@@ -5,7 +5,8 @@
 # Usage:
 #   tools/netns/run.sh [--routers N] [--blackhole-at K] [--unreachable-at K] [--silent-at K]
 #                      [--target-address ADDR] [--hosts-entry "ADDR NAME"]...
-#                      [--target-command CMD] [--client-command CMD] [--] test.exe [arguments...]
+#                      [--target-command CMD] [--client-command CMD] [--shape TBF]
+#                      [--] test.exe [arguments...]
 #
 #   --routers N          routers between client and target (default 1, at most 50)
 #   --blackhole-at K     router (1..N) that silently drops TARVISKO_NETNS_BLACKHOLE (default N)
@@ -22,6 +23,9 @@
 #                        after the test executable ended successfully and before anything is
 #                        removed (for example other tools on the same network); its failure fails
 #                        the run
+#   --shape TBF          a tbf qdisc with these arguments (e.g. "rate 50mbit burst 64kb latency
+#                        200ms") on both links of router 1, toward the client and toward the
+#                        target: the bottleneck of the path, where a queue builds under load
 #
 # Topology (names unique per run; nothing is attached to the host's own network):
 #
@@ -73,6 +77,7 @@ client_command=""
 silent_at=""
 target_address=""
 hosts_entries=()
+shape=""
 while [ $# -gt 0 ]; do
   case $1 in
     --routers) routers=$2; shift 2 ;;
@@ -83,6 +88,7 @@ while [ $# -gt 0 ]; do
     --hosts-entry) hosts_entries+=("$2"); shift 2 ;;
     --target-command) target_command=$2; shift 2 ;;
     --client-command) client_command=$2; shift 2 ;;
+    --shape) shape=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "netns: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -232,6 +238,13 @@ for k in $(seq 1 "$routers"); do
 done
 if [ -n "$target_address" ]; then
   ip -n "$target" addr add "$target_address/32" dev lo || fail "bad --target-address $target_address"
+fi
+if [ -n "$shape" ]; then
+  # $shape is split into tc's arguments on purpose.
+  # shellcheck disable=SC2086
+  ip netns exec "${nodes[1]}" tc qdisc add dev west root tbf $shape || fail "cannot shape: $shape"
+  # shellcheck disable=SC2086
+  ip netns exec "${nodes[1]}" tc qdisc add dev east root tbf $shape || fail "cannot shape: $shape"
 fi
 mkdir -p "/etc/netns/$client"
 printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client/resolv.conf"
