@@ -43,6 +43,17 @@ WINEPREFIX=$base_prefix "$top/tools/wine/prefix" >/dev/null
 WINEPREFIX=$base_prefix TARVISKO_CA_DIR=$ca TARVISKO_WINESERVER_RUNNING=1 \
   "$top/tools/wine/prefix.d/50-test-ca" >/dev/null
 
+# Leftovers of a run that was killed outright carry its process id: remove those whose run is gone.
+for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+  case $ns in tvb-*) ;; *) continue ;; esac
+  owner=${ns#tvb-}
+  owner=${owner%%-*}
+  grep -qzF 'bench/throughput.sh' "/proc/$owner/cmdline" 2>/dev/null && continue
+  for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
+  ip netns del "$ns" 2>/dev/null || true
+  rm -rf "/etc/netns/$ns"
+done
+
 id=$$
 client=tvb-$id-c
 node=tvb-$id-n
