@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the test executables.
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -31,6 +32,24 @@ private:
     std::wstring name_;
     bool had_old_ = false;
     std::wstring old_;
+};
+
+// The message of the exception the action throws, or "(no error)".
+template <typename F>
+std::string error_text(F&& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+// A temporary queue directory named by QUORVEL_QUEUE_DIR for the scope of the object.
+struct QueueDir {
+    TempDir temp;
+    ScopedEnv env{L"QUORVEL_QUEUE_DIR", temp.path().wstring()};
+    std::filesystem::path lock(const std::string& id) const { return temp.path() / (id + ".lock"); }
 };
 
 }  // namespace tarvisko::test

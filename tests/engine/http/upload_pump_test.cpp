@@ -32,15 +32,7 @@ using test::ScopedEnv;
 
 const std::wstring token(40, L'T');
 
-template <typename F>
-std::string error_text(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::error_text;
 
 std::string sample_text(int session, int i) {
     return R"({"hop":)" + std::to_string(i) + R"(,"session":)" + std::to_string(session) +

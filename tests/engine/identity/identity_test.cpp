@@ -19,20 +19,9 @@
 namespace tarvisko {
 namespace {
 
-template <typename F>
-std::string error_text(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::error_text;
 
-struct QueueDir {
-    test::TempDir temp;
-    test::ScopedEnv env{L"QUORVEL_QUEUE_DIR", temp.path().wstring()};
-};
+using test::QueueDir;
 
 MachineGuidReader guid_text(std::optional<std::wstring> text) {
     return [text] { return text; };

@@ -15,15 +15,7 @@
 namespace tarvisko {
 namespace {
 
-template <typename F>
-std::string error_text(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::error_text;
 
 const std::string session_id = "5F0C2A9E-31B4-4C7D-8E2A-6B1D9F3C4E70";
 const std::string opening_text =

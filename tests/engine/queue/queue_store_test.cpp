@@ -17,15 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::RawDb;
 
-template <typename F>
-std::string error_text(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::error_text;
 
 struct QueueDir {
     test::TempDir temp;

@@ -20,21 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-template <typename F>
-std::string error_text(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::error_text;
 
-struct QueueDir {
-    test::TempDir temp;
-    test::ScopedEnv env{L"QUORVEL_QUEUE_DIR", temp.path().wstring()};
-    fs::path lock(const std::string& id) const { return temp.path() / (id + ".lock"); }
-};
+using test::QueueDir;
 
 const std::string time_form = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)";
 
