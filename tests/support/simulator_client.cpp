@@ -97,6 +97,18 @@ nlohmann::json simulator_control(const std::string& method, const std::string& c
 
 void simulator_reset() { simulator_control("POST", "reset"); }
 
+void simulator_reset_when_ready(int seconds) {
+    for (int tries = seconds * 5;; --tries) {
+        try {
+            simulator_reset();
+            return;
+        } catch (const std::exception&) {
+            if (tries <= 0) throw;
+            Sleep(200);
+        }
+    }
+}
+
 int simulator_add_fault(const nlohmann::json& rule) {
     return simulator_control("POST", "faults", rule).at("id").get<int>();
 }

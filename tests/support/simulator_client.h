@@ -29,6 +29,9 @@ nlohmann::json simulator_control(const std::string& method, const std::string& c
 
 // Forgets faults, recorded requests and the endpoints' state.
 void simulator_reset();
+// Resets the simulator, retrying for up to `seconds` while it is not yet listening (a simulator
+// started beside the test in another namespace). Throws when it never answers.
+void simulator_reset_when_ready(int seconds);
 // Adds one fault rule (see tools/simulator/simulator.py); returns its id.
 int simulator_add_fault(const nlohmann::json& rule);
 // The faults with how often each was applied.

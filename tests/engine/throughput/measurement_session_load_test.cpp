@@ -1,5 +1,5 @@
 // Latency under load across a real routed path: the client in one namespace, the simulated node
-// behind a router whose links are shaped with tbf. Run by session_load_netns.sh, which chooses the
+// behind a router whose links are shaped with tbf. Run by tools/netns/with-node; CMake chooses the
 // queue depth and the case. A deep queue must show in the probes of the transfer phases; a
 // shallow one must not. Only the direction is asserted, never values.
 #include <gtest/gtest.h>
@@ -34,26 +34,13 @@ double median_ms(const nlohmann::json& phases, std::initializer_list<const char*
     return values[values.size() / 2];
 }
 
-// The simulator starts in the target namespace alongside this test: wait until it answers.
-void wait_for_simulator() {
-    for (int i = 0; i < 100; ++i) {
-        try {
-            test::simulator_reset();
-            return;
-        } catch (const std::exception&) {
-            std::this_thread::sleep_for(200ms);
-        }
-    }
-    FAIL() << "the simulator in the target namespace did not answer";
-}
-
 struct LoadRun {
     double idle_ms = -1;
     double loaded_ms = -1;
 };
 
 LoadRun run_loaded_session() {
-    wait_for_simulator();
+    test::simulator_reset_when_ready(20);
     // A whole transfer of about three seconds at the shaped rate; the client's own pacing
     // (rate_bps) lies above the link's rate, so the link is the bottleneck in both directions.
     // The rate is low (10 Mbit/s) because under Wine the data in flight stays within tens of
