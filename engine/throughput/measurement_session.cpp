@@ -68,23 +68,26 @@ std::string ascii_lower(std::string text) {
     return text;
 }
 
-// Joins the route-trace thread of an idle phase when the phase ends, however it ends.
+// The route-trace thread of an idle phase. The trace runs until the phase's active flag drops,
+// so the flag is cleared before every join: leaving the phase by an exception must not wait for a
+// trace that is still told to go on.
 class NodeTraceJob {
   public:
-    NodeTraceJob() = default;
+    explicit NodeTraceJob(std::atomic<bool>& active) : active_(active) {}
     NodeTraceJob(const NodeTraceJob&) = delete;
     NodeTraceJob& operator=(const NodeTraceJob&) = delete;
-    ~NodeTraceJob() { join(); }
+    ~NodeTraceJob() { stop(); }
 
-    void start(const NodeTraceCallback& trace, const Target& node, const std::string& phase,
-               const std::atomic<bool>& active) {
-        thread_ = std::thread([&trace, &node, phase, &active] { trace(node, phase, active); });
+    void start(const NodeTraceCallback& trace, const Target& node, const std::string& phase) {
+        thread_ = std::thread([&trace, &node, phase, this] { trace(node, phase, active_); });
     }
-    void join() {
+    void stop() {
+        active_ = false;
         if (thread_.joinable()) thread_.join();
     }
 
   private:
+    std::atomic<bool>& active_;
     std::thread thread_;
 };
 
@@ -166,7 +169,7 @@ struct SessionRun {
         const nlohmann::json& profile = document.at("profile");
         std::atomic<bool> active{false};
         TransferHandle transfer;
-        NodeTraceJob trace_job;
+        NodeTraceJob trace_job(active);
         if (transfer_phase) {
             if (calls.live) calls.update_live(direction, 0);
             transfer = calls.start_transfer(TransferOrder{session_id, origin, ticket, name, profile,
@@ -178,7 +181,7 @@ struct SessionRun {
         const Clock::time_point phase_end = calls.now() + idle_phase_length;
         const TransferHandle* watched = transfer_phase ? &transfer : nullptr;
         active = before_deadline(transfer_phase, watched, phase_end);
-        if (!transfer_phase && active.load()) trace_job.start(trace, node, name, active);
+        if (!transfer_phase && active.load()) trace_job.start(trace, node, name);
 
         nlohmann::json& samples = document["phases"][name];
         while (before_deadline(transfer_phase, watched, phase_end)) {
@@ -212,8 +215,7 @@ struct SessionRun {
             }
         }
 
-        active = false;
-        trace_job.join();
+        trace_job.stop();
         if (transfer_phase) {
             nlohmann::json result = transfer.join();
             if (calls.live) calls.update_live(direction, transfer.bytes());

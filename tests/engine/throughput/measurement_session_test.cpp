@@ -476,6 +476,17 @@ TEST(MeasurementSession, StoreFailures) {
         EXPECT_TRUE(node.reservation.empty());
     }
     {
+        // A store failing while the baseline's route trace runs: the trace is told to stop
+        // before it is joined, so the session ends instead of waiting on it for ever.
+        FakeNode node;
+        node.failing_store = 4;
+        std::atomic<bool> cancel{false};
+        const nlohmann::json document = node.run(cancel);
+        EXPECT_EQ(document["error"], "SQLite error 5");
+        EXPECT_EQ(node.phases, std::vector<std::string>{"baseline"});
+        EXPECT_EQ(node.traces, std::vector<std::string>{"baseline>203.0.113.5"});
+    }
+    {
         FakeNode node;
         node.failing_store = 1;  // after the reservation: the session ends with the error
         std::atomic<bool> cancel{false};
