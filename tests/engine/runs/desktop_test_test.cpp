@@ -2,6 +2,7 @@
 #include "engine/runs/desktop_test.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -16,6 +17,13 @@
 
 namespace tarvisko {
 namespace {
+
+// True when nobody in this process holds Winsock any more: a run that returned or threw has
+// cleaned up what it started (the test itself never starts it).
+bool winsock_released() {
+    if (WSACleanup() == 0) return false;
+    return WSAGetLastError() == WSANOTINITIALISED;
+}
 
 // Plays the inventory, the throughput session (which runs the node trace of its idle phases),
 // the host pings and the upload pass around a real queue.
@@ -149,6 +157,7 @@ TEST_F(DesktopTest, CompletedRunReportsAndRecordsEverything) {
     EXPECT_EQ(steps.phases, (std::vector<std::string>{"baseline", "download", "upload", "recovery",
                                                       "ping", "sync"}));
     EXPECT_EQ(steps.uploads, 1);
+    EXPECT_TRUE(winsock_released());
 
     const std::string text = report.dump();
     std::size_t at = 0;
@@ -243,6 +252,7 @@ TEST_F(DesktopTest, ErrorsAfterTheStartFinishTheRecordingAsPartial) {
         EXPECT_EQ(ending_state(steps.session_id), "partial");
         // The queue was closed on the way out: no lock file is left behind.
         EXPECT_FALSE(std::filesystem::exists(directory.path() / (steps.session_id + ".lock")));
+        EXPECT_TRUE(winsock_released());
     }
     {
         FakeSteps steps;
