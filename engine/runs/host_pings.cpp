@@ -54,12 +54,7 @@ void save_or_throw(const std::function<void()>& save) {
 
 HostPingCalls system_host_ping_calls() {
     HostPingCalls calls;
-    calls.probes.open_echo_target = [](const Target& target) { return open_echo_target(target); };
-    calls.probes.close_echo_target = [](EchoTarget& echo) { close_echo_target(echo); };
-    calls.probes.send_echo = [](const EchoTarget& echo, std::uint8_t ttl,
-                                std::uint32_t timeout_ms) {
-        return send_echo(echo, ttl, timeout_ms);
-    };
+    calls.probes = real_probe_operations();
     calls.read_best_route = [](const Target& node) { return read_best_route(node); };
     calls.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
     return calls;
