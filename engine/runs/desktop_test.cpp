@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/common/ids.h"
+#include "engine/common/winsock_session.h"
 #include "engine/queue/recording.h"
 #include "engine/throughput/live_progress.h"
 
@@ -15,25 +16,6 @@ namespace tarvisko {
 namespace {
 
 constexpr const char* program_version = "1.1.18";
-
-// Winsock for the length of one run, cleaned up however the run ends.
-class WinsockSession {
-  public:
-    WinsockSession() {
-        WSADATA data{};
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("winsock_unavailable");
-    }
-    ~WinsockSession() { WSACleanup(); }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-};
-
-// Closes the queue on every way out of the run: the lock file of an unfinished recording goes
-// with it, so the recovery of the next upload pass, in this process too, can finish it.
-struct QueueCloser {
-    UploadQueue& queue;
-    ~QueueCloser() { close_queue(queue); }
-};
 
 }  // namespace
 
@@ -48,8 +30,9 @@ std::string desktop_test_state(bool cancelled, const nlohmann::json& throughput_
 nlohmann::json run_desktop_test(const std::atomic<bool>& cancel, const PhaseCallback& phase,
                                 LiveTraffic& live, const DesktopTestCalls& calls) {
     const WinsockSession winsock;
+    // The queue closes itself on every way out of the run: the lock file of an unfinished
+    // recording goes with it, so the next upload pass, in this process too, can recover it.
     UploadQueue queue = open_queue();
-    const QueueCloser closer{queue};
     const std::string session_id = new_uuid_text();
     const nlohmann::json device = nlohmann::json::parse(start_recording(queue, session_id, ""));
 

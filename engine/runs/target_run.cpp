@@ -6,6 +6,7 @@
 #include "engine/common/handle_guard.h"
 #include "engine/common/ids.h"
 #include "engine/common/system.h"
+#include "engine/common/winsock_session.h"
 #include "engine/http/upload_pump.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/recording.h"
@@ -30,19 +31,6 @@ bool target_text_allowed(std::string_view text) {
 }
 
 void free_addrinfo(addrinfo* results) { freeaddrinfo(results); }
-
-// Winsock for the length of one run: cleaned up however the run ends, so that a run that throws
-// does not leave the process's Winsock reference count one too high.
-class WinsockSession {
-  public:
-    WinsockSession() {
-        WSADATA data{};
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("winsock_unavailable");
-    }
-    ~WinsockSession() { WSACleanup(); }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-};
 
 }  // namespace
 
