@@ -120,23 +120,7 @@ ip netns exec "$node" iperf3 -s -B 10.201.0.2 >/dev/null 2>&1 </dev/null &
 pids+=($!)
 
 # Wine in the client namespace: a private prefix copy with its own wineserver there.
-mkdir -p "$prefix/drive_c/windows"
-(
-  cd "$base_prefix"
-  for f in * .[!.]*; do
-    case $f in drive_c|wineserver|'.[!.]*') ;; *) cp -a "$f" "$prefix/" ;; esac
-  done
-  cd drive_c
-  for f in *; do [ "$f" = windows ] || cp -a "$f" "$prefix/drive_c/"; done
-  cd windows
-  for f in *; do
-    case $f in
-      system32|syswow64|winsxs) cp -al "$f" "$prefix/drive_c/windows/" 2>/dev/null ||
-                                  cp -a "$f" "$prefix/drive_c/windows/" ;;
-      *) cp -a "$f" "$prefix/drive_c/windows/" ;;
-    esac
-  done
-) || fail "cannot copy the Wine prefix"
+"$top/tools/wine/copy-prefix" "$base_prefix" "$prefix" || fail "cannot copy the Wine prefix"
 in_client() { ip netns exec "$client" env WINEPREFIX="$prefix" WINEDEBUG=-all "$@"; }
 in_client wineserver -p </dev/null >/dev/null 2>&1 || fail "cannot start wineserver in $client"
 in_client wine wineboot </dev/null >/dev/null 2>&1 || true

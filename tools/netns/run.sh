@@ -258,26 +258,9 @@ if [ -n "$target_command" ]; then
   target_pid=$!
 fi
 
-# Wine: a private copy of the ready prefix. The large DLL folders are hard links (Wine only reads
-# them); everything Wine writes (registry, win.ini, user folders) is a real copy.
+# Wine: a private copy of the ready prefix.
 WINEPREFIX=$base_prefix "$top/tools/wine/prefix" >/dev/null 2>&1 || fail "cannot prepare $base_prefix"
-mkdir -p "$prefix/drive_c/windows"
-(
-  cd "$base_prefix"
-  for f in * .[!.]*; do
-    case $f in drive_c|wineserver|'.[!.]*') ;; *) cp -a "$f" "$prefix/" ;; esac
-  done
-  cd drive_c
-  for f in *; do [ "$f" = windows ] || cp -a "$f" "$prefix/drive_c/"; done
-  cd windows
-  for f in *; do
-    case $f in
-      system32|syswow64|winsxs) cp -al "$f" "$prefix/drive_c/windows/" 2>/dev/null ||
-                                  cp -a "$f" "$prefix/drive_c/windows/" ;;
-      *) cp -a "$f" "$prefix/drive_c/windows/" ;;
-    esac
-  done
-) || fail "cannot copy the Wine prefix"
+"$top/tools/wine/copy-prefix" "$base_prefix" "$prefix" || fail "cannot copy the Wine prefix"
 
 # WINEPREFIX is given to Wine's processes only, so that it marks exactly the processes checked below.
 in_client() { ip netns exec "$client" env WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" "$@"; }
