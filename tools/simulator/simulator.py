@@ -149,24 +149,24 @@ def json_response(value, status=200):
 class FaultRule:
     FIELDS = ("status", "headers", "body", "body_size", "delay_ms", "drop", "when")
 
-    def __init__(self, rule_id, spec):
-        if not isinstance(spec, dict) or not isinstance(spec.get("path"), str):
+    def __init__(self, rule_id, fields):
+        if not isinstance(fields, dict) or not isinstance(fields.get("path"), str):
             raise ValueError("a fault needs a text member \"path\"")
         self.id = rule_id
-        self.spec = spec
-        self.path = spec["path"]
-        self.match = spec.get("match", "prefix")
+        self.fields = fields
+        self.path = fields["path"]
+        self.match = fields.get("match", "prefix")
         if self.match not in ("prefix", "exact", "regex"):
             raise ValueError("match must be prefix, exact or regex")
         self.regex = re.compile(self.path) if self.match == "regex" else None
-        self.method = spec.get("method")
-        self.remaining = int(spec.get("count", 1))
-        self.probability = float(spec.get("probability", 1.0))
-        self.random = random.Random(spec["seed"]) if "seed" in spec else random.Random()
-        self.choices = spec.get("choices")
+        self.method = fields.get("method")
+        self.remaining = int(fields.get("count", 1))
+        self.probability = float(fields.get("probability", 1.0))
+        self.random = random.Random(fields["seed"]) if "seed" in fields else random.Random()
+        self.choices = fields.get("choices")
         if self.choices is not None and (not isinstance(self.choices, list) or not self.choices):
             raise ValueError("choices must be a non-empty list")
-        for action in self.choices or [spec]:
+        for action in self.choices or [fields]:
             if action.get("drop") not in (None, "before_reply", "mid_reply"):
                 raise ValueError("drop must be before_reply or mid_reply")
             if action.get("when", "before") not in ("before", "after"):
@@ -189,11 +189,11 @@ class FaultRule:
         if self.remaining > 0:
             self.remaining -= 1
         self.applied += 1
-        action = self.random.choice(self.choices) if self.choices else self.spec
+        action = self.random.choice(self.choices) if self.choices else self.fields
         return {k: action[k] for k in self.FIELDS if k in action}
 
     def describe(self):
-        return dict(self.spec, id=self.id, applied=self.applied, remaining=self.remaining)
+        return dict(self.fields, id=self.id, applied=self.applied, remaining=self.remaining)
 
 
 class App:
@@ -229,9 +229,9 @@ class App:
         self._reset_hooks.append(function)
 
     # Faults and the record of requests.
-    def add_fault(self, spec):
+    def add_fault(self, fields):
         with self.lock:
-            rule = FaultRule(self._next_fault_id, spec)
+            rule = FaultRule(self._next_fault_id, fields)
             self._next_fault_id += 1
             self._faults.append(rule)
             return rule.id
@@ -490,9 +490,9 @@ def _load_modules(app, names):
         optional = False
     for name in names:
         path = os.path.join(HERE, name + ".py")
-        spec = importlib.util.spec_from_file_location("simulator_" + name, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location("simulator_" + name, path)
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
         register = getattr(module, "register", None)
         if register is None:
             if optional:
