@@ -9,12 +9,45 @@
 
 namespace tarvisko {
 
+namespace {
+
+// IsWow64Process2's native machine, or 0 where the call is missing (older Windows) or fails.
+std::uint16_t native_machine_of_this_process() {
+    using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) return 0;
+    const auto is_wow64_process2 = reinterpret_cast<IsWow64Process2Function>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process2")));
+    if (is_wow64_process2 == nullptr) return 0;
+    USHORT process_machine = 0;
+    USHORT native_machine = 0;
+    if (!is_wow64_process2(GetCurrentProcess(), &process_machine, &native_machine)) return 0;
+    return native_machine;
+}
+
+}  // namespace
+
+std::uint16_t native_architecture(std::uint16_t system_info_architecture,
+                                  std::uint16_t native_machine) {
+    switch (native_machine) {
+        case IMAGE_FILE_MACHINE_AMD64:
+            return PROCESSOR_ARCHITECTURE_AMD64;
+        case IMAGE_FILE_MACHINE_ARM64:
+            return PROCESSOR_ARCHITECTURE_ARM64;
+        case IMAGE_FILE_MACHINE_I386:
+            return PROCESSOR_ARCHITECTURE_INTEL;
+        default:
+            return system_info_architecture;
+    }
+}
+
 SystemReadings read_system() {
     SystemReadings readings;
     SYSTEM_INFO info{};
     // The native architecture, also when this x64 program runs under emulation on ARM64.
     GetNativeSystemInfo(&info);
-    readings.architecture = info.wProcessorArchitecture;
+    readings.architecture =
+        native_architecture(info.wProcessorArchitecture, native_machine_of_this_process());
     readings.native_processor_count = info.dwNumberOfProcessors;
     readings.windows_version = windows_version_text();
     readings.processor_name = read_registry_text(

@@ -23,6 +23,12 @@ struct SystemReadings {
 // Reads the machine. Never fails.
 SystemReadings read_system();
 
+// The native PROCESSOR_ARCHITECTURE_* number. An x64 program under emulation on ARM64 gets an
+// x64 machine from GetNativeSystemInfo; the native IMAGE_FILE_MACHINE_* number that
+// IsWow64Process2 gives (0 when it is unknown) names the real one.
+std::uint16_t native_architecture(std::uint16_t system_info_architecture,
+                                  std::uint16_t native_machine);
+
 // {"architecture","cpu_model","logical_processors","memory","windows"}. Throws only to_utf8's
 // error for a processor name that is not valid UTF-16.
 nlohmann::json describe_system(const SystemReadings& readings);

@@ -50,6 +50,28 @@ TEST(SystemDescription, ArchitectureNames) {
     }
 }
 
+TEST(SystemDescription, NativeArchitectureUnderEmulation) {
+    // {GetNativeSystemInfo's number, IsWow64Process2's native machine, expected name}
+    const struct {
+        std::uint16_t system_info;
+        std::uint16_t native_machine;
+        const char* name;
+    } cases[] = {
+        {9, 0xAA64, "arm64"},  // x64 emulation on ARM64 shows an x64 machine
+        {0, 0xAA64, "arm64"},  // x86 emulation on ARM64
+        {9, 0x8664, "x64"},
+        {0, 0x014C, "x86"},
+        {9, 0, "x64"},  // IsWow64Process2 missing or failed
+        {5, 0x01C4, "windows_machine_5"},
+    };
+    for (const auto& c : cases) {
+        SystemReadings readings = typical();
+        readings.architecture = native_architecture(c.system_info, c.native_machine);
+        EXPECT_EQ(describe_system(readings)["architecture"], c.name)
+            << c.system_info << " " << c.native_machine;
+    }
+}
+
 TEST(SystemDescription, FailedReadingsBecomeUnavailable) {
     SystemReadings readings = typical();
     readings.windows_version.clear();
