@@ -3,6 +3,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "engine/common/handle_guard.h"
 #include "engine/probes/probe_platform.h"
 #include "engine/probes/probes.h"
 
@@ -149,12 +150,12 @@ ProbeResult connect_with(SOCKET socket, Target& target, std::uint32_t ttl, std::
 
 ProbeResult tcp_connect_probe(Target target, std::uint32_t ttl, std::uint32_t timeout_ms) {
     const auto start = std::chrono::steady_clock::now();
-    const SOCKET socket = ::socket(target.address.si_family, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == INVALID_SOCKET) return socket_error_status();
-    // The result is complete (the Winsock error read) before the socket is closed.
-    const ProbeResult result = connect_with(socket, target, ttl, timeout_ms, start);
-    close_socket(socket);
-    return result;
+    // Closed however the probe ends, an exception included. The result is complete (the Winsock
+    // error read) before the guard closes the socket.
+    const HandleGuard<SOCKET> socket(::socket(target.address.si_family, SOCK_STREAM, IPPROTO_TCP),
+                                     close_socket, INVALID_SOCKET);
+    if (!socket.valid()) return socket_error_status();
+    return connect_with(socket.get(), target, ttl, timeout_ms, start);
 }
 
 }  // namespace tarvisko

@@ -117,6 +117,7 @@ TEST(Address, ParseIpLiteral) {
         {"febf::1", nullptr, "unscoped IPv6 unicast required"},
         {"::ffff:192.0.2.1", nullptr, "unscoped IPv6 unicast required"},
         {"fe80::1%3", nullptr, "numeric IPv4 or IPv6 address required"},
+        {"2001:db8::1%3", nullptr, "numeric IPv4 or IPv6 address required"},
         {"example.com", nullptr, "numeric IPv4 or IPv6 address required"},
         {"", nullptr, "numeric IPv4 or IPv6 address required"},
         {"1.2.3", nullptr, "numeric IPv4 or IPv6 address required"},

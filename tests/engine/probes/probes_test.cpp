@@ -2,6 +2,7 @@
 // odd replies, ICMPv6 (packed Windows layout), a failing best-route lookup, and the ICMP error
 // information behind a failed TCP connect.
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "engine/common/address.h"
@@ -320,6 +321,25 @@ TEST_F(Ipv6Echo, FailedRouteLookupNeverOpensOrSends) {
     EXPECT_EQ(script.creates, 0);
     EXPECT_EQ(script.sends, 0);
     close_echo_target(echo);
+}
+
+// The probe's socket is closed however the probe ends, also when an option call throws.
+SOCKET thrown_from = INVALID_SOCKET;
+
+TEST(TcpProbeSocket, ClosedWhenAnOptionCallThrows) {
+    ScopedProbePlatform platform;
+    thrown_from = INVALID_SOCKET;
+    platform.table().set_socket_option = [](SOCKET socket, int, int, const char*, int) -> int {
+        thrown_from = socket;
+        throw std::bad_alloc();
+    };
+    EXPECT_THROW(tcp_connect_probe(parse_ip_literal("127.0.0.1"), 64, 100), std::bad_alloc);
+    ASSERT_NE(thrown_from, INVALID_SOCKET);
+    int type = 0;
+    int length = sizeof type;
+    EXPECT_EQ(getsockopt(thrown_from, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
 
 }  // namespace
