@@ -38,10 +38,12 @@ nlohmann::json fetch_game_catalog(const std::wstring& origin) {
         send_node_request(client, L"GET", {}, {}, 0, L"/api/v1/portal/game-profiles");
     receive_node_response(client, request.get(), 200);
     nlohmann::json reply = read_node_reply(request.get(), 32768);
+    // The version is judged first: a catalogue of another version is refused as such, whatever
+    // else it holds.
     const auto version = reply.find("version");
-    const bool version_one = version != reply.end() && *version == 1;
+    if (version == reply.end() || *version != 1) throw std::runtime_error("invalid_game_catalog");
     const nlohmann::json& profiles = reply.at("profiles");
-    if (!version_one || !profiles.is_array() || profiles.size() > 64) {
+    if (!profiles.is_array() || profiles.size() > 64) {
         throw std::runtime_error("invalid_game_catalog");
     }
     return reply;

@@ -108,6 +108,7 @@ TEST_F(PortalTest, CatalogShape) {
         {{{"version", 2}, {"profiles", nlohmann::json::array()}}, "invalid_game_catalog"},
         {{{"version", "1"}, {"profiles", nlohmann::json::array()}}, "invalid_game_catalog"},
         {{{"profiles", nlohmann::json::array()}}, "invalid_game_catalog"},
+        {{{"version", 2}}, "invalid_game_catalog"},
         {{{"version", 1}, {"profiles", nlohmann::json::object()}}, "invalid_game_catalog"},
         {nlohmann::json::array(), "invalid_node_reply"},
     };
