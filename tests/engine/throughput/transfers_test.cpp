@@ -124,6 +124,8 @@ TEST_F(TransfersTest, WholeTransferFaults) {
         {false, {{"extra_bytes", 1}}, "unexpected_extra_bytes", "partial"},
         {false, {{"missing_bytes", 1}}, "short_transfer", "partial"},
         {false, {{"report_bytes_delta", -1}}, "node_count_mismatch", "partial"},
+        // A count 2^32 too high is no match, though its low 32 bits are.
+        {false, {{"report_bytes_delta", 4294967296LL}}, "node_count_mismatch", "partial"},
         {false, {{"report_complete", false}}, "node_count_mismatch", "partial"},
         {true, {{"report_bytes_delta", -1}}, "node_count_mismatch", "partial"},
         {true, {{"report_complete", false}}, "node_count_mismatch", "partial"},
