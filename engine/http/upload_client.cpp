@@ -167,6 +167,11 @@ UploadReply http_put(const UploadEndpoint& endpoint, const std::string& path,
                           close_winhttp_handle);
     if (!session) return last_error_result();
     if (!WinHttpSetTimeouts(session.get(), 3000, 3000, 5000, 10000)) return last_error_result();
+    // Windows bounds the wait for the reply's headers by the receive time-out; Wine's WinHTTP only
+    // by this option, so without it a silent server would hold the run's thread indefinitely.
+    DWORD response_wait_ms = 10000;
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait_ms,
+                     sizeof response_wait_ms);
     DWORD fast_fallback = 1;
     // Not every WinHTTP knows this option; the request works without it.
     WinHttpSetOption(session.get(), WINHTTP_OPTION_IPV6_FAST_FALLBACK, &fast_fallback,

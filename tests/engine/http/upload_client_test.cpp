@@ -303,6 +303,18 @@ TEST_F(UploadClientTest, TransportFailuresBecomeNegativeStatuses) {
     EXPECT_EQ(cut.body, "");
 }
 
+// A server that takes the request and then stays silent must not hold the run's thread past the
+// 10 s receive time-out.
+TEST_F(UploadClientTest, SilentServerEndsAtTheReceiveTimeOut) {
+    reply_with({{"status", 200}, {"delay_ms", 14000}});
+    const UploadReply reply = http_put(endpoint(), session_path, "{}", false);
+    // Windows reports its own time-out code, Wine the socket's.
+    EXPECT_TRUE(reply.status == -static_cast<std::int32_t>(ERROR_WINHTTP_TIMEOUT) ||
+                reply.status == -WSAETIMEDOUT)
+        << reply.status;
+    EXPECT_EQ(reply.body, "");
+}
+
 TEST(UploadClientNetwork, ClosedPortGives12029) {
     WSADATA data{};
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
