@@ -180,8 +180,11 @@ UploadReply http_put(const UploadEndpoint& endpoint, const std::string& path,
     InternetGuard connection(WinHttpConnect(session.get(), endpoint.host.c_str(), endpoint.port, 0),
                              close_winhttp_handle);
     if (!connection) return last_error_result();
-    // The path is ASCII: widen it byte by byte.
-    const std::wstring wide_path(path.begin(), path.end());
+    // Widened byte by byte: each byte is one unit of the same value (a plain char would
+    // sign-extend a byte above 0x7F into U+FFxx).
+    std::wstring wide_path;
+    wide_path.reserve(path.size());
+    for (const unsigned char byte : path) wide_path.push_back(static_cast<wchar_t>(byte));
     InternetGuard request(
         WinHttpOpenRequest(connection.get(), L"PUT", wide_path.c_str(), nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE),

@@ -226,6 +226,10 @@ TEST_F(UploadClientTest, OpeningChunkAndCompletionReachTheServer) {
     EXPECT_EQ(requests[1]["headers"]["content-encoding"], "gzip");
     EXPECT_FALSE(requests[0]["headers"].contains("content-encoding"));
     EXPECT_EQ(requests[1]["body_size"], gzip_body(chunk).size());
+
+    // The path is widened byte by byte: a stray byte 0xE9 stands for U+00E9, not U+FFE9.
+    http_put(target, "/api/v1/sessions/\xE9", "{}", false);
+    EXPECT_EQ(test::simulator_requests("/api/").back()["path"], "/api/v1/sessions/%C3%A9");
 }
 
 TEST_F(UploadClientTest, RepliesAreReadOnlyForSuccessAndCappedAt4096Bytes) {
