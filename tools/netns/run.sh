@@ -127,7 +127,9 @@ for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
 done
 for stale in "${TMPDIR:-/tmp}"/tarvisko-netns.*; do
   [ -f "$stale/owner" ] || continue
-  script_alive "$(cat "$stale/owner")" && continue
+  owner=$(cat "$stale/owner" 2>/dev/null || true)
+  case $owner in ''|*[!0-9]*) continue ;; esac
+  script_alive "$owner" && continue
   if [ -f "$stale/prefix/wineserver" ]; then
     case $(cat "$stale/prefix/wineserver") in wine-?*) rm -rf "/tmp/$(cat "$stale/prefix/wineserver")" ;; esac
   fi
@@ -135,7 +137,9 @@ for stale in "${TMPDIR:-/tmp}"/tarvisko-netns.*; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvisko-netns.XXXXXX")
-echo $$ >"$work/owner"
+# The owner file appears whole (a rename), so a concurrent run's sweep never reads it empty and
+# takes this fresh folder for a leftover.
+echo $$ >"$work/owner.new" && mv "$work/owner.new" "$work/owner"
 random=${work##*.}
 run_id=$$x$(printf '%s' "$random" | tr -c 'A-Za-z0-9' 'z' | cut -c1-4)
 nodes=()
