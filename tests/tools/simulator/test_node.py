@@ -1,62 +1,25 @@
 """The simulator's node and portal modules, and the streamed and bulk bodies they rely on. Runs
 the simulator in this process against the project's test CA."""
-import http.client
 import json
 import os
-import ssl
-import subprocess
 import sys
-import threading
 import unittest
 
-TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
-sys.path.insert(0, os.path.join(TOP, "tools", "simulator"))
-import simulator  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sim_harness  # noqa: E402
+from sim_harness import call, connect, control  # noqa: E402,F401
 
-CA_DIR = os.path.join(os.environ.get("TARVISKO_BINARY_DIR", os.path.join(TOP, "build")), "test-ca")
 SID = "6F9619FF-8B86-D011-B42D-00C04FC964FF"
 BASE = "/measure/v1/runs/" + SID
 TOKEN = {"Authorization": "Bearer " + "t" * 32}
 
 
 def setUpModule():
-    global SERVERS, PORT, CONTEXT
-    subprocess.run([os.path.join(TOP, "tools", "simulator", "make-ca"), CA_DIR], check=True)
-    app = simulator.App()
-    simulator._load_modules(app, ["node", "portal"])
-    server_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    server_context.load_cert_chain(os.path.join(CA_DIR, "server.pem"), os.path.join(CA_DIR, "server.key"))
-    SERVERS = simulator._bind(app, server_context, 0)
-    for server in SERVERS:
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-    PORT = SERVERS[0].server_address[1]
-    CONTEXT = ssl.create_default_context(cafile=os.path.join(CA_DIR, "ca.pem"))
+    sim_harness.start(["node", "portal"])
 
 
 def tearDownModule():
-    for server in SERVERS:
-        server.shutdown()
-        server.server_close()
-
-
-def call(method, path, body=None, headers=None, conn=None):
-    own = conn is None
-    conn = conn or http.client.HTTPSConnection("localhost", PORT, context=CONTEXT, timeout=10)
-    try:
-        if isinstance(body, (dict, list)):
-            body = json.dumps(body)
-        conn.request(method, path, body=body, headers=headers or {})
-        reply = conn.getresponse()
-        return reply.status, dict(reply.getheaders()), reply.read()
-    finally:
-        if own:
-            conn.close()
-
-
-def control(method, path, body=None):
-    status, _, data = call(method, "/_sim/" + path, body)
-    assert 200 <= status < 300, (status, data)
-    return json.loads(data) if data else None
+    sim_harness.stop()
 
 
 class NodeTest(unittest.TestCase):
@@ -106,7 +69,7 @@ class NodeTest(unittest.TestCase):
     def test_bulk_upload_is_counted_not_recorded_and_keeps_the_connection(self):
         control("POST", "node/config", {"report_bytes_delta": -1})
         _, ticket = self.reserve()
-        conn = http.client.HTTPSConnection("localhost", PORT, context=CONTEXT, timeout=10)
+        conn = connect()
         try:
             status, _, body = call("POST", BASE + "/upload", b"u" * 2000000, ticket, conn)
             self.assertEqual(200, status)
