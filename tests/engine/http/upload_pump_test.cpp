@@ -465,24 +465,36 @@ class UploadPumpSimulatorTest : public PumpFixture {
         UploadQueue queue = open_queue();
         return upload_pending(queue);
     }
+    // Every recorded session reached the server completed, with exactly its samples in order.
+    static nlohmann::json expect_arrived_whole(const std::vector<Recorded>& recorded) {
+        const nlohmann::json sessions = server_sessions();
+        EXPECT_EQ(sessions.size(), recorded.size());
+        for (const Recorded& r : recorded) {
+            if (!sessions.contains(r.id)) {
+                ADD_FAILURE() << "missing " << r.id;
+                continue;
+            }
+            const nlohmann::json& session = sessions.at(r.id);
+            EXPECT_TRUE(session["completed"].get<bool>()) << r.id;
+            std::vector<std::string> arrived;
+            for (const auto& sample : session["samples"]) arrived.push_back(sample.dump());
+            std::vector<std::string> expected;
+            for (const auto& text : r.samples) {
+                expected.push_back(nlohmann::json::parse(text).dump());
+            }
+            EXPECT_EQ(arrived, expected) << r.id;
+            EXPECT_EQ(session["ending"]["chunk_count"], session["chunks"].size()) << r.id;
+        }
+        return sessions;
+    }
 };
 
 TEST_F(UploadPumpSimulatorTest, RecordedSessionsArriveWholeAndInOrder) {
     const std::vector<Recorded> recorded{record(0, "cancelled"), record(64),
                                          record(65, "partial", 1)};
     EXPECT_EQ(pump_real(), upload_synchronized);
-    const nlohmann::json sessions = server_sessions();
-    ASSERT_EQ(sessions.size(), recorded.size());
-    for (const Recorded& r : recorded) {
-        const nlohmann::json& session = sessions.at(r.id);
-        EXPECT_TRUE(session["completed"].get<bool>());
-        std::vector<std::string> arrived;
-        for (const auto& sample : session["samples"]) arrived.push_back(sample.dump());
-        std::vector<std::string> expected;
-        for (const auto& text : r.samples) expected.push_back(nlohmann::json::parse(text).dump());
-        EXPECT_EQ(arrived, expected);
-        EXPECT_EQ(session["ending"]["chunk_count"], session["chunks"].size());
-    }
+    const nlohmann::json sessions = expect_arrived_whole(recorded);
+    ASSERT_TRUE(sessions.contains(recorded[2].id));
     // Chunk texts arrive exactly as stored, and the queue is empty.
     EXPECT_EQ(sessions.at(recorded[2].id)["chunk_texts"][1],
               R"({"schema_version":1,"samples":[)" + recorded[2].samples[64] + "]}");
@@ -557,17 +569,7 @@ TEST_F(UploadPumpSimulatorTest, EverySessionArrivesThroughRandomFaults) {
     }
     ASSERT_EQ(result, upload_synchronized) << "seed " << seed;
 
-    const nlohmann::json sessions = server_sessions();
-    ASSERT_EQ(sessions.size(), recorded.size());
-    for (const Recorded& r : recorded) {
-        const nlohmann::json& session = sessions.at(r.id);
-        EXPECT_TRUE(session["completed"].get<bool>());
-        std::vector<std::string> arrived;
-        for (const auto& sample : session["samples"]) arrived.push_back(sample.dump());
-        std::vector<std::string> expected;
-        for (const auto& text : r.samples) expected.push_back(nlohmann::json::parse(text).dump());
-        EXPECT_EQ(arrived, expected) << r.id;
-    }
+    expect_arrived_whole(recorded);
     UploadQueue queue = open_queue();
     EXPECT_EQ(query_strings(queue.db, "SELECT count(*) FROM session"),
               std::vector<std::string>{"0"});
