@@ -7,13 +7,12 @@
 
 #include "engine/common/ids.h"
 #include "engine/common/text.h"
+#include "engine/common/version.h"
 #include "engine/identity/identity.h"
 
 namespace tarvisko {
 
 namespace {
-
-constexpr const char* client_version = "1.1.18";
 
 std::wstring lock_name(const std::string& session_id) { return to_wide(session_id + ".lock"); }
 
@@ -22,7 +21,7 @@ std::string opening_document(const std::string& device, const std::string& sessi
                              const std::string& started_at, const std::string& measurement) {
     std::string text = "{\"schema_version\":1,\"device\":" + device + ",\"session_id\":\"" +
                        session_id + "\",\"started_at\":\"" + started_at +
-                       "\",\"client_version\":\"" + client_version + "\",\"mode\":\"portable\"";
+                       "\",\"client_version\":\"" + program_version + "\",\"mode\":\"portable\"";
     if (!measurement.empty()) text += ",\"measurement\":" + measurement;
     return text + "}";
 }

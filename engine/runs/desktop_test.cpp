@@ -3,21 +3,15 @@
 #include <winsock2.h>
 
 #include <exception>
-#include <mutex>
 #include <stdexcept>
 
 #include "engine/common/ids.h"
+#include "engine/common/version.h"
 #include "engine/common/winsock_session.h"
 #include "engine/queue/recording.h"
 #include "engine/throughput/live_progress.h"
 
 namespace tarvisko {
-
-namespace {
-
-constexpr const char* program_version = "1.1.18";
-
-}  // namespace
 
 std::string desktop_test_state(bool cancelled, const nlohmann::json& throughput_error,
                                bool unavailable_seen) {

@@ -6,6 +6,7 @@
 #include "engine/common/handle_guard.h"
 #include "engine/common/ids.h"
 #include "engine/common/system.h"
+#include "engine/common/version.h"
 #include "engine/common/winsock_session.h"
 #include "engine/http/upload_pump.h"
 #include "engine/queue/queue.h"
@@ -192,7 +193,7 @@ nlohmann::json run_target_probe_with(const TargetRunRequest& request,
     report["started_at"] = started_at;
     report["state"] = state;
     report["synchronized"] = synchronized;
-    report["version"] = "1.1.18";
+    report["version"] = program_version;
     close_queue(queue);
     return report;
 }
