@@ -2,9 +2,12 @@
 # Installs what is missing, builds everything and runs every test under Wine.
 # Usage: tools/test.sh [extra ctest arguments, e.g. -L fast]
 set -euo pipefail
+# One stream, so that a log shows each error where it happened.
+exec 2>&1
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
+echo "test.sh: installing what is missing"
 if [ "$(id -u)" = 0 ]; then
   tools/setup.sh
 else
@@ -13,10 +16,15 @@ fi
 
 build=${TARVISKO_BUILD_DIR:-$top/build}
 jobs=$(nproc)
+echo "test.sh: building in $build"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build "$build" -j "$jobs"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
+# Wine names Unix files in the Unix locale's character set; Polish file names need UTF-8, and a
+# bare CI shell has no locale at all.
+export LC_ALL=C.UTF-8
+echo "test.sh: preparing the Wine prefix $WINEPREFIX"
 tools/wine/prefix
 
 # A display for the tests that open windows.
@@ -37,5 +45,6 @@ if [ -z "${DISPLAY:-}" ]; then
   done
 fi
 
+echo "test.sh: running the tests"
 cd "$build"
 ctest --output-on-failure -j "$jobs" "$@"
