@@ -21,9 +21,7 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev
 cmake --build "$build" -j "$jobs"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-# Wine names Unix files in the Unix locale's character set; Polish file names need UTF-8, and a
-# bare CI shell has no locale at all.
-export LC_ALL=C.UTF-8
+. tools/wine/env.sh
 echo "test.sh: preparing the Wine prefix $WINEPREFIX"
 tools/wine/prefix
 

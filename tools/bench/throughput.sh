@@ -20,6 +20,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+. "$top/tools/wine/env.sh"
 build=${TARVISKO_BUILD_DIR:-$top/build}
 rates="50 200 1000"
 seconds=4

@@ -68,6 +68,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+. "$top/tools/wine/env.sh"
 
 routers=1
 blackhole_at=""
