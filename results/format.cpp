@@ -1,0 +1,69 @@
+#include "results/format.h"
+
+#include <locale>
+#include <sstream>
+
+#include "engine/common/text.h"
+
+namespace tarvisko {
+
+namespace {
+
+// Fixed notation with one digit in the classic locale, a trailing ".0" dropped, "." -> ",".
+template <typename Char>
+std::basic_string<Char> one_decimal(double value) {
+    std::basic_ostringstream<Char> stream;
+    stream.imbue(std::locale::classic());
+    stream.setf(std::ios::fixed, std::ios::floatfield);
+    stream.precision(1);
+    stream << value;
+    std::basic_string<Char> text = stream.str();
+    if (text.size() >= 2 && text[text.size() - 2] == Char('.') && text.back() == Char('0')) {
+        text.resize(text.size() - 2);
+    }
+    for (Char& c : text) {
+        if (c == Char('.')) c = Char(',');
+    }
+    return text;
+}
+
+}  // namespace
+
+std::wstring format_decimal(double value) { return one_decimal<wchar_t>(value); }
+
+std::string format_decimal_comma(double value) { return one_decimal<char>(value); }
+
+std::wstring format_rtt_ms(std::optional<double> value) {
+    if (!value) return L"Brak odpowiedzi";
+    return format_decimal(*value) + L" ms";
+}
+
+const nlohmann::json& json_member_or_null(const nlohmann::json& json, std::string_view name) {
+    static const nlohmann::json null_value;
+    if (!json.is_object()) return null_value;
+    const auto found = json.find(name);
+    return found == json.end() ? null_value : *found;
+}
+
+const nlohmann::json& json_value_of(const nlohmann::json& json, std::string_view name) {
+    return json_member_or_null(json_member_or_null(json, name), "value");
+}
+
+std::wstring json_display_text(const nlohmann::json& json) {
+    if (json.is_string()) return to_wide(json.get_ref<const std::string&>());
+    if (json.is_number()) return format_decimal(json.get<double>());
+    return L"Brak odczytu";
+}
+
+std::wstring phase_display_name(const nlohmann::json& phase) {
+    if (phase.is_string()) {
+        const auto& name = phase.get_ref<const std::string&>();
+        if (name == "baseline") return L"Spoczynek";
+        if (name == "download") return L"Pobieranie";
+        if (name == "upload") return L"Wysyłanie";
+        if (name == "recovery") return L"Po transferze";
+    }
+    return json_display_text(phase);
+}
+
+}  // namespace tarvisko

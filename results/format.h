@@ -1,0 +1,29 @@
+#pragma once
+// Reading result documents and writing numbers the way every window-side text does.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace tarvisko {
+
+// One decimal digit, a decimal comma, a trailing ",0" dropped: 12.34 -> "12,3", 5 -> "5",
+// -0.04 -> "-0". Independent of the global locale.
+std::wstring format_decimal(double value);
+// The same text in UTF-8, for the plain-language report.
+std::string format_decimal_comma(double value);
+// format_decimal(value) + " ms", or "Brak odpowiedzi" without a value.
+std::wstring format_rtt_ms(std::optional<double> value);
+
+// The member `name` when `json` is an object that has it, else one shared null. Never throws,
+// never inserts.
+const nlohmann::json& json_member_or_null(const nlohmann::json& json, std::string_view name);
+// The "value" of the status envelope under `name`.
+const nlohmann::json& json_value_of(const nlohmann::json& json, std::string_view name);
+// A string as wide text, a number through format_decimal, anything else "Brak odczytu".
+std::wstring json_display_text(const nlohmann::json& json);
+// The Polish name of a throughput phase; other values through json_display_text.
+std::wstring phase_display_name(const nlohmann::json& phase);
+
+}  // namespace tarvisko
