@@ -49,6 +49,10 @@ const nlohmann::json& json_value_of(const nlohmann::json& json, std::string_view
     return json_member_or_null(json_member_or_null(json, name), "value");
 }
 
+bool json_text_equals(const nlohmann::json& value, std::string_view text) {
+    return value.is_string() && value.get_ref<const std::string&>() == text;
+}
+
 std::wstring json_display_text(const nlohmann::json& json) {
     if (json.is_string()) return to_wide(json.get_ref<const std::string&>());
     if (json.is_number()) return format_decimal(json.get<double>());

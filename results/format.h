@@ -21,6 +21,8 @@ std::wstring format_rtt_ms(std::optional<double> value);
 const nlohmann::json& json_member_or_null(const nlohmann::json& json, std::string_view name);
 // The "value" of the status envelope under `name`.
 const nlohmann::json& json_value_of(const nlohmann::json& json, std::string_view name);
+// The value is a string equal to `text` (exact, byte-wise).
+bool json_text_equals(const nlohmann::json& value, std::string_view text);
 // A string as wide text, a number through format_decimal, anything else "Brak odczytu".
 std::wstring json_display_text(const nlohmann::json& json);
 // The Polish name of a throughput phase; other values through json_display_text.

@@ -8,6 +8,8 @@ namespace tarvisko {
 struct ResponderName {
     std::wstring name;  // host name; empty when none was found
     std::wstring note;  // why there is no name; empty when there is one
+
+    bool operator==(const ResponderName&) const = default;
 };
 
 // From the responder's address text (UTF-8, as the report stores it) to its entry.
@@ -17,6 +19,8 @@ using ResponderNameMap = std::map<std::string, ResponderName>;
 struct SessionResponderNames {
     std::string session_id;
     ResponderNameMap names;
+
+    bool operator==(const SessionResponderNames&) const = default;
 };
 
 }  // namespace tarvisko

@@ -15,11 +15,15 @@ struct TextCard {
     std::wstring subtitle;
     std::wstring body;
     Verdict status = 0;
+
+    bool operator==(const TextCard&) const = default;
 };
 
 struct SeriesPoint {
     double seconds = 0.0;  // time since the start of the transfer
     double mbps = 0.0;     // rate over the interval that ends at that time
+
+    bool operator==(const SeriesPoint&) const = default;
 };
 
 struct IdleQualityCard {
@@ -27,6 +31,8 @@ struct IdleQualityCard {
     std::array<TextCard, 3> tiles;
     std::wstring profile_line;  // names the node profile; empty when there is nothing to say
     std::wstring sentence;      // the one-sentence conclusion
+
+    bool operator==(const IdleQualityCard&) const = default;
 };
 
 struct SummaryModel {
@@ -49,6 +55,8 @@ struct SummaryModel {
     bool has_report = false;
     bool partial = false;
     bool synchronized = false;
+
+    bool operator==(const SummaryModel&) const = default;
 };
 
 }  // namespace tarvisko

@@ -13,11 +13,15 @@ using Verdict = std::int32_t;
 struct ChartPoint {
     double value = 0.0;
     bool valid = false;  // false: an attempt without a value, `value` is meaningless
+
+    bool operator==(const ChartPoint&) const = default;
 };
 
 struct TableColumn {
     std::wstring name;
     std::int32_t width = 0;  // device-independent pixels at 96 DPI
+
+    bool operator==(const TableColumn&) const = default;
 };
 
 struct TableRow {
@@ -26,6 +30,8 @@ struct TableRow {
     std::vector<ChartPoint> chart;    // in time order; empty for most rows
     std::wstring unit;                // unit of the chart values, empty without a chart
     std::vector<Verdict> status;      // by column; a column past the end counts as 0
+
+    bool operator==(const TableRow&) const = default;
 };
 
 struct TableModel {
@@ -35,6 +41,8 @@ struct TableModel {
     // 0: the first three rows are summary rows the window repeats as headline texts;
     // 1: rows of one kind without headline texts.
     std::uint8_t kind = 0;
+
+    bool operator==(const TableModel&) const = default;
 };
 
 }  // namespace tarvisko
