@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <fstream>
 #include <stdexcept>
 #include <vector>
 
 #include "engine/common/ids.h"
+#include "engine/common/system.h"
 #include "engine/common/text.h"
 
 namespace tarvisko::test {
@@ -33,6 +35,15 @@ ScopedEnv::ScopedEnv(const std::wstring& name, const std::wstring* value) : name
 
 ScopedEnv::~ScopedEnv() {
     SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
+}
+
+void save_fixture(const std::string& name, const nlohmann::json& document) {
+    const std::wstring folder = read_environment_variable(L"TARVISKO_FIXTURE_DIR");
+    if (folder.empty()) return;
+    const std::filesystem::path path = std::filesystem::path(folder) / (name + ".json");
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << document.dump();
+    if (!out.flush()) throw std::runtime_error("fixture not written: " + path.string());
 }
 
 }  // namespace tarvisko::test

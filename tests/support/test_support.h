@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace tarvisko::test {
 
 // A fresh directory under the Windows temporary folder, removed when the object ends.
@@ -51,5 +53,10 @@ struct QueueDir {
     ScopedEnv env{L"QUORVEL_QUEUE_DIR", temp.path().wstring()};
     std::filesystem::path lock(const std::string& id) const { return temp.path() / (id + ".lock"); }
 };
+
+// Writes `document` as `name`.json into the folder named by TARVISKO_FIXTURE_DIR, when that
+// variable is set: tools/capture-result-fixtures turns reports of real runs into fixtures this
+// way. Does nothing otherwise (CI leaves it unset).
+void save_fixture(const std::string& name, const nlohmann::json& document);
 
 }  // namespace tarvisko::test

@@ -97,6 +97,7 @@ TEST_F(NamespaceRun, EchoRunSendsOneProbePerAttempt) {
     const json report = run_target_probe(r, cancel, {});
     EXPECT_EQ(report["measurement"]["technique"], "echo");
     expect_walks(report, 3, {{30, "echo_reply", target}});
+    test::save_fixture("echo-run", report);
 }
 
 // Wine fails a TCP connect whose TTL runs out with "host unreachable" but knows neither
@@ -260,6 +261,21 @@ TEST_F(NamespaceRun, SilentRouterIsATimeoutAndTheWalkReachesTheTarget) {
                   {2, "timeout", ""},
                   {3, "ttl_expired", router(3)},
                   {4, "echo_reply", target}});
+}
+
+// Five rounds past the silent router: enough for the result views to rate the target.
+TEST_F(NamespaceRun, SilentRouterInFiveRoundsKeepsEveryRound) {
+    const std::string target = env("TARVISKO_NETNS_TARGET");
+    TargetRunRequest r = trace_to(target);
+    r.attempts = 5;
+    const json report = run_target_probe(r, cancel, {});
+    EXPECT_EQ(report["state"], "completed");
+    expect_walks(report, 5,
+                 {{1, "ttl_expired", router(1)},
+                  {2, "timeout", ""},
+                  {3, "ttl_expired", router(3)},
+                  {4, "echo_reply", target}});
+    test::save_fixture("trace-silent-router", report);
 }
 
 }  // namespace
