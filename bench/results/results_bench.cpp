@@ -1,0 +1,153 @@
+// Cost of the result views that the window rebuilds every 400 ms during a target run, beside the
+// cost of parsing the report they are built from. Prints one line per step, with its ratio to the
+// bare parse of the same document.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "results/hop_table.h"
+#include "results/icmp_table.h"
+#include "results/view_status.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int sample_count = 10000;
+constexpr int hop_count = 30;
+const char* const phases[] = {"baseline", "download", "upload", "recovery"};
+const std::string target = "198.51.100.7";
+
+std::string router(int ttl) { return "10.200." + std::to_string(ttl) + ".1"; }
+
+// A route run: four phases of 2,500 samples each, walking 30 hops attempt after attempt; the
+// target answers at the last hop, hop 7 never answers, hop 12 loses one probe in nine.
+json route_report() {
+    json samples = json::array();
+    const int per_phase = sample_count / 4;
+    for (int i = 0; i < sample_count; ++i) {
+        const int j = i % per_phase;
+        const int ttl = j % hop_count + 1;
+        const int attempt = j / hop_count + 1;
+        json sample = {{"target", target},   {"family", 4},      {"protocol", "icmp"},
+                       {"phase", phases[i / per_phase]},          {"ttl", ttl},
+                       {"attempt", attempt}, {"native_code", 0}, {"session_id", "S"},
+                       {"timestamp", "2026-12-10T08:00:00.000Z"}};
+        if (ttl == 7 || (ttl == 12 && attempt % 9 == 0)) {
+            sample.update({{"status", "timeout"}, {"responder", nullptr}, {"rtt_ms", nullptr}});
+        } else if (ttl == hop_count) {
+            sample.update({{"status", "echo_reply"}, {"responder", target},
+                           {"rtt_ms", 20 + (i * 7) % 13}});
+        } else {
+            sample.update({{"status", "ttl_expired"}, {"responder", router(ttl)},
+                           {"rtt_ms", ttl + (i * 5) % 4}});
+        }
+        samples.push_back(std::move(sample));
+    }
+    return {{"session_id", "S"},
+            {"state", "completed"},
+            {"measurement", {{"purpose", "mtr"}, {"technique", "trace"}, {"target_name", target}}},
+            {"mtr_samples", std::move(samples)}};
+}
+
+// An echo run of the same size: one probe per attempt, one in twenty lost.
+json echo_report() {
+    json samples = json::array();
+    for (int attempt = 1; attempt <= sample_count; ++attempt) {
+        json sample = {{"target", target}, {"family", 4},  {"protocol", "icmp"},
+                       {"phase", "baseline"}, {"ttl", 64}, {"attempt", attempt}};
+        if (attempt % 20 == 0) {
+            sample.update({{"status", "timeout"}, {"responder", nullptr}, {"rtt_ms", nullptr}});
+        } else {
+            sample.update(
+                {{"status", "echo_reply"}, {"responder", target}, {"rtt_ms", 15 + attempt % 11}});
+        }
+        samples.push_back(std::move(sample));
+    }
+    return {{"session_id", "E"},
+            {"state", "completed"},
+            {"measurement", {{"purpose", "monitor"}, {"technique", "echo"}, {"target_name", target}}},
+            {"mtr_samples", std::move(samples)}};
+}
+
+struct Step {
+    const char* name;
+    std::function<void()> run;
+    std::vector<double> times;
+};
+
+// Runs every step `runs` times, interleaved so that the heap's growth and the machine's load
+// reach all of them alike, after two unmeasured rounds; returns the median milliseconds of each.
+std::vector<double> median_ms(std::vector<Step>& steps, int runs) {
+    for (int round = -2; round < runs; ++round) {
+        for (Step& step : steps) {
+            const auto start = std::chrono::steady_clock::now();
+            step.run();
+            const double ms = std::chrono::duration<double, std::milli>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+            if (round >= 0) step.times.push_back(ms);
+        }
+    }
+    std::vector<double> medians;
+    for (Step& step : steps) {
+        std::sort(step.times.begin(), step.times.end());
+        medians.push_back(step.times[step.times.size() / 2]);
+    }
+    return medians;
+}
+
+std::size_t sink = 0;  // keeps the results alive
+
+}  // namespace
+
+int main() {
+    constexpr int runs = 15;
+    const std::string route_text = route_report().dump();
+    const std::string echo_text = echo_report().dump();
+    tarvisko::SessionResponderNames names{"S", {}};
+    for (int ttl = 1; ttl < hop_count; ++ttl) {
+        names.names[router(ttl)] = {L"router" + std::to_wstring(ttl) + L".example", L""};
+    }
+
+    std::vector<Step> steps = {
+        {"parse route report", [&] { sink += json::parse(route_text).size(); }, {}},
+        {"parse + build_mtr_hop_table",
+         [&] {
+             const json report = json::parse(route_text);
+             sink += tarvisko::build_mtr_hop_table(report["mtr_samples"], names.names).rows.size();
+         },
+         {}},
+        {"parse + measurement_view_status(7)",
+         [&] {
+             const json report = json::parse(route_text);
+             sink += tarvisko::measurement_view_status(7, report, names).rows.size();
+         },
+         {}},
+        {"parse echo report", [&] { sink += json::parse(echo_text).size(); }, {}},
+        {"parse + build_icmp_latency_table",
+         [&] {
+             const json report = json::parse(echo_text);
+             sink += tarvisko::build_icmp_latency_table(report["mtr_samples"]).rows.size();
+         },
+         {}},
+    };
+    const std::vector<double> ms = median_ms(steps, runs);
+
+    std::printf("%d probe samples, %d hops, 4 phases (%zu bytes); echo series %d samples (%zu "
+                "bytes); median of %d runs\n",
+                sample_count, hop_count, route_text.size(), sample_count, echo_text.size(), runs);
+    // Each step against the bare parse of its own document: 0 for the route, 3 for the echo run.
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::size_t base = i < 3 ? 0 : 3;
+        std::printf("  %-36s %8.2f ms", steps[i].name, ms[i]);
+        if (i != base) std::printf("  %5.2fx", ms[i] / ms[base]);
+        std::printf("\n");
+    }
+    return sink == 0 ? 1 : 0;
+}
