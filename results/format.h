@@ -1,10 +1,9 @@
 #pragma once
 // Reading result documents and writing numbers the way every window-side text does.
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace tarvisko {
 

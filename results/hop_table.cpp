@@ -50,17 +50,32 @@ struct KeyLess {
 using MtrGroups = std::map<MtrGroupKey, MtrHops, KeyLess>;
 
 enum Column : std::size_t {
-    hop_column, address_column, name_column, rating_column, mean_column, jitter_column,
-    loss_column, replies_column, sent_column, last_column, min_column, max_column,
-    deviation_column, p95_column, p99_column, api_errors_column, protocol_column, phase_column,
+    hop_column,
+    address_column,
+    name_column,
+    rating_column,
+    mean_column,
+    jitter_column,
+    loss_column,
+    replies_column,
+    sent_column,
+    last_column,
+    min_column,
+    max_column,
+    deviation_column,
+    p95_column,
+    p99_column,
+    api_errors_column,
+    protocol_column,
+    phase_column,
     column_count
 };
 
 std::vector<TableColumn> hop_columns() {
-    return {{L"Skok", 50},       {L"Adres IP", 147},   {L"Nazwa DNS", 162},  {L"Ocena", 120},
-            {L"Śr. (ms)", 74},   {L"Jitter (ms)", 84}, {L"Brak (%)", 74},    {L"Odp.", 61},
-            {L"Wysłano", 75},    {L"Ostatni", 72},     {L"Min", 62},         {L"Maks.", 66},
-            {L"Odch. std.", 86}, {L"P95", 62},         {L"P99", 62},         {L"Błędy API", 82},
+    return {{L"Skok", 50},       {L"Adres IP", 147},   {L"Nazwa DNS", 162}, {L"Ocena", 120},
+            {L"Śr. (ms)", 74},   {L"Jitter (ms)", 84}, {L"Brak (%)", 74},   {L"Odp.", 61},
+            {L"Wysłano", 75},    {L"Ostatni", 72},     {L"Min", 62},        {L"Maks.", 66},
+            {L"Odch. std.", 86}, {L"P95", 62},         {L"P99", 62},        {L"Błędy API", 82},
             {L"Protokół", 84},   {L"Faza", 100}};
 }
 
@@ -185,7 +200,8 @@ TargetAssessment assess_target_responses(const MtrHops& hops) {
     std::set<std::int64_t> target_attempts;
     bool rounds_comparable = target.size() == attempts.size() && target.size() >= 5;
     for (const nlohmann::json* sample : target) {
-        rounds_comparable = rounds_comparable && target_attempts.insert(attempt_of(*sample)).second &&
+        rounds_comparable = rounds_comparable &&
+                            target_attempts.insert(attempt_of(*sample)).second &&
                             (is_target_reply(*sample) || status_is(*sample, "timeout"));
     }
     if (!rounds_comparable) {
@@ -323,8 +339,8 @@ TableModel build_mtr_hop_table(const nlohmann::json& samples, const ResponderNam
             row.cells[protocol_column] = protocol;
             row.cells[phase_column] = phase;
 
-            std::wstring detail = L"Skok " + row.cells[hop_column] + L" · " + protocol + L" · " +
-                                  phase;
+            std::wstring detail =
+                L"Skok " + row.cells[hop_column] + L" · " + protocol + L" · " + phase;
             if (several_series) detail += L" · Cel " + to_wide(key.target);
             detail += L". Odpowiedzi " + row.cells[replies_column] + L" z " +
                       row.cells[sent_column] + L". Jitter " +
@@ -378,8 +394,8 @@ TableModel build_mtr_hop_table(const nlohmann::json& samples, const ResponderNam
                     if (entry == names.end()) {
                         detail += L"Nazwa nieodczytana";
                     } else {
-                        detail += entry->second.name.empty() ? entry->second.note
-                                                             : entry->second.name;
+                        detail +=
+                            entry->second.name.empty() ? entry->second.note : entry->second.name;
                     }
                 }
             }
@@ -394,8 +410,8 @@ TableModel build_mtr_hop_table(const nlohmann::json& samples, const ResponderNam
 
     std::vector<std::wstring> target_texts;
     for (const std::string& target : targets) target_texts.push_back(to_wide(target));
-    model.title = (targets.size() == 1 ? L"Cel pomiaru · " : L"Cele pomiaru · ") +
-                  joined(target_texts);
+    model.title =
+        (targets.size() == 1 ? L"Cel pomiaru · " : L"Cele pomiaru · ") + joined(target_texts);
     if (!several_series) {
         if (!last_note.empty()) model.title += L" · " + last_note;
         if (last_degraded) model.title += L" · pogorszenie przy celu";

@@ -3,11 +3,10 @@
 // of the target and a diagnosis of where a degradation shows.
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "results/responder_names.h"
 #include "results/table_model.h"

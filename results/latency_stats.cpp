@@ -46,8 +46,7 @@ std::optional<double> median_of_sorted(const std::vector<double>& sorted) {
 }
 
 double mean_of(const std::vector<double>& values) {
-    return std::accumulate(values.begin(), values.end(), 0.0) /
-           static_cast<double>(values.size());
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
 
 double population_deviation(const std::vector<double>& values) {

@@ -1,10 +1,9 @@
 #pragma once
 // The statistics every latency view computes over round-trip times, in milliseconds.
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace tarvisko {
 
@@ -24,7 +23,7 @@ std::optional<double> jitter_mean(const JitterAccumulator& accumulator);
 double percentile_nearest_rank(const std::vector<double>& sorted, double p);
 // The middle value, or the mean of the two middle values, of an ascending list; none when empty.
 std::optional<double> median_of_sorted(const std::vector<double>& sorted);
-double mean_of(const std::vector<double>& values);                // not empty
+double mean_of(const std::vector<double>& values);               // not empty
 double population_deviation(const std::vector<double>& values);  // not empty, divided by n
 
 // Over the latency samples of one throughput phase: the median of the valid times, only when at

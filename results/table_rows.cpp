@@ -18,19 +18,27 @@ Verdict threshold_verdict(std::optional<double> value, std::uint64_t count, std:
 
 std::wstring verdict_text(Verdict verdict) {
     switch (verdict) {
-        case 1: return L"Dobrze";
-        case 2: return L"Uwaga";
-        case 3: return L"Źle";
-        default: return L"Za mało danych";
+        case 1:
+            return L"Dobrze";
+        case 2:
+            return L"Uwaga";
+        case 3:
+            return L"Źle";
+        default:
+            return L"Za mało danych";
     }
 }
 
 std::uint32_t verdict_color(Verdict verdict) {
     switch (verdict) {
-        case 1: return 0x107C10;  // #107C10
-        case 2: return 0x005D9D;  // #9D5D00
-        case 3: return 0x1C2BC4;  // #C42B1C
-        default: return 0x616161;
+        case 1:
+            return 0x107C10;  // #107C10
+        case 2:
+            return 0x005D9D;  // #9D5D00
+        case 3:
+            return 0x1C2BC4;  // #C42B1C
+        default:
+            return 0x616161;
     }
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 // The tables of the three target pages (6 games, 7 route, 8 monitoring) and the plain text of a
 // results-list row.
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "results/responder_names.h"
 #include "results/table_model.h"

@@ -5,10 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "results/hop_table.h"
 #include "results/icmp_table.h"
@@ -34,17 +33,23 @@ json route_report() {
         const int j = i % per_phase;
         const int ttl = j % hop_count + 1;
         const int attempt = j / hop_count + 1;
-        json sample = {{"target", target},   {"family", 4},      {"protocol", "icmp"},
-                       {"phase", phases[i / per_phase]},          {"ttl", ttl},
-                       {"attempt", attempt}, {"native_code", 0}, {"session_id", "S"},
+        json sample = {{"target", target},
+                       {"family", 4},
+                       {"protocol", "icmp"},
+                       {"phase", phases[i / per_phase]},
+                       {"ttl", ttl},
+                       {"attempt", attempt},
+                       {"native_code", 0},
+                       {"session_id", "S"},
                        {"timestamp", "2026-12-10T08:00:00.000Z"}};
         if (ttl == 7 || (ttl == 12 && attempt % 9 == 0)) {
             sample.update({{"status", "timeout"}, {"responder", nullptr}, {"rtt_ms", nullptr}});
         } else if (ttl == hop_count) {
-            sample.update({{"status", "echo_reply"}, {"responder", target},
-                           {"rtt_ms", 20 + (i * 7) % 13}});
+            sample.update(
+                {{"status", "echo_reply"}, {"responder", target}, {"rtt_ms", 20 + (i * 7) % 13}});
         } else {
-            sample.update({{"status", "ttl_expired"}, {"responder", router(ttl)},
+            sample.update({{"status", "ttl_expired"},
+                           {"responder", router(ttl)},
                            {"rtt_ms", ttl + (i * 5) % 4}});
         }
         samples.push_back(std::move(sample));
@@ -59,8 +64,8 @@ json route_report() {
 json echo_report() {
     json samples = json::array();
     for (int attempt = 1; attempt <= sample_count; ++attempt) {
-        json sample = {{"target", target}, {"family", 4},  {"protocol", "icmp"},
-                       {"phase", "baseline"}, {"ttl", 64}, {"attempt", attempt}};
+        json sample = {{"target", target},    {"family", 4}, {"protocol", "icmp"},
+                       {"phase", "baseline"}, {"ttl", 64},   {"attempt", attempt}};
         if (attempt % 20 == 0) {
             sample.update({{"status", "timeout"}, {"responder", nullptr}, {"rtt_ms", nullptr}});
         } else {
@@ -69,10 +74,11 @@ json echo_report() {
         }
         samples.push_back(std::move(sample));
     }
-    return {{"session_id", "E"},
-            {"state", "completed"},
-            {"measurement", {{"purpose", "monitor"}, {"technique", "echo"}, {"target_name", target}}},
-            {"mtr_samples", std::move(samples)}};
+    return {
+        {"session_id", "E"},
+        {"state", "completed"},
+        {"measurement", {{"purpose", "monitor"}, {"technique", "echo"}, {"target_name", target}}},
+        {"mtr_samples", std::move(samples)}};
 }
 
 struct Step {
@@ -88,9 +94,9 @@ std::vector<double> median_ms(std::vector<Step>& steps, int runs) {
         for (Step& step : steps) {
             const auto start = std::chrono::steady_clock::now();
             step.run();
-            const double ms = std::chrono::duration<double, std::milli>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
             if (round >= 0) step.times.push_back(ms);
         }
     }
@@ -139,9 +145,10 @@ int main() {
     };
     const std::vector<double> ms = median_ms(steps, runs);
 
-    std::printf("%d probe samples, %d hops, 4 phases (%zu bytes); echo series %d samples (%zu "
-                "bytes); median of %d runs\n",
-                sample_count, hop_count, route_text.size(), sample_count, echo_text.size(), runs);
+    std::printf(
+        "%d probe samples, %d hops, 4 phases (%zu bytes); echo series %d samples (%zu "
+        "bytes); median of %d runs\n",
+        sample_count, hop_count, route_text.size(), sample_count, echo_text.size(), runs);
     // Each step against the bare parse of its own document: 0 for the route, 3 for the echo run.
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const std::size_t base = i < 3 ? 0 : 3;

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/common/system.h"
 #include "engine/common/text.h"
@@ -36,11 +35,17 @@ inline nlohmann::json probe(const std::string& target, long long ttl, long long 
                             const std::string& status, const nlohmann::json& responder,
                             const nlohmann::json& rtt_ms, const std::string& phase = "baseline",
                             const std::string& protocol = "icmp", int family = 4) {
-    return {{"target", target},     {"family", family}, {"protocol", protocol},
-            {"phase", phase},       {"ttl", ttl},       {"attempt", attempt},
-            {"status", status},     {"responder", responder}, {"rtt_ms", rtt_ms}};
+    return {
+        {"target", target}, {"family", family},   {"protocol", protocol}, {"phase", phase},
+        {"ttl", ttl},       {"attempt", attempt}, {"status", status},     {"responder", responder},
+        {"rtt_ms", rtt_ms}};
 }
 
+// The help texts of the three ratings, as the window shows them.
+inline const std::wstring ping_help =
+    L"Zielony do 50 ms, żółty do 100 ms, czerwony powyżej 100 ms.";
+inline const std::wstring jitter_help = L"Zielony do 5 ms, żółty do 15 ms, czerwony powyżej 15 ms.";
+inline const std::wstring loss_help = L"Zielony przy 0%, żółty do 5%, czerwony powyżej 5%.";
 
 struct ExpectedRow {
     std::vector<std::wstring> cells;

@@ -1,12 +1,12 @@
+#include "results/hop_table.h"
+
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "results/fixtures.h"
-#include "results/hop_table.h"
 
 namespace tarvisko {
 namespace {
@@ -16,10 +16,8 @@ using test::ExpectedRow;
 using test::probe;
 
 const std::string T = "198.51.100.7";
-const std::wstring rating_help =
-    L" Ping: Zielony do 50 ms, żółty do 100 ms, czerwony powyżej 100 ms. Jitter: Zielony do 5 ms, "
-    L"żółty do 15 ms, czerwony powyżej 15 ms. Brak odpowiedzi: Zielony przy 0%, żółty do 5%, "
-    L"czerwony powyżej 5%.";
+const std::wstring rating_help = L" Ping: " + test::ping_help + L" Jitter: " + test::jitter_help +
+                                 L" Brak odpowiedzi: " + test::loss_help;
 const std::wstring intermediate =
     L" Router pośredni może ograniczać odpowiedzi. Porównaj z wynikiem celu.";
 const std::wstring no_target_sentence =
@@ -77,8 +75,8 @@ TEST(HopTable, TraceOverASilentRouter) {
              plain,
              L"Skok 1 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter 0 ms" + tail + intermediate +
                  L"\r\nNazwy reverse DNS\r\n10.200.0.2 · Nazwa nieodczytana"},
-            {cells({L"2", L"—", L"—", L"Bez odpowiedzi", L"—", L"—", L"100", L"0", L"5", L"—",
-                    L"—", L"—", L"—", L"—", L"—", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"2", L"—", L"—", L"Bez odpowiedzi", L"—", L"—", L"100", L"0", L"5", L"—", L"—",
+                    L"—", L"—", L"—", L"—", L"0", L"ICMP v4", L"Spoczynek"}),
              plain,
              L"Skok 2 · ICMP v4 · Spoczynek. Odpowiedzi 0 z 5. Jitter —" + tail + intermediate},
             {cells({L"3", L"10.200.2.2", L"—", L"Pośredni", L"0", L"0", L"0", L"5", L"5", L"0",
@@ -136,8 +134,8 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
              plain,
              L"Skok 1 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 1 ms" +
                  tail + intermediate + router_names},
-            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5", L"0",
+                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Spoczynek"}),
              target_status(1, 1, 1, 1),
              L"Skok 2 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
                  tail + target_rating + node_names},
@@ -146,8 +144,8 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
              plain,
              L"Skok 1 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
                  tail + intermediate + router_names},
-            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Po transferze"}),
+            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5", L"0",
+                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Po transferze"}),
              target_status(1, 1, 1, 1),
              L"Skok 2 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
                  tail + target_rating + node_names},
@@ -155,10 +153,9 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
 }
 
 TEST(HopTable, NoUsableSampleGivesTheEmptyTable) {
-    const json unusable = json::array(
-        {json{{"ttl", 1.0}, {"attempt", 1}, {"status", "echo_reply"}},
-         json{{"ttl", 1}, {"attempt", "1"}}, json{{"ttl", 1}}, json{{"attempt", 1}}, 5, "x",
-         nullptr, json::array({1})});
+    const json unusable = json::array({json{{"ttl", 1.0}, {"attempt", 1}, {"status", "echo_reply"}},
+                                       json{{"ttl", 1}, {"attempt", "1"}}, json{{"ttl", 1}},
+                                       json{{"attempt", 1}}, 5, "x", nullptr, json::array({1})});
     for (const json& input : {json::array(), json(), json::object(), unusable}) {
         const TableModel model = build_mtr_hop_table(input, {});
         EXPECT_EQ(model.title, L"Wybierz skok, aby zobaczyć czasy kolejnych odpowiedzi.");
@@ -180,8 +177,8 @@ TEST(HopTable, SeriesByPhaseAndTarget) {
     EXPECT_TRUE(model.rows[0].detail.starts_with(
         L"Skok 1 · ICMP v4 · Spoczynek · Cel 198.51.100.7. Odpowiedzi 1 z 1."));
     EXPECT_EQ(model.rows[1].cells[4], L"8");
-    EXPECT_TRUE(model.rows[2].detail.starts_with(
-        L"Skok 1 · ICMP v4 · Pobieranie · Cel 198.51.100.7."));
+    EXPECT_TRUE(
+        model.rows[2].detail.starts_with(L"Skok 1 · ICMP v4 · Pobieranie · Cel 198.51.100.7."));
     EXPECT_EQ(model.rows[3].cells[17], L"Pobieranie");
 
     samples.push_back(probe("10.9.9.9", 1, 1, "echo_reply", "10.9.9.9", 4));
@@ -189,7 +186,7 @@ TEST(HopTable, SeriesByPhaseAndTarget) {
     const TableModel more = build_mtr_hop_table(samples, {});
     EXPECT_EQ(more.title, L"Cele pomiaru · 10.9.9.9, 198.51.100.7");
     ASSERT_EQ(more.rows.size(), 6u);
-    EXPECT_EQ(more.rows[0].cells[16], L"ICMP v4");  // 10.9.9.9 sorts first
+    EXPECT_EQ(more.rows[0].cells[16], L"ICMP v4");     // 10.9.9.9 sorts first
     EXPECT_EQ(more.rows[5].cells[16], L"TCP 443 v6");  // family 6 after 4
 }
 
@@ -203,15 +200,22 @@ TEST(HopTable, HopCounts) {
          {probe(T, 3, 1, "timeout", nullptr, nullptr), probe(T, 3, 2, "timeout", nullptr, nullptr)},
          {L"—", L"Bez odpowiedzi", L"—", L"—", L"100", L"0", L"2", L"—", L"0"}},
         {"unreachable without a time is an API error",
-         {probe(T, 3, 1, "ttl_expired", "10.0.0.3", 10), probe(T, 3, 2, "ttl_expired", "10.0.0.3", 10),
-          probe(T, 3, 3, "unreachable", "10.0.0.3", nullptr), probe(T, 3, 4, "ttl_expired", "10.0.0.3", 10),
-          probe(T, 3, 5, "timeout", nullptr, nullptr), probe(T, 3, 6, "ttl_expired", "10.0.0.3", 10),
-          probe(T, 3, 7, "unreachable", "10.0.0.3", nullptr), probe(T, 3, 8, "ttl_expired", "10.0.0.3", 10),
-          probe(T, 3, 9, "ttl_expired", "10.0.0.3", 10), probe(T, 3, 10, "ttl_expired", "10.0.0.3", 16)},
+         {probe(T, 3, 1, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 2, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 3, "unreachable", "10.0.0.3", nullptr),
+          probe(T, 3, 4, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 5, "timeout", nullptr, nullptr),
+          probe(T, 3, 6, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 7, "unreachable", "10.0.0.3", nullptr),
+          probe(T, 3, 8, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 9, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 10, "ttl_expired", "10.0.0.3", 16)},
          {L"10.0.0.3", L"Pośredni", L"10,9", L"2", L"12,5", L"7", L"8", L"16", L"2"}},
         {"a responder change splits the jitter; samples sorted by attempt",
-         {probe(T, 3, 4, "ttl_expired", "10.0.0.4", 30), probe(T, 3, 1, "ttl_expired", "10.0.0.3", 10),
-          probe(T, 3, 3, "ttl_expired", "10.0.0.4", 20), probe(T, 3, 2, "ttl_expired", "10.0.0.3", 12)},
+         {probe(T, 3, 4, "ttl_expired", "10.0.0.4", 30),
+          probe(T, 3, 1, "ttl_expired", "10.0.0.3", 10),
+          probe(T, 3, 3, "ttl_expired", "10.0.0.4", 20),
+          probe(T, 3, 2, "ttl_expired", "10.0.0.3", 12)},
          {L"10.0.0.3, 10.0.0.4", L"Pośredni", L"18", L"6", L"0", L"4", L"4", L"30", L"0"}},
         {"a time without a responder counts but joins no address",
          {probe(T, 3, 1, "ttl_expired", nullptr, 5), probe(T, 3, 2, "ttl_expired", nullptr, 7)},
@@ -222,8 +226,8 @@ TEST(HopTable, HopCounts) {
         const TableModel model = build_mtr_hop_table(json(c.samples), {});
         ASSERT_EQ(model.rows.size(), 1u);
         const std::vector<std::wstring>& row = model.rows[0].cells;
-        EXPECT_EQ((std::vector<std::wstring>{row[1], row[3], row[4], row[5], row[6], row[7],
-                                             row[8], row[9], row[15]}),
+        EXPECT_EQ((std::vector<std::wstring>{row[1], row[3], row[4], row[5], row[6], row[7], row[8],
+                                             row[9], row[15]}),
                   c.expected);
     }
 }
@@ -253,12 +257,14 @@ TEST(HopTable, TargetAssessment) {
     } cases[] = {
         {"good rounds", run({10, 10, 10, 10, 10}, {26, 28, 30, 32, 34}), L"Cel · Dobrze", 1,
          L" · Dobrze", L""},
-        {"a gap leaves the jitter unrated", run({5, 5, 5, 5, 5}, {26, 28, 30, 32, 34}, {1, 2, 3, 5, 6}),
-         L"Cel · częściowa", 0, L" · ocena niepełna", L""},
+        {"a gap leaves the jitter unrated",
+         run({5, 5, 5, 5, 5}, {26, 28, 30, 32, 34}, {1, 2, 3, 5, 6}), L"Cel · częściowa", 0,
+         L" · ocena niepełna", L""},
         {"four rounds only", run({5, 5, 5, 5}, {20, 20, 20, 20}), L"Cel · bez oceny", 0,
          L" · ocena niepełna", rounds_sentence},
-        {"a duplicate attempt", run({5, 5, 5, 5, 5, 5}, {20, 20, 20, 20, 20, 20}, {1, 2, 3, 4, 5, 5}),
-         L"Cel · bez oceny", 0, L" · ocena niepełna", rounds_sentence},
+        {"a duplicate attempt",
+         run({5, 5, 5, 5, 5, 5}, {20, 20, 20, 20, 20, 20}, {1, 2, 3, 4, 5, 5}), L"Cel · bez oceny",
+         0, L" · ocena niepełna", rounds_sentence},
         {"target at two hops", moving, L"Cel · bez oceny", 0, L" · ocena niepełna",
          moving_target_sentence},
         {"slow in four rounds of five", run({45, 45, 45, 45, 45}, {80, 80, 80, 80, 60}),
@@ -271,8 +277,8 @@ TEST(HopTable, TargetAssessment) {
          L"Cel · Uwaga", 2, L" · Uwaga · pogorszenie przy celu", degradation_sentence},
         {"slow but still good: no sentence", run({1, 1, 1, 1, 1}, {25, 25, 25, 25, 25}),
          L"Cel · Dobrze", 1, L" · Dobrze", L""},
-        {"a router over 50 ms is no reference", run({60, 60, 60, 60, 60}, {200, 200, 200, 200, 200}),
-         L"Cel · Źle", 3, L" · Źle", L""},
+        {"a router over 50 ms is no reference",
+         run({60, 60, 60, 60, 60}, {200, 200, 200, 200, 200}), L"Cel · Źle", 3, L" · Źle", L""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -319,16 +325,17 @@ TEST(HopTable, AssessmentOfOneSeries) {
 TEST(HopTable, TcpRefusalsAndTwoRoutersWithoutNames) {
     json samples = json::array();
     for (long long attempt = 1; attempt <= 3; ++attempt) {
-        samples.push_back(probe(T, 1, attempt, "ttl_expired", attempt == 2 ? "10.0.0.9" : "10.0.0.1",
-                                2, "baseline", "tcp"));
+        samples.push_back(probe(T, 1, attempt, "ttl_expired",
+                                attempt == 2 ? "10.0.0.9" : "10.0.0.1", 2, "baseline", "tcp"));
         samples.push_back(probe(T, 2, attempt, "tcp_refused", T, 12, "baseline", "tcp"));
     }
     const TableModel model = build_mtr_hop_table(samples, {});
     ASSERT_EQ(model.rows.size(), 2u);
     EXPECT_EQ(model.rows[0].cells[1], L"10.0.0.1, 10.0.0.9");
     EXPECT_EQ(model.rows[0].cells[2], L"—, —");
-    EXPECT_TRUE(model.rows[0].detail.ends_with(
-        L"\r\nNazwy reverse DNS\r\n10.0.0.1 · Nazwa nieodczytana\r\n10.0.0.9 · Nazwa nieodczytana"));
+    EXPECT_TRUE(
+        model.rows[0].detail.ends_with(L"\r\nNazwy reverse DNS\r\n10.0.0.1 · Nazwa "
+                                       L"nieodczytana\r\n10.0.0.9 · Nazwa nieodczytana"));
     EXPECT_EQ(model.rows[0].cells[5], L"—");  // 1, then 9, then 1: no two neighbours alike
     EXPECT_EQ(model.rows[1].cells[16], L"TCP 443 v4");
     EXPECT_EQ(model.rows[1].detail,
@@ -345,8 +352,7 @@ TEST(HopTable, EqualAttemptsKeepTheirOrder) {
                                       probe(T, 1, 3, "ttl_expired", "10.0.0.1", 9)});
     const TableModel model = build_mtr_hop_table(samples, {});
     ASSERT_EQ(model.rows.size(), 1u);
-    EXPECT_EQ(model.rows[0].chart,
-              (std::vector<ChartPoint>{{5, true}, {7, true}, {9, true}}));
+    EXPECT_EQ(model.rows[0].chart, (std::vector<ChartPoint>{{5, true}, {7, true}, {9, true}}));
     EXPECT_EQ(model.rows[0].cells[9], L"9");
 }
 

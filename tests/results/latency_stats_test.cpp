@@ -1,11 +1,10 @@
+#include "results/latency_stats.h"
+
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
-
-#include <nlohmann/json.hpp>
-
-#include "results/latency_stats.h"
 
 namespace tarvisko {
 namespace {
@@ -69,8 +68,8 @@ TEST(MedianLatency, NeedsFiveAndFourFifthsValid) {
         int valid;
         int failed;
         std::optional<double> median;
-    } cases[] = {{5, 1, 12.0}, {5, 2, std::nullopt}, {4, 0, std::nullopt}, {5, 0, 12.0},
-                 {6, 0, 12.5}, {0, 0, std::nullopt}};
+    } cases[] = {{5, 1, 12.0}, {5, 2, std::nullopt}, {4, 0, std::nullopt},
+                 {5, 0, 12.0}, {6, 0, 12.5},         {0, 0, std::nullopt}};
     for (const auto& c : cases) {
         const json samples = phase(c.valid, c.failed);
         EXPECT_EQ(median_latency_ms(samples), c.median) << c.valid << "/" << c.failed;

@@ -1,12 +1,12 @@
+#include "results/table_rows.h"
+
 #include <gtest/gtest.h>
 
 #include <locale>
+#include <nlohmann/json.hpp>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "results/format.h"
-#include "results/table_rows.h"
 
 namespace tarvisko {
 namespace {
@@ -29,8 +29,8 @@ TEST(FormatDecimal, OneDigitCommaAndNoTrailingZero) {
     const struct {
         double value;
         const char* text;
-    } cases[] = {{12.34, "12,3"}, {5, "5"},       {0.04, "0"},        {99.96, "100"},
-                 {-0.04, "-0"},   {1234.56, "1234,6"}, {12.5, "12,5"}, {-3.26, "-3,3"}};
+    } cases[] = {{12.34, "12,3"},     {5, "5"},       {0.04, "0"},    {99.96, "100"}, {-0.04, "-0"},
+                 {1234.56, "1234,6"}, {12.5, "12,5"}, {-3.26, "-3,3"}};
     const auto check_all = [&] {
         for (const auto& c : cases) {
             const std::string narrow = format_decimal_comma(c.value);
@@ -105,12 +105,12 @@ TEST(Verdicts, BoundsAndMinimumCounts) {
         std::uint64_t count;
         Verdict expected;
     } cases[] = {
-        {ping_verdict, 50, 5, 1},      {ping_verdict, 50.0001, 5, 2}, {ping_verdict, 100, 5, 2},
-        {ping_verdict, 100.0001, 5, 3}, {ping_verdict, 10, 4, 0},     {ping_verdict, {}, 9, 0},
-        {jitter_verdict, 5, 4, 1},     {jitter_verdict, 5.0001, 4, 2}, {jitter_verdict, 15, 4, 2},
-        {jitter_verdict, 15.0001, 4, 3}, {jitter_verdict, 3, 4, 1},   {jitter_verdict, 3, 3, 0},
-        {loss_verdict, 0, 5, 1},       {loss_verdict, 0.0001, 5, 2},  {loss_verdict, 5, 5, 2},
-        {loss_verdict, 5.0001, 5, 3},  {loss_verdict, 0, 4, 0},       {loss_verdict, {}, 5, 0},
+        {ping_verdict, 50, 5, 1},        {ping_verdict, 50.0001, 5, 2},  {ping_verdict, 100, 5, 2},
+        {ping_verdict, 100.0001, 5, 3},  {ping_verdict, 10, 4, 0},       {ping_verdict, {}, 9, 0},
+        {jitter_verdict, 5, 4, 1},       {jitter_verdict, 5.0001, 4, 2}, {jitter_verdict, 15, 4, 2},
+        {jitter_verdict, 15.0001, 4, 3}, {jitter_verdict, 3, 4, 1},      {jitter_verdict, 3, 3, 0},
+        {loss_verdict, 0, 5, 1},         {loss_verdict, 0.0001, 5, 2},   {loss_verdict, 5, 5, 2},
+        {loss_verdict, 5.0001, 5, 3},    {loss_verdict, 0, 4, 0},        {loss_verdict, {}, 5, 0},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(cases[i].rating(cases[i].value, cases[i].count), cases[i].expected) << i;

@@ -1,14 +1,14 @@
+#include "results/view_status.h"
+
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "results/fixtures.h"
 #include "results/hop_table.h"
 #include "results/icmp_table.h"
-#include "results/view_status.h"
 
 namespace tarvisko {
 namespace {
@@ -31,7 +31,9 @@ json game_report(const json& measurement_extra, const json& samples = echo_sampl
                         {"target_name", "eu.game"}, {"profile_name", "Gra"},
                         {"region", "Europa"},       {"target_kind", "game_server"}};
     if (measurement_extra.is_object()) measurement.update(measurement_extra);
-    return {{"session_id", "G1"}, {"state", "completed"}, {"measurement", measurement},
+    return {{"session_id", "G1"},
+            {"state", "completed"},
+            {"measurement", measurement},
             {"mtr_samples", samples}};
 }
 
@@ -103,7 +105,8 @@ TEST(ViewStatus, TitlesAndGameRows) {
         {"empty game page", 6, json(), L"Wybierz grę i cel pomiaru lub wpisz własny adres.", 0},
         {"empty route page", 7, json(), L"Podaj cel i uruchom pomiar trasy.", 0},
         {"empty monitoring page", 8, json(), L"Podaj cel i wybierz czas obserwacji.", 0},
-        {"empty other view", 5, json::array(), L"Wybierz grę i cel pomiaru lub wpisz własny adres.", 0},
+        {"empty other view", 5, json::array(), L"Wybierz grę i cel pomiaru lub wpisz własny adres.",
+         0},
         {"cancelled monitoring", 8, cancelled_monitor, L"host.pl · Zatrzymano", 9},
         {"unknown state", 8, unknown_state, L"host.pl · Pomiar częściowy", 9},
         {"null state", 8, null_state, L"host.pl · Pomiar częściowy", 9},
@@ -118,8 +121,8 @@ TEST(ViewStatus, TitlesAndGameRows) {
         {"game page with profile and region", 6, game_report({}), L"eu.game · Zakończono", 11},
         {"game page without profile", 6, game_report({{"profile_name", ""}}),
          L"eu.game · Zakończono", 10},
-        {"game page without region", 6, game_report({{"region", nullptr}}),
-         L"eu.game · Zakończono", 10},
+        {"game page without region", 6, game_report({{"region", nullptr}}), L"eu.game · Zakończono",
+         10},
         {"game page without rows", 6, game_report({}, json::array()), L"eu.game · Zakończono", 0},
         {"game report on the monitoring page", 8, game_report({}), L"eu.game · Zakończono", 9},
     };
@@ -170,8 +173,7 @@ TEST(ViewStatus, TargetKinds) {
         {"session_relay",
          L"Przekaźnik użyty przez Roblox na tym komputerze w ostatnich 24 godzinach."},
         {"game_service", L"Usługa wskazana w profilu. Ping podczas rozgrywki może być inny."},
-        {"network_probe",
-         L"Punkt pomiarowy w sieci dostawcy. Wynik dotyczy drogi do tego punktu."},
+        {"network_probe", L"Punkt pomiarowy w sieci dostawcy. Wynik dotyczy drogi do tego punktu."},
         {"Game_Server", L"Regionalny adres diagnostyczny wskazany przez wydawcę."},
         {"", L"Regionalny adres diagnostyczny wskazany przez wydawcę."},
         {"official_diagnostic", L"Regionalny adres diagnostyczny wskazany przez wydawcę."},
@@ -183,15 +185,35 @@ TEST(ViewStatus, TargetKinds) {
 TEST(BadInput, NoBuilderThrows) {
     const std::string broken = "10.0.0.\xff";
     const json samples = json::array({
-        5, "echo_reply", nullptr, json::array({1, 2}),
-        json{{"target", broken}, {"ttl", 2}, {"attempt", 1}, {"status", "echo_reply"},
-             {"responder", broken}, {"rtt_ms", "12"}},
-        json{{"target", broken}, {"ttl", 2}, {"attempt", 2}, {"status", "echo_reply"},
-             {"responder", broken}, {"rtt_ms", 7}},
-        json{{"target", T}, {"ttl", 1.5}, {"attempt", 1}, {"status", "ttl_expired"},
-             {"responder", "10.0.0.1"}, {"rtt_ms", 3}},
-        json{{"target", json::array()}, {"ttl", 3}, {"attempt", 3}, {"status", 5},
-             {"responder", json::array({1})}, {"rtt_ms", json::object()}, {"family", "4"}},
+        5,
+        "echo_reply",
+        nullptr,
+        json::array({1, 2}),
+        json{{"target", broken},
+             {"ttl", 2},
+             {"attempt", 1},
+             {"status", "echo_reply"},
+             {"responder", broken},
+             {"rtt_ms", "12"}},
+        json{{"target", broken},
+             {"ttl", 2},
+             {"attempt", 2},
+             {"status", "echo_reply"},
+             {"responder", broken},
+             {"rtt_ms", 7}},
+        json{{"target", T},
+             {"ttl", 1.5},
+             {"attempt", 1},
+             {"status", "ttl_expired"},
+             {"responder", "10.0.0.1"},
+             {"rtt_ms", 3}},
+        json{{"target", json::array()},
+             {"ttl", 3},
+             {"attempt", 3},
+             {"status", 5},
+             {"responder", json::array({1})},
+             {"rtt_ms", json::object()},
+             {"family", "4"}},
         json{{"attempt", true}, {"ttl", -1}, {"phase", 9}},
     });
     TableModel icmp;
@@ -211,10 +233,13 @@ TEST(BadInput, NoBuilderThrows) {
     for (const int view : {6, 7, 8}) {
         for (const json& report :
              {json{{"state", 5}, {"mtr_samples", samples}, {"measurement", samples}},
-              json{{"state", "completed"}, {"mtr_samples", "x"}, {"session_id", json::array()},
+              json{{"state", "completed"},
+                   {"mtr_samples", "x"},
+                   {"session_id", json::array()},
                    {"measurement", {{"technique", 5}, {"target_name", broken}, {"region", 7}}}},
               json(samples)}) {
-            EXPECT_NO_THROW(measurement_view_status(view, report, {})) << view << report.type_name();
+            EXPECT_NO_THROW(measurement_view_status(view, report, {}))
+                << view << report.type_name();
         }
     }
     const json named = {{"state", "completed"}, {"measurement", {{"target_name", broken}}}};
