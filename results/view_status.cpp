@@ -37,6 +37,15 @@ void add_plain_row(TableModel& model, std::wstring label, std::wstring value, st
 
 }  // namespace
 
+const nlohmann::json& view_result_slot(int view, std::span<const nlohmann::json, 3> last_results,
+                                       const nlohmann::json& last_diagnostics_report) {
+    static const nlohmann::json none;
+    if (view < 6 || view > 8) return none;
+    const nlohmann::json& slot = last_results[static_cast<std::size_t>(view - 6)];
+    if (view == 7 && !slot.is_object()) return last_diagnostics_report;
+    return slot;
+}
+
 std::string report_session_id(const nlohmann::json& report) {
     return member_text(report, "session_id");
 }

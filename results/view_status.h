@@ -2,6 +2,7 @@
 // The tables of the three target pages (6 games, 7 route, 8 monitoring) and the plain text of a
 // results-list row.
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,11 @@
 
 namespace tarvisko {
 
+// The result a target view shows: last_results[view - 6]; on the route view, while that slot
+// holds no object, the last full test's report (its route samples). A view outside 6..8 gets a
+// null value.
+const nlohmann::json& view_result_slot(int view, std::span<const nlohmann::json, 3> last_results,
+                                       const nlohmann::json& last_diagnostics_report);
 // The top-level "session_id" when it is a text, else empty.
 std::string report_session_id(const nlohmann::json& report);
 // View 7 always; otherwise "measurement"."technique" is "trace".

@@ -91,10 +91,12 @@ TEST(HopTable, TraceOverASilentRouter) {
                  L" Ocena celu dla gier · Dobrze." + rating_help +
                  L"\r\nNazwy reverse DNS\r\n10.200.3.2 · Nazwa nieodczytana"},
         });
-    for (const TableRow& row : model.rows) {
-        EXPECT_EQ(row.unit, L"ms");
-        ASSERT_EQ(row.chart.size(), 5u);
-        EXPECT_EQ(row.chart[0].valid, row.cells[1] != L"—");
+    // Every round of every hop answered in 0 ms, except the silent router's time-outs.
+    const std::vector<ChartPoint> answered(5, {0.0, true});
+    const std::vector<ChartPoint> silent(5, {0.0, false});
+    for (std::size_t i = 0; i < model.rows.size(); ++i) {
+        EXPECT_EQ(model.rows[i].unit, L"ms");
+        EXPECT_EQ(model.rows[i].chart, i == 1 ? silent : answered) << i;
     }
     EXPECT_EQ(model.columns.size(), 18u);
     EXPECT_EQ(model.columns[0], (TableColumn{L"Skok", 50}));
@@ -150,6 +152,12 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
              L"Skok 2 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
                  tail + target_rating + node_names},
         });
+    EXPECT_EQ(model.rows[0].chart,
+              (std::vector<ChartPoint>{{4, true}, {0, true}, {0, true}, {0, true}, {0, true}}));
+    for (std::size_t i = 1; i < model.rows.size(); ++i) {
+        EXPECT_EQ(model.rows[i].chart, std::vector<ChartPoint>(5, {0.0, true})) << i;
+        EXPECT_EQ(model.rows[i].unit, L"ms");
+    }
 }
 
 TEST(HopTable, NoUsableSampleGivesTheEmptyTable) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -146,6 +147,21 @@ TEST(ViewStatus, TitlesAndGameRows) {
         measurement_view_status(6, game_report({{"target_kind", "mystery"}}), {});
     EXPECT_EQ(unknown_kind.rows.back().detail,
               L"Regionalny adres diagnostyczny wskazany przez wydawcę.");
+}
+
+TEST(ViewStatus, ResultSlotOfEachView) {
+    const json full_test = {{"state", "completed"}};
+    std::array<json, 3> slots = {json{{"id", 6}}, json(), json{{"id", 8}}};
+    EXPECT_EQ(&view_result_slot(6, slots, full_test), &slots[0]);
+    EXPECT_EQ(&view_result_slot(7, slots, full_test), &full_test);
+    EXPECT_EQ(&view_result_slot(8, slots, full_test), &slots[2]);
+    slots[1] = json::array({1});  // no object yet: still the full test's route
+    EXPECT_EQ(&view_result_slot(7, slots, full_test), &full_test);
+    slots[1] = {{"id", 7}};
+    EXPECT_EQ(&view_result_slot(7, slots, full_test), &slots[1]);
+    slots[0] = nullptr;  // only the route view falls back
+    EXPECT_EQ(&view_result_slot(6, slots, full_test), &slots[0]);
+    EXPECT_TRUE(view_result_slot(9, slots, full_test).is_null());
 }
 
 TEST(ViewStatus, ReadersOfTheReport) {
