@@ -1,5 +1,6 @@
 #include "results/format.h"
 
+#include <limits>
 #include <locale>
 #include <sstream>
 
@@ -51,6 +52,24 @@ const nlohmann::json& json_value_of(const nlohmann::json& json, std::string_view
 
 bool json_text_equals(const nlohmann::json& value, std::string_view text) {
     return value.is_string() && value.get_ref<const std::string&>() == text;
+}
+
+bool json_member_is(const nlohmann::json& json, std::string_view name, std::string_view text) {
+    return json_text_equals(json_member_or_null(json, name), text);
+}
+
+std::string json_string_or_empty(const nlohmann::json& value) {
+    return value.is_string() ? value.get<std::string>() : std::string();
+}
+
+std::optional<std::int64_t> json_int64(const nlohmann::json& value) {
+    if (!value.is_number_integer()) return std::nullopt;
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() >
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return std::nullopt;
+    }
+    return value.get<std::int64_t>();
 }
 
 std::wstring json_display_text(const nlohmann::json& json) {

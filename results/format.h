@@ -1,5 +1,6 @@
 #pragma once
 // Reading result documents and writing numbers the way every window-side text does.
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -22,6 +23,12 @@ const nlohmann::json& json_member_or_null(const nlohmann::json& json, std::strin
 const nlohmann::json& json_value_of(const nlohmann::json& json, std::string_view name);
 // The value is a string equal to `text` (exact, byte-wise).
 bool json_text_equals(const nlohmann::json& value, std::string_view text);
+// The member `name` of `json` is a string equal to `text`.
+bool json_member_is(const nlohmann::json& json, std::string_view name, std::string_view text);
+// A string's UTF-8 text; any other value gives the empty text.
+std::string json_string_or_empty(const nlohmann::json& value);
+// A JSON integer (signed or unsigned, never floating) that fits a signed 64-bit value.
+std::optional<std::int64_t> json_int64(const nlohmann::json& value);
 // A string as wide text, a number through format_decimal, anything else "Brak odczytu".
 std::wstring json_display_text(const nlohmann::json& json);
 // The Polish name of a throughput phase; other values through json_display_text.

@@ -1,7 +1,6 @@
 #include "results/hop_table.h"
 
 #include <algorithm>
-#include <limits>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -19,26 +18,11 @@ namespace {
 constexpr std::wstring_view dash = L"—";
 
 bool status_is(const nlohmann::json& sample, std::string_view status) {
-    return json_text_equals(json_member_or_null(sample, "status"), status);
-}
-
-// A JSON integer (signed or unsigned, never floating) that fits a signed 64-bit value.
-std::optional<std::int64_t> json_integer(const nlohmann::json& value) {
-    if (!value.is_number_integer()) return std::nullopt;
-    if (value.is_number_unsigned() &&
-        value.get<std::uint64_t>() >
-            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        return std::nullopt;
-    }
-    return value.get<std::int64_t>();
+    return json_member_is(sample, "status", status);
 }
 
 std::int64_t attempt_of(const nlohmann::json& sample) {
-    return *json_integer(json_member_or_null(sample, "attempt"));  // checked while grouping
-}
-
-std::string text_or_empty(const nlohmann::json& value) {
-    return value.is_string() ? value.get<std::string>() : std::string();
+    return *json_int64(json_member_or_null(sample, "attempt"));  // checked while grouping
 }
 
 struct KeyLess {
@@ -114,7 +98,7 @@ HopFigures walk_hop(const std::vector<const nlohmann::json*>& samples) {
     for (const nlohmann::json* sample : samples) {
         const std::int64_t attempt = attempt_of(*sample);
         const nlohmann::json& responder = json_member_or_null(*sample, "responder");
-        if (attempt != previous_attempt + 1 || responder != *previous_responder) {
+        if (!attempt_follows(attempt, previous_attempt) || responder != *previous_responder) {
             jitter_add_sample(jitter, std::nullopt);
         }
         const nlohmann::json& rtt = json_member_or_null(*sample, "rtt_ms");
@@ -223,7 +207,7 @@ TargetAssessment assess_target_responses(const MtrHops& hops) {
     std::uint64_t slow_rounds = 0;
     for (std::size_t i = 0; i < target.size(); ++i) {
         const std::int64_t attempt = attempt_of(*target[i]);
-        if (attempt != previous_attempt + 1) {
+        if (!attempt_follows(attempt, previous_attempt)) {
             jitter_add_sample(router_jitter, std::nullopt);
             jitter_add_sample(target_jitter, std::nullopt);
         }
@@ -263,13 +247,13 @@ TableModel build_mtr_hop_table(const nlohmann::json& samples, const ResponderNam
     if (samples.is_array()) {
         for (const nlohmann::json& sample : samples) {
             if (!sample.is_object()) continue;
-            const auto ttl = json_integer(json_member_or_null(sample, "ttl"));
-            if (!ttl || !json_integer(json_member_or_null(sample, "attempt"))) continue;
+            const auto ttl = json_int64(json_member_or_null(sample, "ttl"));
+            if (!ttl || !json_int64(json_member_or_null(sample, "attempt"))) continue;
             MtrGroupKey key;
-            key.target = text_or_empty(json_member_or_null(sample, "target"));
-            key.family = json_integer(json_member_or_null(sample, "family")).value_or(0);
-            key.protocol = text_or_empty(json_member_or_null(sample, "protocol"));
-            key.phase = text_or_empty(json_member_or_null(sample, "phase"));
+            key.target = json_string_or_empty(json_member_or_null(sample, "target"));
+            key.family = json_int64(json_member_or_null(sample, "family")).value_or(0);
+            key.protocol = json_string_or_empty(json_member_or_null(sample, "protocol"));
+            key.phase = json_string_or_empty(json_member_or_null(sample, "phase"));
             targets.insert(key.target);
             groups[std::move(key)][*ttl].push_back(&sample);
         }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,28 +16,19 @@ namespace tarvisko {
 namespace {
 
 bool status_is(const nlohmann::json& sample, std::string_view status) {
-    return json_text_equals(json_member_or_null(sample, "status"), status);
+    return json_member_is(sample, "status", status);
 }
 
 // The attempt number, or -1 when it is missing or no usable number: a hand-edited or foreign
 // "last-*.json" may hold anything there.
 std::int64_t attempt_number(const nlohmann::json& sample) {
     const nlohmann::json& attempt = json_member_or_null(sample, "attempt");
-    if (attempt.is_number_integer()) {
-        if (attempt.is_number_unsigned() &&
-            attempt.get<std::uint64_t>() >
-                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return -1;
-        }
-        return attempt.get<std::int64_t>();
-    }
     if (attempt.is_number_float()) {
         const double value = attempt.get<double>();
-        if (std::isfinite(value) && std::fabs(value) < 9.0e15) {
-            return static_cast<std::int64_t>(value);
-        }
+        return std::isfinite(value) && std::fabs(value) < 9.0e15 ? static_cast<std::int64_t>(value)
+                                                                 : -1;
     }
-    return -1;
+    return json_int64(attempt).value_or(-1);
 }
 
 std::wstring count_text(std::uint64_t count) { return std::to_wstring(count); }
@@ -78,7 +68,8 @@ TableModel build_icmp_latency_table(const nlohmann::json& samples) {
         ++considered;
         const std::int64_t attempt = attempt_number(sample);
         const nlohmann::json& target = json_member_or_null(sample, "target");
-        if (attempt <= 0 || attempt != previous_attempt + 1 || target != *previous_target) {
+        if (attempt <= 0 || !attempt_follows(attempt, previous_attempt) ||
+            target != *previous_target) {
             jitter_add_sample(jitter, std::nullopt);
         }
         const nlohmann::json& rtt = json_member_or_null(sample, "rtt_ms");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace tarvisko {
@@ -17,6 +18,10 @@ std::optional<double> answered_time(const nlohmann::json& sample) {
 }
 
 }  // namespace
+
+bool attempt_follows(std::int64_t attempt, std::int64_t previous) {
+    return previous < std::numeric_limits<std::int64_t>::max() && attempt == previous + 1;
+}
 
 void jitter_add_sample(JitterAccumulator& accumulator, std::optional<double> sample) {
     if (accumulator.previous_replied && sample) {

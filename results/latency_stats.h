@@ -16,6 +16,9 @@ struct JitterAccumulator {
     std::uint64_t pairs = 0;
 };
 
+// `attempt` is the one right after `previous`: a series of probes goes on unbroken.
+bool attempt_follows(std::int64_t attempt, std::int64_t previous);
+
 void jitter_add_sample(JitterAccumulator& accumulator, std::optional<double> sample);
 std::optional<double> jitter_mean(const JitterAccumulator& accumulator);
 

@@ -12,8 +12,7 @@ namespace tarvisko {
 namespace {
 
 std::string member_text(const nlohmann::json& object, std::string_view name) {
-    const nlohmann::json& value = json_member_or_null(object, name);
-    return value.is_string() ? value.get<std::string>() : std::string();
+    return json_string_or_empty(json_member_or_null(object, name));
 }
 
 std::wstring state_text(const nlohmann::json& state) {

@@ -77,6 +77,13 @@ TEST(JsonMemberOrNull, NeverInsertsOrThrows) {
     EXPECT_EQ(json_member_or_null(object, "a"), 1);
     EXPECT_EQ(&json_member_or_null(object, "a"), &object["a"]);
     EXPECT_EQ(json_value_of(object, "env"), "x");
+    EXPECT_TRUE(json_member_is(object["env"], "status", "ok"));
+    EXPECT_FALSE(json_member_is(object["env"], "status", "OK"));
+    EXPECT_FALSE(json_member_is(object, "a", "1"));
+    EXPECT_EQ(json_int64(-5), -5);
+    EXPECT_EQ(json_int64(std::uint64_t{1} << 63), std::nullopt);
+    EXPECT_EQ(json_int64(1.0), std::nullopt);
+    EXPECT_EQ(json_int64("1"), std::nullopt);
     EXPECT_TRUE(json_value_of(object, "a").is_null());
 }
 
