@@ -38,8 +38,9 @@ std::string guid_text(const GUID& guid) {
 }  // namespace
 
 const WlanApi& system_wlan_api() {
-    static const WlanApi api{&WlanOpenHandle, &WlanEnumInterfaces, &WlanQueryInterface,
-                             &WlanFreeMemory, &WlanCloseHandle};
+    static const WlanApi api{&WlanOpenHandle, &WlanEnumInterfaces,   &WlanQueryInterface,
+                             &WlanFreeMemory, &WlanCloseHandle,      &WlanRegisterNotification,
+                             &WlanScan,       &WlanGetNetworkBssList};
     return api;
 }
 

@@ -10,8 +10,9 @@
 
 namespace tarvisko {
 
-// The WLAN functions the inventory uses. The product uses system_wlan_api(); tests hand in a
-// table of fakes, since Wine has no wireless interfaces to read.
+// The WLAN functions the inventory and the Wi-Fi page use. The product uses system_wlan_api();
+// tests hand in a table of fakes, since Wine has no wireless interfaces to read (and its
+// WlanGetNetworkBssList ends the process).
 struct WlanApi {
     DWORD(WINAPI* open_handle)
     (DWORD client_version, PVOID reserved, PDWORD negotiated_version, PHANDLE client_handle);
@@ -22,6 +23,16 @@ struct WlanApi {
      PDWORD data_size, PVOID* data, PWLAN_OPCODE_VALUE_TYPE value_type);
     VOID(WINAPI* free_memory)(PVOID memory);
     DWORD(WINAPI* close_handle)(HANDLE client_handle, PVOID reserved);
+    DWORD(WINAPI* register_notification)
+    (HANDLE client_handle, DWORD notification_source, WINBOOL ignore_duplicate,
+     WLAN_NOTIFICATION_CALLBACK callback, PVOID callback_context, PVOID reserved,
+     PDWORD previous_source);
+    DWORD(WINAPI* scan)
+    (HANDLE client_handle, const GUID* interface_guid, const PDOT11_SSID ssid,
+     const PWLAN_RAW_DATA ie_data, PVOID reserved);
+    DWORD(WINAPI* get_network_bss_list)
+    (HANDLE client_handle, const GUID* interface_guid, const PDOT11_SSID ssid,
+     DOT11_BSS_TYPE bss_type, WINBOOL security_enabled, PVOID reserved, PWLAN_BSS_LIST* bss_list);
 };
 
 const WlanApi& system_wlan_api();

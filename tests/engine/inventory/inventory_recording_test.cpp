@@ -130,7 +130,9 @@ DWORD WINAPI fake_query(HANDLE, const GUID*, WLAN_INTF_OPCODE opcode, PVOID, PDW
     *size = sizeof *attributes;
     return ERROR_SUCCESS;
 }
-const WlanApi fake_wlan{&fake_open, &fake_enum, &fake_query, &fake_free, &fake_close};
+// The inventory never registers, scans or lists networks.
+const WlanApi fake_wlan{&fake_open,  &fake_enum, &fake_query, &fake_free,
+                        &fake_close, nullptr,    nullptr,     nullptr};
 
 SOCKADDR_INET ipv4(const char* text) {
     SOCKADDR_INET address{};
