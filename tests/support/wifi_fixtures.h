@@ -68,8 +68,8 @@ struct HeOperation {
     std::uint8_t vht_width = 1;
     std::uint8_t vht_segment0 = 42;
     std::uint8_t vht_segment1 = 0;
-    bool cohosted_bss = false;               // bit 15, 1 byte
-    std::optional<SixGhzOperation> six_ghz;  // bit 17, 5 bytes
+    bool cohosted_bss = false;                 // bit 15, 1 byte
+    std::optional<SixGhzOperation> six_ghz{};  // bit 17, 5 bytes
 };
 Bytes he_operation(const HeOperation& spec);
 
@@ -90,8 +90,8 @@ inline constexpr std::uint16_t wps_primary_device_type = 0x1054;
 
 struct WpsAttribute {
     std::uint16_t type = 0;
-    Bytes value;
-    std::optional<std::uint16_t> declared_length;  // written instead of the value's length
+    Bytes value{};
+    std::optional<std::uint16_t> declared_length{};  // written instead of the value's length
 };
 // An attribute with the text's bytes as they stand.
 WpsAttribute wps_text(std::uint16_t type, std::string_view text);
@@ -115,25 +115,25 @@ Bytes element_claiming(std::uint8_t id, std::uint8_t declared, const Bytes& data
 // One WLAN_BSS_ENTRY of a list and the information elements it points at.
 struct BssEntry {
     std::array<std::uint8_t, 6> bssid{};
-    std::string ssid;                  // bytes as they stand, at most 32 copied
-    std::optional<ULONG> ssid_length;  // written instead of ssid.size()
-    ULONG frequency_khz = 2437000;     // ulChCenterFrequency
+    std::string ssid;                    // bytes as they stand, at most 32 copied
+    std::optional<ULONG> ssid_length{};  // written instead of ssid.size()
+    ULONG frequency_khz = 2437000;       // ulChCenterFrequency
     LONG rssi_dbm = -50;
     ULONG link_quality = 80;
     DOT11_PHY_TYPE phy = static_cast<DOT11_PHY_TYPE>(8);
     DOT11_BSS_TYPE bss_type = dot11_BSS_type_infrastructure;
     USHORT beacon_period = 100;
     USHORT capability = 0x0431;
-    Bytes elements;
-    std::optional<ULONG> ie_offset;  // from the start of this entry; default: where its blob lies
-    std::optional<ULONG> ie_size;    // default: elements.size()
+    Bytes elements{};
+    std::optional<ULONG> ie_offset{};  // from the start of this entry; default: where its blob lies
+    std::optional<ULONG> ie_size{};    // default: elements.size()
 };
 
 struct BssList {
-    std::vector<BssEntry> entries;
-    std::optional<DWORD> declared_count;       // dwNumberOfItems instead of entries.size()
-    std::optional<DWORD> declared_total_size;  // dwTotalSize instead of the real size
-    std::optional<std::size_t> cut_to;         // the bytes end here (after the header is written)
+    std::vector<BssEntry> entries{};
+    std::optional<DWORD> declared_count{};       // dwNumberOfItems instead of entries.size()
+    std::optional<DWORD> declared_total_size{};  // dwTotalSize instead of the real size
+    std::optional<std::size_t> cut_to{};         // the bytes end here (after the header is written)
 };
 
 // The bytes of a WLAN_BSS_LIST: the 8-byte header, the 360-byte entries from offset 8, then each

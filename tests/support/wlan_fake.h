@@ -31,7 +31,7 @@ namespace tarvisko::test {
 // may still hand one back; the caller frees it all the same).
 struct FakeWlanReply {
     DWORD result = ERROR_SUCCESS;
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes{};
 };
 
 struct FakeWlanInterface {
@@ -39,7 +39,7 @@ struct FakeWlanInterface {
     WLAN_INTERFACE_STATE state = wlan_interface_state_disconnected;
     std::wstring description = L"Fake Wireless Adapter";  // cut to 255 units in the list
     // WlanQueryInterface by opcode; an opcode not listed answers ERROR_NOT_SUPPORTED.
-    std::map<WLAN_INTF_OPCODE, FakeWlanReply> replies;
+    std::map<WLAN_INTF_OPCODE, FakeWlanReply> replies{};
     // WlanGetNetworkBssList: bytes of a WLAN_BSS_LIST (see wifi_fixtures.h). The default is an
     // empty list's header.
     FakeWlanReply bss_list{ERROR_SUCCESS, {8, 0, 0, 0, 0, 0, 0, 0}};
@@ -49,7 +49,7 @@ struct FakeWlanInterface {
 struct FakeScanNotification {
     DWORD source = WLAN_NOTIFICATION_SOURCE_ACM;
     DWORD code = wlan_notification_acm_scan_complete;
-    std::optional<GUID> guid;  // absent: the interface that was scanned
+    std::optional<GUID> guid{};  // absent: the interface that was scanned
 };
 
 class FakeWlan {
