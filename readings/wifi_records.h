@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "results/summary_model.h"
+#include "results/table_model.h"
+
 namespace tarvisko {
 
 // The channel of one network. Bands: 0 not determined, 1 = 2.4 GHz, 2 = 5 GHz, 3 = 6 GHz.
@@ -87,6 +90,16 @@ struct WifiSnapshot {
     std::string client_version;
     std::string os_version;
     std::optional<std::vector<plot_point>> plot;
+};
+
+// One reading of the Wi-Fi page, handed by the page-reading job to the window, which owns it.
+struct WifiReading {
+    TableModel table;                  // kind 1
+    std::wstring panel_address;        // the router panel address; empty when none
+    std::wstring router_instructions;  // how to change the channel in the router
+    WifiChartData chart;
+    TextCard card;  // the channel assessment
+    std::optional<WifiSnapshot> snapshot;
 };
 
 // The before/after chart the details window draws: two series of one band on a common span.
