@@ -29,10 +29,13 @@ from simulator import Response, json_response
 ALPHABET = string.ascii_letters + string.digits + "-_"
 DEFAULTS = {
     "token": None,
-    "catalog": {"version": 1, "revision": 1, "profiles": [
+    # A catalogue the program accepts (every region member a text, a known kind, a revision not
+    # below the built-in one), so that the demo shows the server's copy.
+    "catalog": {"version": 1, "revision": 2, "profiles": [
         {"name": "Symulowana gra", "processes": ["simgame.exe"],
-         "regions": [{"label": "Europa", "host": "localhost", "method": "tcp", "kind": "server",
-                      "verified": True, "source": "simulator"}]}]},
+         "regions": [{"label": "Europa", "host": "localhost", "method": "icmp",
+                      "kind": "game_server", "verified": "2026-11-25",
+                      "source": "symulator dostawcy"}]}]},
     "release": '{"version":"9.9.9","sha256":"' + "0" * 64 + '","size":4096}',
     "release_size": None,
     "installer_size": 4096,
