@@ -154,65 +154,27 @@ TEST_F(WifiScanTest, EverySentence) {
         std::wstring text;
         int scans, unregistrations;
     } cases[] = {
+        // clang-format off
         {"confirmed", 0, 0, 0, {{}}, L"", 1, 1},
-        {"confirmed after unrelated notifications",
-         0,
-         0,
-         0,
-         {{8, 2, std::nullopt}, {16, 7, std::nullopt}, {8, 7, other}, {}},
-         L"",
-         1,
-         1},
+        {"confirmed after unrelated notifications", 0, 0, 0,
+         {{8, 2, std::nullopt}, {16, 7, std::nullopt}, {8, 7, other}, {}}, L"", 1, 1},
         {"scan failed", 0, 0, 0, {{8, 8, std::nullopt}}, unconfirmed, 1, 1},
-        {"registration refused",
-         1062,
-         0,
-         0,
-         {{}},
-         L"Windows nie udostępnił powiadomień skanu (kod 1062).",
-         0,
-         0},
-        {"access denied",
-         0,
-         5,
-         0,
-         {{}},
+        {"registration refused", 1062, 0, 0, {{}},
+         L"Windows nie udostępnił powiadomień skanu (kod 1062).", 0, 0},
+        {"access denied", 0, 5, 0, {{}},
          L"Windows odmówił dostępu do skanu Wi-Fi. Sprawdź Ustawienia → Prywatność i "
-         L"zabezpieczenia → Lokalizacja.",
-         1,
-         1},
-        {"scan refused",
-         0,
-         ERROR_NOT_READY,
-         0,
-         {{}},
-         L"Nie udało się uruchomić skanu Wi-Fi (kod 21).",
-         1,
-         1},
-        {"unregistration fails after a confirmed scan",
-         0,
-         0,
-         ERROR_INVALID_STATE,
-         {{}},
-         broken_registration,
-         1,
-         1},
-        {"unregistration fails after access denied",
-         0,
-         5,
-         ERROR_INVALID_STATE,
-         {{}},
-         broken_registration,
-         1,
-         1},
-        {"unregistration fails after a refused scan",
-         0,
-         ERROR_NOT_READY,
-         ERROR_INVALID_STATE,
-         {{}},
-         broken_registration,
-         1,
-         1},
+         L"zabezpieczenia → Lokalizacja.", 1, 1},
+        {"scan refused", 0, ERROR_NOT_READY, 0, {{}},
+         L"Nie udało się uruchomić skanu Wi-Fi (kod 21).", 1, 1},
+        {"unregistration fails after a confirmed scan", 0, 0, ERROR_INVALID_STATE, {{}},
+         broken_registration, 1, 1},
+        {"unregistration fails after access denied", 0, 5, ERROR_INVALID_STATE, {{}},
+         broken_registration, 1, 1},
+        {"unregistration fails after a refused scan", 0, ERROR_NOT_READY, ERROR_INVALID_STATE,
+         {{}}, broken_registration, 1, 1},
+        {"unregistration fails after a failed scan", 0, 0, ERROR_INVALID_STATE,
+         {{8, 8, std::nullopt}}, broken_registration, 1, 1},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,17 +215,17 @@ TEST_F(WifiScanTest, EverySentence) {
 TEST_F(WifiScanTest, OnlyItsOwnNotificationsEndTheWait) {
     open_one();
     // Another interface, another source, another ACM code (26, scan list refresh): the wait
-    // runs out.
+    // runs out. The fake sends them at once; a second is ample for its thread to deliver all.
     wlan.scan_notifications = {
         {8, 8, test::test_guid(2)}, {16, 8, std::nullopt}, {8, 26, std::nullopt}};
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
-    EXPECT_EQ(run_wifi_scan_with_event(api, handle, test::test_guid(1), event, 300), unconfirmed);
+    EXPECT_EQ(run_wifi_scan_with_event(api, handle, test::test_guid(1), event, 1000), unconfirmed);
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(wlan.notifications_delivered, 3);
     CloseHandle(event);
 
-    EXPECT_EQ(run_wifi_scan_with_event(api, handle, test::test_guid(1), nullptr, 300),
+    EXPECT_EQ(run_wifi_scan_with_event(api, handle, test::test_guid(1), nullptr, 1000),
               L"Brak zdarzenia Windows wymaganego do skanowania.");
     EXPECT_EQ(wlan.registrations, 1);
     EXPECT_EQ(wlan.scans, 1);
