@@ -3,10 +3,12 @@
 #include <ws2tcpip.h>
 
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
 #include "engine/common/envelope.h"
+#include "engine/common/json_document.h"
 
 namespace tarvisko {
 namespace {
@@ -203,11 +205,9 @@ nlohmann::json read_node_reply(HINTERNET request, std::size_t cap) {
         if (body.size() + got > cap) throw std::runtime_error("node_reply_too_large");
         body.append(piece.data(), got);
     }
-    nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
-    if (reply.is_discarded() || !reply.is_object()) {
-        throw std::runtime_error("invalid_node_reply");
-    }
-    return reply;
+    std::optional<nlohmann::json> reply = parse_json_document(body);
+    if (!reply || !reply->is_object()) throw std::runtime_error("invalid_node_reply");
+    return std::move(*reply);
 }
 
 }  // namespace tarvisko

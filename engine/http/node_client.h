@@ -54,7 +54,8 @@ void receive_node_response(NodeClient& client, HINTERNET request, unsigned long 
                            nlohmann::json* local_endpoint = nullptr);
 
 // Reads a small JSON object reply of at most `cap` bytes: "node_reply_too_large",
-// "invalid_node_reply" or "winhttp_" + code.
+// "invalid_node_reply" (also for trailing bytes or nesting deeper than json_depth_limit) or
+// "winhttp_" + code.
 nlohmann::json read_node_reply(HINTERNET request, std::size_t cap);
 
 // Throws "winhttp_" + the calling thread's last error when `ok` is false. Call it directly after

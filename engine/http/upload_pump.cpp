@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "engine/common/json_document.h"
 #include "engine/queue/recording.h"
 
 namespace tarvisko {
@@ -61,6 +62,9 @@ std::uint32_t upload_backoff_delay(std::int64_t failures, std::uint32_t r) {
 
 bool upload_reply_passes(sqlite3* db, const std::string& reply_body, const std::string& session_id,
                          const std::string& kind, const std::string& sent_body) {
+    // The database's JSON functions judge the content; the common gate first refuses what no
+    // other reader of foreign JSON accepts (deep nesting, a NUL byte).
+    if (!parse_json_document(reply_body)) return false;
     StatementGuard check =
         prepare_statement(db, reply_check_sql, {reply_body, session_id, kind, sent_body});
     if (!step_row(check.get())) return false;

@@ -28,7 +28,8 @@ struct UploadTransport {
 std::uint32_t upload_backoff_delay(std::int64_t failures, std::uint32_t r);
 
 // The server's reply to the opening ("open") or the completion ("finish") of session_id, checked
-// by the database's JSON functions against the body that was sent.
+// by the database's JSON functions against the body that was sent; a reply that
+// parse_json_document refuses never passes.
 bool upload_reply_passes(sqlite3* db, const std::string& reply_body, const std::string& session_id,
                          const std::string& kind, const std::string& sent_body);
 

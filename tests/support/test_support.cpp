@@ -37,6 +37,10 @@ ScopedEnv::~ScopedEnv() {
     SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
 
+std::string nested_arrays(std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
 void save_fixture(const std::string& name, const nlohmann::json& document) {
     const std::wstring folder = read_environment_variable(L"TARVISKO_FIXTURE_DIR");
     if (folder.empty()) return;

@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the test executables.
+#include <cstddef>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -53,6 +54,10 @@ struct QueueDir {
     ScopedEnv env{L"QUORVEL_QUEUE_DIR", temp.path().wstring()};
     std::filesystem::path lock(const std::string& id) const { return temp.path() / (id + ".lock"); }
 };
+
+// `depth` nested empty arrays: nested_arrays(2) is "[[]]". Tests of foreign JSON build documents
+// one level under and one level over the depth limit with it.
+std::string nested_arrays(std::size_t depth);
 
 // Writes `document` as `name`.json into the folder named by TARVISKO_FIXTURE_DIR, when that
 // variable is set: tools/capture-result-fixtures turns reports of real runs into fixtures this

@@ -11,6 +11,7 @@
 #include "engine/common/handle_guard.h"
 #include "engine/common/hash.h"
 #include "engine/common/ids.h"
+#include "engine/common/json_document.h"
 #include "engine/common/system.h"
 #include "engine/common/text.h"
 #include "support/test_support.h"
@@ -37,6 +38,26 @@ TEST(Text, LoneSurrogateIsRejected) {
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "invalid Windows Unicode string");
     }
+}
+
+TEST(Text, ReadingsKeepTheirPlaceWithReplacementCharacters) {
+    const wchar_t high = static_cast<wchar_t>(0xD83D);
+    const wchar_t low = static_cast<wchar_t>(0xDE00);
+    const std::string replacement = "\xEF\xBF\xBD";
+    struct Case {
+        std::wstring reading;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {L"Intel(R) Ethernet", "Intel(R) Ethernet"},
+        {std::wstring(L"a") + high + low + L"b", "a\xF0\x9F\x98\x80" "b"},  // a real pair stays
+        {std::wstring(L"a") + high, "a" + replacement},
+        {std::wstring(1, low) + L"b", replacement + "b"},
+        {std::wstring(L"") + low + high, replacement + replacement},  // reversed halves
+        {std::wstring(L"") + high + high + low, replacement + "\xF0\x9F\x98\x80"},
+        {L"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(reading_to_utf8(c.reading), c.expected);
 }
 
 TEST(Ids, UuidIsUpperCaseWithoutBraces) {
@@ -160,6 +181,40 @@ TEST(Address, PublicAddressRule) {
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(is_public_address(parse_ip_literal(text)), expected) << text;
     }
+}
+
+TEST(JsonDocument, RefusesDeepNestingTrailingBytesAndNul) {
+    using test::nested_arrays;
+    const std::string deepest = "{\"a\":" + nested_arrays(json_depth_limit - 1) + "}";
+    const std::string too_deep = "{\"a\":" + nested_arrays(json_depth_limit) + "}";
+    // Brackets inside strings, escaped quotes included, are text and do not nest.
+    const std::string bracket_text = "{\"a\":\"\\\"" + nested_arrays(200) + "\"}";
+    struct Case {
+        std::string text;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {deepest, true},
+        {too_deep, false},
+        {nested_arrays(16'000), false},
+        {bracket_text, true},
+        {"{\"a\":1} \r\n", true},
+        {std::string("{\"a\":1}\0", 8), false},
+        {std::string("{\"a\":1}\0{}", 10), false},
+        {std::string("{\"a\":\"x\0\"}", 11), false},
+        {"{\"a\":1}x", false},
+        {"{\"a\":1}{}", false},
+        {"", false},
+        {"]]]]", false},
+        {"42", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parse_json_document(c.text).has_value(), c.accepted) << c.text.substr(0, 60);
+    }
+    EXPECT_EQ(parse_json_document(deepest)->dump(), deepest);
+    EXPECT_EQ(*parse_json_document(bracket_text), nlohmann::json::parse(bracket_text));
+    EXPECT_TRUE(parse_json_document("[[[]]]", 3));
+    EXPECT_FALSE(parse_json_document("[[[]]]", 2));
 }
 
 TEST(Envelope, SerialisesWithSortedKeys) {

@@ -8,8 +8,10 @@
 #include <stdexcept>
 
 #include "engine/common/ids.h"
+#include "engine/common/json_document.h"
 #include "engine/common/text.h"
 #include "support/simulator_client.h"
+#include "support/test_support.h"
 
 namespace tarvisko {
 namespace {
@@ -96,6 +98,12 @@ TEST_F(NodeClientTest, ReplyCapAndShape) {
         {"[1,2,3]", "invalid_node_reply"},  {"\"text\"", "invalid_node_reply"},
         {"not json", "invalid_node_reply"}, {"", "invalid_node_reply"},
         {"{\"a\":1", "invalid_node_reply"},
+        // Nesting just inside the depth limit, just beyond it, and trailing bytes after a
+        // complete object, a NUL among them.
+        {"{\"a\":" + test::nested_arrays(json_depth_limit - 1) + "}", "no error"},
+        {"{\"a\":" + test::nested_arrays(json_depth_limit) + "}", "invalid_node_reply"},
+        {std::string("{\"a\":1}\0", 8), "invalid_node_reply"},
+        {"{\"a\":1}{}", "invalid_node_reply"},
     };
     for (const Case& c : cases) {
         simulator_add_fault(

@@ -6,8 +6,10 @@
 #include <functional>
 #include <stdexcept>
 
+#include "engine/common/json_document.h"
 #include "engine/common/text.h"
 #include "support/simulator_client.h"
+#include "support/test_support.h"
 
 namespace tarvisko {
 namespace {
@@ -119,6 +121,22 @@ TEST_F(PortalTest, CatalogShape) {
     }
     configure({{"catalog", {{"version", 1}}}});
     EXPECT_THROW(fetch_game_catalog(origin), nlohmann::json::out_of_range);
+    // Nesting is bounded before anyone copies the catalogue: 16,000 levels fit in the byte cap.
+    const std::string head = R"({"version":1,"profiles":)";
+    const struct {
+        std::string body;
+        const char* expected;
+    } deep_cases[] = {
+        {head + test::nested_arrays(json_depth_limit - 1) + "}", "no error"},
+        {head + test::nested_arrays(json_depth_limit) + "}", "invalid_node_reply"},
+        {head + test::nested_arrays(16'000) + "}", "invalid_node_reply"},
+    };
+    for (const auto& c : deep_cases) {
+        simulator_add_fault(
+            {{"path", "/api/v1/portal/game-profiles"}, {"status", 200}, {"body", c.body}});
+        EXPECT_EQ(error_of([&] { fetch_game_catalog(origin).dump(); }), c.expected)
+            << c.body.size();
+    }
     // The catalogue may be up to 32768 bytes; more is refused before parsing.
     simulator_add_fault(
         {{"path", "/api/v1/portal/game-profiles"}, {"status", 200}, {"body_size", 32769}});

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/common/ids.h"
+#include "engine/common/json_document.h"
 #include "engine/common/text.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/recording.h"
@@ -186,6 +187,14 @@ TEST(UploadReplyCheck, SqlOnTheReplyBody) {
              {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF"})", "finish", false},
              {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","state":"partial')", "finish",
               false},
+             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","x":)" +
+                  test::nested_arrays(json_depth_limit - 1) + "}",
+              "open", true},
+             {R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","x":)" +
+                  test::nested_arrays(json_depth_limit) + "}",
+              "open", false},
+             {std::string(R"({"session_id":"6F9619FF-8B86-D011-B42D-00C04FC964FF"})") + '\0',
+              "open", false},
          }) {
         EXPECT_EQ(upload_reply_passes(queue.db, c.reply, id, c.kind, ending), c.passes)
             << c.kind << " " << c.reply;
