@@ -30,4 +30,20 @@ std::string to_utf8(std::wstring_view text) {
     return narrow;
 }
 
+std::string reading_to_utf8(std::wstring_view text) {
+    std::wstring repaired(text);
+    for (std::size_t i = 0; i < repaired.size(); ++i) {
+        const wchar_t unit = repaired[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high && i + 1 < repaired.size() && repaired[i + 1] >= 0xDC00 &&
+            repaired[i + 1] <= 0xDFFF) {
+            ++i;  // a pair: both halves stay
+        } else if (high || low) {
+            repaired[i] = 0xFFFD;
+        }
+    }
+    return to_utf8(repaired);
+}
+
 }  // namespace tarvisko

@@ -9,5 +9,10 @@ namespace tarvisko {
 std::wstring to_wide(std::string_view text);
 // Throws std::runtime_error("invalid Windows Unicode string") on an unpaired surrogate.
 std::string to_utf8(std::wstring_view text);
+// For texts Windows reads out of drivers, the registry or the WLAN service (an adapter's
+// description or driver version, the processor name, a Wi-Fi profile name), which a faulty
+// driver can leave in broken UTF-16: each unpaired surrogate becomes U+FFFD, so one bad name
+// never costs the whole reading. Never fails.
+std::string reading_to_utf8(std::wstring_view text);
 
 }  // namespace tarvisko

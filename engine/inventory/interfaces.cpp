@@ -47,7 +47,7 @@ nlohmann::json model_of(const IP_ADAPTER_ADDRESSES& adapter) {
     if (adapter.Description == nullptr || adapter.Description[0] == L'\0') {
         return json_unavailable("adapter_description_missing");
     }
-    return json_value_ok(to_utf8(adapter.Description));
+    return json_value_ok(reading_to_utf8(adapter.Description));
 }
 
 nlohmann::json mac_id_of(const IP_ADAPTER_ADDRESSES& adapter,
@@ -81,7 +81,7 @@ void add_driver_version(DriverVersionMap& map, std::wstring instance_id,
                         std::wstring_view version) {
     if (instance_id.empty() || version.empty()) return;
     CharUpperBuffW(instance_id.data(), static_cast<DWORD>(instance_id.size()));
-    map[to_utf8(instance_id)] = to_utf8(version);
+    map[reading_to_utf8(instance_id)] = reading_to_utf8(version);
 }
 
 DriverVersionMap adapter_driver_versions() {

@@ -39,7 +39,7 @@ const AdapterCalls& windows_adapter_calls();
 // Writes "interfaces" (envelope of adapter objects, cap 32) and "duplicate_addresses" (envelope
 // of {"index","ip"}, cap 128). When the adapter list cannot be read both become
 // {"reason":"GetAdaptersAddresses:<code>","status":"unavailable"}. Throws only the errors of
-// hmac_sha256 and to_utf8 (a description that is not valid UTF-16).
+// hmac_sha256; a description or driver version in broken UTF-16 keeps its place with U+FFFD.
 void collect_interfaces(nlohmann::json& inventory, std::span<const std::uint8_t> privacy_key,
                         const InterfaceCounterSnapshot& first,
                         const InterfaceCounterSnapshot& second,

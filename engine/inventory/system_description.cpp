@@ -81,7 +81,7 @@ nlohmann::json describe_system(const SystemReadings& readings) {
                                        : readings.native_processor_count;
     system["cpu_model"] = readings.processor_name.empty()
                               ? json_unavailable("ProcessorNameString_missing")
-                              : json_value_ok(to_utf8(readings.processor_name));
+                              : json_value_ok(reading_to_utf8(readings.processor_name));
     system["memory"] =
         readings.memory_read
             ? json_value_ok({{"total_bytes", readings.total_memory},

@@ -29,8 +29,8 @@ SystemReadings read_system();
 std::uint16_t native_architecture(std::uint16_t system_info_architecture,
                                   std::uint16_t native_machine);
 
-// {"architecture","cpu_model","logical_processors","memory","windows"}. Throws only to_utf8's
-// error for a processor name that is not valid UTF-16.
+// {"architecture","cpu_model","logical_processors","memory","windows"}. Never throws for bad
+// readings: a processor name in broken UTF-16 keeps its place with U+FFFD.
 nlohmann::json describe_system(const SystemReadings& readings);
 
 // describe_system(read_system()).

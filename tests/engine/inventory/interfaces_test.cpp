@@ -183,13 +183,15 @@ TEST(Interfaces, AdaptersWithoutHardwareAddressDescriptionOrIpv4Index) {
               json({{"status", "ok"}, {"value", {{{"index", 0}, {"ip", "2001:db8::bad"}}}}}));
 }
 
-TEST(Interfaces, DescriptionThatIsNotUtf16Propagates) {
-    // Not a reading that failed but text Windows should never hand out: it ends the collection.
+TEST(Interfaces, DescriptionInBrokenUtf16KeepsItsPlace) {
+    // A driver's broken text must not end the whole test: the unpaired half becomes U+FFFD.
     static const wchar_t broken[] = {L'N', L'I', L'C', 0xDC00, 0};
     AdapterChain chain;
     chain.add("{x}", broken, {}, 1, 1);
     json inventory = json::object();
-    EXPECT_THROW(build_interfaces(inventory, kKey, chain.first(), {}, {}, {}), std::runtime_error);
+    build_interfaces(inventory, kKey, chain.first(), {}, {}, {});
+    EXPECT_EQ(inventory["interfaces"]["value"][0]["model"],
+              json({{"status", "ok"}, {"value", "NIC\xEF\xBF\xBD"}}));
 }
 
 TEST(Interfaces, CapsKeepTheFirstItemsAndCountAll) {
@@ -315,7 +317,8 @@ TEST(DriverVersions, LaterDeviceWinsAndEmptyTextsAreSkipped) {
     add_driver_version(map, L"{AB-CD}", L"2.0");
     add_driver_version(map, L"{ef}", L"");
     add_driver_version(map, L"", L"3.0");
-    EXPECT_EQ(map, (DriverVersionMap{{"{AB-CD}", "2.0"}}));
+    add_driver_version(map, L"{12}", std::wstring(L"4.") + static_cast<wchar_t>(0xD800));
+    EXPECT_EQ(map, (DriverVersionMap{{"{AB-CD}", "2.0"}, {"{12}", "4.\xEF\xBF\xBD"}}));
     // Whatever this system lists, the real enumeration never fails.
     EXPECT_NO_THROW((void)adapter_driver_versions());
 }
