@@ -152,8 +152,8 @@ std::string_view region_kind(const nlohmann::json& region) {
 
 RegionList::iterator find_region_by_kind(RegionList::iterator first, RegionList::iterator last,
                                          std::string_view kind) {
-    return std::find_if(first, last,
-                        [kind](const nlohmann::json& region) { return region_kind(region) == kind; });
+    return std::find_if(
+        first, last, [kind](const nlohmann::json& region) { return region_kind(region) == kind; });
 }
 
 RegionList::iterator remove_regions_of_kind(RegionList::iterator first, RegionList::iterator last,

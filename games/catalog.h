@@ -4,10 +4,9 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace tarvisko {
 
@@ -19,12 +18,13 @@ inline constexpr std::wstring_view kCatalogBuiltIn = L"Katalog dołączony do ap
 
 struct CatalogResult {
     nlohmann::json catalog;
-    std::wstring source_text;  // empty: the server's copy; else kCatalogFromCache or kCatalogBuiltIn
+    std::wstring
+        source_text;  // empty: the server's copy; else kCatalogFromCache or kCatalogBuiltIn
 };
 
 // The window's catalogue state, kept on the user interface thread.
 struct GameCatalogState {
-    nlohmann::json catalog;     // null until the first result arrives, then an object
+    nlohmann::json catalog;  // null until the first result arrives, then an object
     std::wstring source_text;
     bool refresh_running = false;
 };

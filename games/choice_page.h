@@ -2,11 +2,10 @@
 // The games page's models: the profile and target lists, the targets derived from game logs,
 // the target field and hint of the selected target, the choice table and the region a game run
 // records. The window fills its controls from these; nothing here touches a window.
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "games/log_scanners.h"
 #include "results/table_model.h"

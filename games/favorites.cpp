@@ -1,9 +1,8 @@
 #include "games/favorites.h"
 
 #include <algorithm>
-#include <stdexcept>
-
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 #include "engine/common/text.h"
 #include "games/local_files.h"
@@ -34,8 +33,8 @@ bool is_valid_favorite_target(std::wstring_view text) {
            text.find_first_not_of(kTargetCharacters) == std::wstring_view::npos;
 }
 
-FavoritesOutcome favorite_targets(const std::wstring& origin, bool add, std::wstring_view field_text,
-                                  std::vector<std::wstring>& list) {
+FavoritesOutcome favorite_targets(const std::wstring& origin, bool add,
+                                  std::wstring_view field_text, std::vector<std::wstring>& list) {
     const std::filesystem::path path = favorite_targets_path(origin);
     list.clear();
     load_favorites(path, list);

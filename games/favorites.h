@@ -21,8 +21,8 @@ bool is_valid_favorite_target(std::wstring_view text);
 
 // What the window shows after favorite_targets.
 struct FavoritesOutcome {
-    std::wstring message;   // for the page's message line; empty: leave it as it is
-    bool refill = true;     // refill the favourites list with favorite_combo_entries
+    std::wstring message;  // for the page's message line; empty: leave it as it is
+    bool refill = true;    // refill the favourites list with favorite_combo_entries
 };
 
 // Loads the origin's favourites into `list` (at most 32, strings only) and, with `add`, adds
@@ -30,8 +30,8 @@ struct FavoritesOutcome {
 // write the added entry stays in it while the exception ("create_directories",
 // "local_report_write_failed", or "local_app_data_unavailable" without LOCALAPPDATA) reaches the
 // caller and the file keeps its old content.
-FavoritesOutcome favorite_targets(const std::wstring& origin, bool add, std::wstring_view field_text,
-                                  std::vector<std::wstring>& list);
+FavoritesOutcome favorite_targets(const std::wstring& origin, bool add,
+                                  std::wstring_view field_text, std::vector<std::wstring>& list);
 
 // "Ulubione cele" followed by the favourites, in order.
 std::vector<std::wstring> favorite_combo_entries(const std::vector<std::wstring>& list);

@@ -20,10 +20,10 @@ void close_file(HANDLE handle) { CloseHandle(handle); }
 // Readers share everything: a game keeps its log open for writing, and our own files may be
 // replaced by a concurrent move.
 HandleGuard<HANDLE> open_for_reading(const std::filesystem::path& path) {
-    return HandleGuard<HANDLE>(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-        close_file, INVALID_HANDLE_VALUE);
+    return HandleGuard<HANDLE>(CreateFileW(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                               close_file, INVALID_HANDLE_VALUE);
 }
 
 std::optional<FilePiece> read_piece(const std::filesystem::path& path, std::size_t limit,
@@ -84,7 +84,8 @@ nlohmann::json read_small_json_file(const std::filesystem::path& path) {
 void create_parent_folders(const std::filesystem::path& file) {
     std::error_code error;
     std::filesystem::create_directories(file.parent_path(), error);
-    if (error) throw std::filesystem::filesystem_error("create_directories", file.parent_path(), error);
+    if (error)
+        throw std::filesystem::filesystem_error("create_directories", file.parent_path(), error);
 }
 
 void write_games_file(const std::filesystem::path& path, std::string_view bytes) {

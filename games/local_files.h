@@ -3,11 +3,10 @@
 // and the favourite targets), and bounded reads of files the program does not control.
 #include <cstddef>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace tarvisko {
 
@@ -18,8 +17,8 @@ std::filesystem::path origin_file_path(const std::wstring& prefix, const std::ws
 // A piece of a file read through one handle, with what lies outside it.
 struct FilePiece {
     std::string bytes;
-    bool from_start = true;   // the piece begins at the file's first byte
-    bool whole_file = true;   // nothing of the file lies outside the piece
+    bool from_start = true;  // the piece begins at the file's first byte
+    bool whole_file = true;  // nothing of the file lies outside the piece
 };
 
 // The first `limit` bytes, or the last `limit` bytes (64-bit offsets), of a regular file;

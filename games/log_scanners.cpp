@@ -33,8 +33,8 @@ struct FolderEntry {
 void close_find(HANDLE handle) { FindClose(handle); }
 
 UnixSeconds unix_seconds(const FILETIME& time) {
-    const auto ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                                 time.dwLowDateTime);
+    const auto ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
     const std::int64_t since_1970 = ticks - kFileTimeEpochOffset;
     return since_1970 >= 0 ? since_1970 / 10000000 : -((-since_1970 + 9999999) / 10000000);
 }
@@ -45,14 +45,16 @@ std::vector<FolderEntry> list_folder(const std::filesystem::path& folder) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data{};
     const std::wstring pattern = (folder / L"*").wstring();
-    HandleGuard<HANDLE> find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH),
-                             close_find, INVALID_HANDLE_VALUE);
+    HandleGuard<HANDLE> find(
+        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                         FIND_FIRST_EX_LARGE_FETCH),
+        close_find, INVALID_HANDLE_VALUE);
     if (!find) return entries;
     do {
         const std::wstring_view name = data.cFileName;
         if (name == L"." || name == L"..") continue;
-        entries.push_back({std::wstring(name), data.dwFileAttributes, unix_seconds(data.ftLastWriteTime)});
+        entries.push_back(
+            {std::wstring(name), data.dwFileAttributes, unix_seconds(data.ftLastWriteTime)});
     } while (FindNextFileW(find.get(), &data));
     return entries;
 }
@@ -77,7 +79,8 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
     const std::int64_t year_of_era = year - era * 400;
     const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const std::int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
     return era * 146097 + day_of_era - 719468;
 }
 
@@ -92,7 +95,8 @@ std::optional<std::string> public_address(const std::string& text) {
 }
 
 bool is_address_text(std::string_view text) {
-    return text.size() <= kMaxAddressText && text.find_first_not_of(kAddressCharacters) == std::string_view::npos;
+    return text.size() <= kMaxAddressText &&
+           text.find_first_not_of(kAddressCharacters) == std::string_view::npos;
 }
 
 bool is_port(std::string_view text) {
@@ -143,7 +147,8 @@ std::optional<SessionStamp> session_stamp(std::wstring_view name) {
     if (name.size() != 19) return std::nullopt;
     std::string narrow;
     for (const wchar_t c : name) {
-        if (std::wstring_view(L"0123456789-T").find(c) == std::wstring_view::npos) return std::nullopt;
+        if (std::wstring_view(L"0123456789-T").find(c) == std::wstring_view::npos)
+            return std::nullopt;
         narrow.push_back(static_cast<char>(c));
     }
     if (narrow[4] != '-' || narrow[7] != '-' || narrow[10] != 'T' || narrow[13] != '-' ||
@@ -151,11 +156,13 @@ std::optional<SessionStamp> session_stamp(std::wstring_view name) {
         return std::nullopt;
     }
     const std::string_view text = narrow;
-    const int fields[] = {parse_int_or_minus1(text.substr(0, 4)),  parse_int_or_minus1(text.substr(5, 2)),
-                          parse_int_or_minus1(text.substr(8, 2)),  parse_int_or_minus1(text.substr(11, 2)),
-                          parse_int_or_minus1(text.substr(14, 2)), parse_int_or_minus1(text.substr(17, 2))};
+    const int fields[] = {
+        parse_int_or_minus1(text.substr(0, 4)),  parse_int_or_minus1(text.substr(5, 2)),
+        parse_int_or_minus1(text.substr(8, 2)),  parse_int_or_minus1(text.substr(11, 2)),
+        parse_int_or_minus1(text.substr(14, 2)), parse_int_or_minus1(text.substr(17, 2))};
     // A "-" or "T" in a digit place reads as a negative field; it must not wrap into a WORD.
-    if (std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0; })) return std::nullopt;
+    if (std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0; }))
+        return std::nullopt;
     SYSTEMTIME local{};
     local.wYear = static_cast<WORD>(fields[0]);
     local.wMonth = static_cast<WORD>(fields[1]);
@@ -225,7 +232,8 @@ std::optional<LogHit> find_r3dlog_server(const std::filesystem::path& folder, Un
         if (is_reparse_point(entry.attributes)) continue;
         const std::filesystem::path log = folder / entry.name / (entry.name + L"_r3dlog.txt");
         const DWORD attributes = GetFileAttributesW(log.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || is_folder(attributes) || is_reparse_point(attributes)) {
+        if (attributes == INVALID_FILE_ATTRIBUTES || is_folder(attributes) ||
+            is_reparse_point(attributes)) {
             continue;
         }
         const std::optional<FilePiece> head = read_file_head(log, kLogReadLimit);
@@ -258,10 +266,12 @@ std::optional<LogHit> parse_udmux_log(std::string_view line, UnixSeconds now) {
     // Every field must be a plain number: a "-1" or "1x" would otherwise pass the upper bounds
     // and put garbage into the time text.
     if (year < 0 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) ||
-        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || millis < 0) {
+        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+        millis < 0) {
         return std::nullopt;
     }
-    const UnixSeconds stamp = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    const UnixSeconds stamp =
+        days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     if (!within_window(now, stamp)) return std::nullopt;
 
     const std::size_t address_start = marker + kUdmuxMarker.size();
@@ -272,7 +282,8 @@ std::optional<LogHit> parse_udmux_log(std::string_view line, UnixSeconds now) {
     const std::size_t port_start = port_label + 9;
     if (line.size() < port_start + 2) return std::nullopt;
     const std::size_t port_end = line.find(" |", port_start);
-    if (port_end == std::string_view::npos || !is_port(line.substr(port_start, port_end - port_start))) {
+    if (port_end == std::string_view::npos ||
+        !is_port(line.substr(port_start, port_end - port_start))) {
         return std::nullopt;
     }
     try {
@@ -286,7 +297,9 @@ std::optional<LogHit> find_player_log_server(const std::filesystem::path& folder
     std::vector<FolderEntry> logs;
     for (FolderEntry& entry : list_folder(folder)) {
         const std::wstring& name = entry.name;
-        if (name.size() < 8 || !name.ends_with(L".log") || name.find(L"_Player_") == std::wstring::npos) continue;
+        if (name.size() < 8 || !name.ends_with(L".log") ||
+            name.find(L"_Player_") == std::wstring::npos)
+            continue;
         if (is_folder(entry.attributes) || is_reparse_point(entry.attributes)) continue;
         if (entry.last_write < now - kLogWindowSeconds) continue;
         logs.push_back(std::move(entry));
@@ -305,7 +318,8 @@ std::optional<LogHit> find_player_log_server(const std::filesystem::path& folder
         if (!tail->from_start) {
             // The tail starts inside a line: that part of a line is no line.
             const std::size_t first_end = text.find('\n');
-            text = first_end == std::string_view::npos ? std::string_view{} : text.substr(first_end + 1);
+            text = first_end == std::string_view::npos ? std::string_view{}
+                                                       : text.substr(first_end + 1);
         }
         for_each_line(text, [&](std::string_view line) {
             std::optional<LogHit> hit = parse_udmux_log(line, now);

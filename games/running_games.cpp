@@ -1,6 +1,7 @@
 #include "games/running_games.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <tlhelp32.h>
 
 #include <functional>
@@ -15,7 +16,9 @@ namespace {
 
 void close_handle(HANDLE handle) { CloseHandle(handle); }
 
-wchar_t ascii_lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+wchar_t ascii_lower(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
 
 // Calls `visit` with each running process until it returns true; false when the snapshot cannot
 // be taken or no visit returned true.
@@ -62,8 +65,9 @@ std::filesystem::path lol_log_folder() {
                                    L"\\Riot Games\\League of Legends\\Logs\\GameLogs";
     visit_processes([&](const PROCESSENTRY32W& entry) {
         if (!process_name_matches(entry.szExeFile, L"League of Legends.exe")) return false;
-        HandleGuard<HANDLE> process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID),
-                                    close_handle);
+        HandleGuard<HANDLE> process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID),
+            close_handle);
         if (!process) return false;
         std::vector<wchar_t> image(32768);
         DWORD size = static_cast<DWORD>(image.size());

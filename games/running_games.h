@@ -1,9 +1,8 @@
 #pragma once
 // Running game clients, recognised by the executable file names of their processes.
 #include <filesystem>
-#include <string_view>
-
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 namespace tarvisko {
 

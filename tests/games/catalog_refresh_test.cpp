@@ -1,7 +1,5 @@
 // The catalogue refresh against the provider simulator over real TLS, with LOCALAPPDATA in a
 // temporary folder.
-#include "games/catalog.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "engine/common/text.h"
+#include "games/catalog.h"
 #include "support/simulator_client.h"
 #include "support/test_support.h"
 
@@ -32,18 +31,22 @@ json server_catalog(int revision) {
     return {{"version", 1},
             {"revision", revision},
             {"note", "zażółć"},
-            {"profiles",
-             json::array({{{"name", "Gra z serwera"},
-                           {"processes", json::array({"gra.exe"})},
-                           {"regions", json::array({{{"label", "Łódź"}, {"host", "localhost"}, {"method", "icmp"},
-                                                     {"kind", "game_server"}, {"verified", "2026-12-01"},
-                                                     {"source", "portal"}}})}}})}};
+            {"profiles", json::array({{{"name", "Gra z serwera"},
+                                       {"processes", json::array({"gra.exe"})},
+                                       {"regions", json::array({{{"label", "Łódź"},
+                                                                 {"host", "localhost"},
+                                                                 {"method", "icmp"},
+                                                                 {"kind", "game_server"},
+                                                                 {"verified", "2026-12-01"},
+                                                                 {"source", "portal"}}})}}})}};
 }
 
 class CatalogRefresh : public ::testing::Test {
   protected:
     void SetUp() override { test::simulator_reset(); }
-    void serve(const json& catalog) { simulator_control("POST", "portal/config", {{"catalog", catalog}}); }
+    void serve(const json& catalog) {
+        simulator_control("POST", "portal/config", {{"catalog", catalog}});
+    }
 
     test::TempDir temp;
     test::ScopedEnv local{L"LOCALAPPDATA", temp.path().wstring()};
@@ -74,8 +77,8 @@ TEST_F(CatalogRefresh, FaultsFallBackToTheCacheOrTheBuiltInCopy) {
     reserved["profiles"][0]["regions"][0]["kind"] = "session_relay";
     const struct {
         const char* what;
-        json fault;        // a fault rule, or null
-        json catalog;      // what the portal serves, or null for its default
+        json fault;    // a fault rule, or null
+        json catalog;  // what the portal serves, or null for its default
     } cases[] = {
         {"status 500", {{"path", kPath}, {"status", 500}}, nullptr},
         {"dropped connection", {{"path", kPath}, {"drop", "before_reply"}}, nullptr},
@@ -83,7 +86,8 @@ TEST_F(CatalogRefresh, FaultsFallBackToTheCacheOrTheBuiltInCopy) {
         {"not JSON", {{"path", kPath}, {"status", 200}, {"body", "{"}}, nullptr},
         {"revision 0", nullptr, server_catalog(0)},
         {"reserved kind", nullptr, reserved},
-        {"no profiles", nullptr, json{{"version", 1}, {"revision", 2}, {"profiles", json::array()}}},
+        {"no profiles", nullptr,
+         json{{"version", 1}, {"revision", 2}, {"profiles", json::array()}}},
     };
     for (bool cached : {false, true}) {
         std::filesystem::remove(cache);
@@ -116,8 +120,10 @@ TEST_F(CatalogRefresh, UnusableCachesGiveTheBuiltInCopy) {
     std::filesystem::create_directories(closed_cache.parent_path());
     json revision0 = server_catalog(0);
     std::string deep = std::string(100000, '[') + std::string(100000, ']');
-    const std::string contents[] = {"{", "", "\xff\xfe{}", revision0.dump(), deep,
-                                    server_catalog(2).dump() + std::string(1 << 20, ' ')};
+    const std::string contents[] = {
+        "{",          "",
+        "\xff\xfe{}", revision0.dump(),
+        deep,         server_catalog(2).dump() + std::string(1 << 20, ' ')};
     for (const std::string& bytes : contents) {
         std::ofstream(closed_cache, std::ios::binary | std::ios::trunc) << bytes;
         const CatalogResult result = load_game_catalog(closed);
@@ -141,7 +147,8 @@ TEST_F(CatalogRefresh, TwoOriginsTwoFiles) {
     serve(server_catalog(4));
     ASSERT_EQ(load_game_catalog(origin).source_text, L"");
     // The same server under another origin text has a cache of its own.
-    const std::wstring other = to_wide("https://localhost:" + std::to_string(test::simulator_port()) + "/");
+    const std::wstring other =
+        to_wide("https://localhost:" + std::to_string(test::simulator_port()) + "/");
     serve(server_catalog(6));
     ASSERT_EQ(load_game_catalog(other).source_text, L"");
     EXPECT_EQ(json::parse(file_bytes(cache)), server_catalog(4));
@@ -151,7 +158,8 @@ TEST_F(CatalogRefresh, TwoOriginsTwoFiles) {
 }
 
 TEST_F(CatalogRefresh, JobPostsOneRecordAndThePageAsksOnce) {
-    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HWND window =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     GameCatalogState state;
     for (int shown = 0; shown < 2; ++shown) {
@@ -159,7 +167,8 @@ TEST_F(CatalogRefresh, JobPostsOneRecordAndThePageAsksOnce) {
         state.refresh_running = true;
         std::thread job(refresh_game_catalog_job, window, origin);
         MSG message{};
-        while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != kCatalogReadyMessage) {
+        while (GetMessageW(&message, nullptr, 0, 0) > 0 &&
+               message.message != kCatalogReadyMessage) {
             DispatchMessageW(&message);
         }
         job.join();

@@ -22,7 +22,9 @@ json catalog_with(json profiles, json revision = 1) {
 }
 
 json one_profile(json regions) {
-    return json::array({{{"name", "Gra"}, {"processes", json::array({"gra.exe"})}, {"regions", std::move(regions)}}});
+    return json::array({{{"name", "Gra"},
+                         {"processes", json::array({"gra.exe"})},
+                         {"regions", std::move(regions)}}});
 }
 
 TEST(GameCatalog, BuiltInCopyIsValidAndInOrder) {
@@ -30,10 +32,25 @@ TEST(GameCatalog, BuiltInCopyIsValidAndInOrder) {
     ASSERT_TRUE(validate_profile_catalog(1, builtin));
     EXPECT_EQ(builtin["revision"], 1);
     const json& profiles = builtin["profiles"];
-    const char* names[] = {"Fortnite", "Counter-Strike 2", "Valorant", "League of Legends", "Dota 2",
-                           "PUBG: BATTLEGROUNDS", "Call of Duty / Warzone", "EA Sports FC", "Apex Legends",
-                           "World of Warcraft", "Overwatch 2", "Rocket League", "Roblox", "Minecraft",
-                           "GTA Online", "Steam", "PlayStation Network", "Xbox Network", "Własny profil"};
+    const char* names[] = {"Fortnite",
+                           "Counter-Strike 2",
+                           "Valorant",
+                           "League of Legends",
+                           "Dota 2",
+                           "PUBG: BATTLEGROUNDS",
+                           "Call of Duty / Warzone",
+                           "EA Sports FC",
+                           "Apex Legends",
+                           "World of Warcraft",
+                           "Overwatch 2",
+                           "Rocket League",
+                           "Roblox",
+                           "Minecraft",
+                           "GTA Online",
+                           "Steam",
+                           "PlayStation Network",
+                           "Xbox Network",
+                           "Własny profil"};
     ASSERT_EQ(profiles.size(), std::size(names));
     std::map<std::string, int> kinds;
     std::size_t regions = 0;
@@ -50,15 +67,19 @@ TEST(GameCatalog, BuiltInCopyIsValidAndInOrder) {
         }
     }
     EXPECT_EQ(regions, 26u);
-    EXPECT_EQ(kinds, (std::map<std::string, int>{{"official_diagnostic", 4}, {"steam_relay", 6},
-                                                 {"game_service", 11}, {"network_probe", 3}, {"game_server", 2}}));
+    EXPECT_EQ(kinds, (std::map<std::string, int>{{"official_diagnostic", 4},
+                                                 {"steam_relay", 6},
+                                                 {"game_service", 11},
+                                                 {"network_probe", 3},
+                                                 {"game_server", 2}}));
     EXPECT_EQ(profiles[1]["regions"][0]["label"], "Warszawa · przekaźnik Steam");
     EXPECT_EQ(profiles[3]["processes"], json::array({"League of Legends.exe"}));
     EXPECT_EQ(profiles[16]["processes"], json::array());
     EXPECT_EQ(profiles[18]["regions"], json::array());
 
     // The text keeps the catalogue's key order, which the sorted parse above cannot show.
-    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(builtin_game_catalog_text());
+    const nlohmann::ordered_json ordered =
+        nlohmann::ordered_json::parse(builtin_game_catalog_text());
     std::vector<std::string> top;
     for (const auto& item : ordered.items()) top.push_back(item.key());
     EXPECT_EQ(top, (std::vector<std::string>{"version", "revision", "profiles"}));
@@ -66,10 +87,12 @@ TEST(GameCatalog, BuiltInCopyIsValidAndInOrder) {
         for (const auto& r : profile["regions"]) {
             std::vector<std::string> keys;
             for (const auto& item : r.items()) keys.push_back(item.key());
-            EXPECT_EQ(keys, (std::vector<std::string>{"label", "host", "method", "kind", "verified", "source"}));
+            EXPECT_EQ(keys, (std::vector<std::string>{"label", "host", "method", "kind", "verified",
+                                                      "source"}));
         }
     }
-    EXPECT_EQ(builtin_game_catalog_text().substr(0, 35), "{\n  \"version\": 1,\n  \"revision\": 1,\n");
+    EXPECT_EQ(builtin_game_catalog_text().substr(0, 35),
+              "{\n  \"version\": 1,\n  \"revision\": 1,\n");
 }
 
 TEST(GameCatalog, Validation) {
@@ -109,24 +132,41 @@ TEST(GameCatalog, Validation) {
         {"profile not object", catalog_with(json::array({"Gra"})), false},
         {"name number", changed([](json& c) { c["profiles"][0]["name"] = 5; }), false},
         {"processes missing", changed([](json& c) { c["profiles"][0].erase("processes"); }), false},
-        {"processes with a number", changed([](json& c) { c["profiles"][0]["processes"] = {1, "a.exe"}; }), true},
+        {"processes with a number", changed([](json& c) {
+             c["profiles"][0]["processes"] = {1, "a.exe"};
+         }),
+         true},
         {"regions text", changed([](json& c) { c["profiles"][0]["regions"] = "Europa"; }), false},
         {"empty processes and regions",
-         catalog_with(json::array({{{"name", "Własny"}, {"processes", json::array()}, {"regions", json::array()}}})),
+         catalog_with(json::array(
+             {{{"name", "Własny"}, {"processes", json::array()}, {"regions", json::array()}}})),
          true},
-        {"region not object", changed([](json& c) { c["profiles"][0]["regions"][0] = "Europa"; }), false},
-        {"region without verified", changed([](json& c) { c["profiles"][0]["regions"][0].erase("verified"); }), false},
-        {"verified number", changed([](json& c) { c["profiles"][0]["regions"][0]["verified"] = 20261125; }), false},
-        {"verified boolean", changed([](json& c) { c["profiles"][0]["regions"][0]["verified"] = true; }), false},
-        {"region without method", changed([](json& c) { c["profiles"][0]["regions"][0].erase("method"); }), true},
-        {"region without host", changed([](json& c) { c["profiles"][0]["regions"][0].erase("host"); }), false},
-        {"session_relay", catalog_with(one_profile(json::array({region("game_service"), region("session_relay")}))),
+        {"region not object", changed([](json& c) { c["profiles"][0]["regions"][0] = "Europa"; }),
          false},
-        {"session_server", catalog_with(one_profile(json::array({region("session_server")}))), false},
+        {"region without verified",
+         changed([](json& c) { c["profiles"][0]["regions"][0].erase("verified"); }), false},
+        {"verified number",
+         changed([](json& c) { c["profiles"][0]["regions"][0]["verified"] = 20261125; }), false},
+        {"verified boolean",
+         changed([](json& c) { c["profiles"][0]["regions"][0]["verified"] = true; }), false},
+        {"region without method",
+         changed([](json& c) { c["profiles"][0]["regions"][0].erase("method"); }), true},
+        {"region without host",
+         changed([](json& c) { c["profiles"][0]["regions"][0].erase("host"); }), false},
+        {"session_relay",
+         catalog_with(one_profile(json::array({region("game_service"), region("session_relay")}))),
+         false},
+        {"session_server", catalog_with(one_profile(json::array({region("session_server")}))),
+         false},
         {"Session_Relay", catalog_with(one_profile(json::array({region("Session_Relay")}))), true},
-        {"other keys", changed([](json& c) { c["extra"] = {1, 2}; c["profiles"][0]["regions"][0]["x"] = 1; }), true},
+        {"other keys", changed([](json& c) {
+             c["extra"] = {1, 2};
+             c["profiles"][0]["regions"][0]["x"] = 1;
+         }),
+         true},
     };
-    for (const auto& c : cases) EXPECT_EQ(validate_profile_catalog(1, c.document), c.accepted) << c.what;
+    for (const auto& c : cases)
+        EXPECT_EQ(validate_profile_catalog(1, c.document), c.accepted) << c.what;
 }
 
 TEST(GameCatalog, RemoveRegionsOfKind) {
@@ -137,12 +177,15 @@ TEST(GameCatalog, RemoveRegionsOfKind) {
             r["label"] = std::to_string(i);
             regions.push_back(r);
         }
-        regions.erase(remove_regions_of_kind(regions.begin(), regions.end(), removed), regions.end());
+        regions.erase(remove_regions_of_kind(regions.begin(), regions.end(), removed),
+                      regions.end());
         std::string labels;
-        for (const json& r : regions) labels += r["label"].get<std::string>() + r["kind"].get<std::string>() + " ";
+        for (const json& r : regions)
+            labels += r["label"].get<std::string>() + r["kind"].get<std::string>() + " ";
         return labels;
     };
-    EXPECT_EQ(kinds_after({"steam_relay", "game_service", "steam_relay"}, "steam_relay"), "1game_service ");
+    EXPECT_EQ(kinds_after({"steam_relay", "game_service", "steam_relay"}, "steam_relay"),
+              "1game_service ");
     EXPECT_EQ(kinds_after({"game_service", "steam_relay", "game_server"}, "steam_relay"),
               "0game_service 2game_server ");
     EXPECT_EQ(kinds_after({}, "steam_relay"), "");
@@ -175,7 +218,8 @@ TEST(GameCatalog, StateAsksForOneRefreshPerRun) {
     ASSERT_TRUE(catalog_refresh_needed(state));
     state.refresh_running = true;
     EXPECT_FALSE(catalog_refresh_needed(state));
-    accept_catalog_result(state, {json::parse(builtin_game_catalog_text()), std::wstring(kCatalogBuiltIn)});
+    accept_catalog_result(
+        state, {json::parse(builtin_game_catalog_text()), std::wstring(kCatalogBuiltIn)});
     EXPECT_FALSE(state.refresh_running);
     EXPECT_EQ(state.source_text, kCatalogBuiltIn);
     EXPECT_FALSE(catalog_refresh_needed(state));

@@ -25,9 +25,11 @@ class ChoicePage : public ::testing::Test {
         return drive.path() / L"Riot Games" / L"League of Legends" / L"Logs" / L"GameLogs";
     }
     void write_relay(const std::string& address, UnixSeconds at) {
-        const std::filesystem::path log = roblox_logs() / L"0.612.0_20260314T180211Z_Player_A1B2C_last.log";
-        test::write_fixture_file(log, "2026-03-14T18:02:11.001Z,0.1,1c34,6 [FLog::Output] start\r\n" +
-                                          test::udmux_line(at, address) + "\r\n");
+        const std::filesystem::path log =
+            roblox_logs() / L"0.612.0_20260314T180211Z_Player_A1B2C_last.log";
+        test::write_fixture_file(log,
+                                 "2026-03-14T18:02:11.001Z,0.1,1c34,6 [FLog::Output] start\r\n" +
+                                     test::udmux_line(at, address) + "\r\n");
         test::set_last_write(log, at);
     }
 
@@ -52,7 +54,8 @@ TEST_F(ChoicePage, ListsWithoutACatalogue) {
     EXPECT_EQ(own.text, L"");
     EXPECT_FALSE(own.read_only);
     EXPECT_EQ(own.hint, L"Podaj własny cel dla wybranego profilu.");
-    EXPECT_EQ(selected_target_view(nullptr, 0, std::wstring(kCatalogBuiltIn)).hint, kCatalogBuiltIn);
+    EXPECT_EQ(selected_target_view(nullptr, 0, std::wstring(kCatalogBuiltIn)).hint,
+              kCatalogBuiltIn);
 }
 
 TEST_F(ChoicePage, BuiltInCatalogueLists) {
@@ -60,8 +63,9 @@ TEST_F(ChoicePage, BuiltInCatalogueLists) {
     ASSERT_EQ(profiles.size(), 19u);
     EXPECT_EQ(profiles.front(), L"Fortnite");
     EXPECT_EQ(profiles.back(), L"Własny profil");
-    EXPECT_EQ(target_list_entries(selected_game_profile(catalog, 0)),
-              (std::vector<std::wstring>{L"Niemcy", L"Francja", L"Wielka Brytania", L"Własny cel"}));
+    EXPECT_EQ(
+        target_list_entries(selected_game_profile(catalog, 0)),
+        (std::vector<std::wstring>{L"Niemcy", L"Francja", L"Wielka Brytania", L"Własny cel"}));
 
     // A catalogue region fills the field read-only; "Własny cel" clears it and unlocks it.
     const json& steam = selected_game_profile(catalog, 1);
@@ -78,7 +82,8 @@ TEST_F(ChoicePage, BuiltInCatalogueLists) {
     EXPECT_EQ(game_run_region(steam, 2)->label, "Wiedeń · przekaźnik Steam");
     EXPECT_EQ(game_run_region(steam, 2)->kind, "steam_relay");
     EXPECT_FALSE(game_run_region(steam, 3));
-    EXPECT_EQ(game_run_region(json{{"regions", json::array({{{"label", "X"}}})}}, 0)->kind, "official_diagnostic");
+    EXPECT_EQ(game_run_region(json{{"regions", json::array({{{"label", "X"}}})}}, 0)->kind,
+              "official_diagnostic");
 }
 
 TEST_F(ChoicePage, OwnProfileTable) {
@@ -86,15 +91,19 @@ TEST_F(ChoicePage, OwnProfileTable) {
     ASSERT_TRUE(table);
     EXPECT_EQ(table->title, L"Wybierz grę i cel pomiaru.");
     EXPECT_EQ(table->kind, 0);
-    EXPECT_EQ(table->columns, (std::vector<TableColumn>{{L"Profil", 200}, {L"Status lub cel", 400}}));
+    EXPECT_EQ(table->columns,
+              (std::vector<TableColumn>{{L"Profil", 200}, {L"Status lub cel", 400}}));
     ASSERT_EQ(table->rows.size(), 2u);
-    EXPECT_EQ(table->rows[0].cells, (std::vector<std::wstring>{L"Własny profil", L"Brak potwierdzonego procesu"}));
+    EXPECT_EQ(table->rows[0].cells,
+              (std::vector<std::wstring>{L"Własny profil", L"Brak potwierdzonego procesu"}));
     EXPECT_EQ(table->rows[0].detail,
               L"Dopasowanie nazwy procesu w Windows. Aktywny serwer meczu pozostaje nieustalony.");
-    EXPECT_EQ(table->rows[1].cells, (std::vector<std::wstring>{L"Host regionalny", L"Brak zweryfikowanego celu"}));
+    EXPECT_EQ(table->rows[1].cells,
+              (std::vector<std::wstring>{L"Host regionalny", L"Brak zweryfikowanego celu"}));
     EXPECT_TRUE(table->rows[1].status.empty());
     EXPECT_TRUE(table->rows[1].chart.empty());
-    EXPECT_EQ(target_list_entries(selected_game_profile(catalog, kOwn)), std::vector<std::wstring>{L"Własny cel"});
+    EXPECT_EQ(target_list_entries(selected_game_profile(catalog, kOwn)),
+              std::vector<std::wstring>{L"Własny cel"});
 }
 
 TEST_F(ChoicePage, FreshRobloxRelayIsPreselectedOnce) {
@@ -104,21 +113,26 @@ TEST_F(ChoicePage, FreshRobloxRelayIsPreselectedOnce) {
     const json& roblox = selected_game_profile(catalog, kRoblox);
     ASSERT_EQ(roblox["regions"].size(), 2u);
     const json& derived = roblox["regions"][0];
-    EXPECT_EQ(derived, json::parse(R"({"label":"Przekaźnik ostatniej gry Roblox","host":"128.116.50.27",
-        "method":"icmp","kind":"session_relay","verified":")" + test::roblox_stamp(kNow - 600) +
-                                   R"(","source":"dziennik gry na tym komputerze"})"));
+    EXPECT_EQ(derived,
+              json::parse(R"({"label":"Przekaźnik ostatniej gry Roblox","host":"128.116.50.27",
+        "method":"icmp","kind":"session_relay","verified":")" +
+                          test::roblox_stamp(kNow - 600) +
+                          R"(","source":"dziennik gry na tym komputerze"})"));
     EXPECT_EQ(target_list_entries(roblox).front(), L"Przekaźnik ostatniej gry Roblox");
     const TargetFieldView field = selected_target_view(roblox, 0, L"");
     EXPECT_EQ(field.text, L"128.116.50.27");
     EXPECT_TRUE(field.read_only);
-    EXPECT_EQ(field.hint, L"Przekaźnik użyty przez Roblox na tym komputerze w ostatnich 24 godzinach.");
+    EXPECT_EQ(field.hint,
+              L"Przekaźnik użyty przez Roblox na tym komputerze w ostatnich 24 godzinach.");
 
     const std::optional<TableModel> table = game_choice_table(roblox);
     ASSERT_EQ(table->rows.size(), 3u);
-    EXPECT_EQ(table->rows[1].cells, (std::vector<std::wstring>{L"Przekaźnik ostatniej gry Roblox", L"128.116.50.27"}));
-    EXPECT_EQ(table->rows[1].detail,
-              L"Przekaźnik użyty przez Roblox na tym komputerze w ostatnich 24 godzinach. Weryfikacja " +
-                  to_wide(test::roblox_stamp(kNow - 600)) + L" · dziennik gry na tym komputerze");
+    EXPECT_EQ(table->rows[1].cells,
+              (std::vector<std::wstring>{L"Przekaźnik ostatniej gry Roblox", L"128.116.50.27"}));
+    EXPECT_EQ(
+        table->rows[1].detail,
+        L"Przekaźnik użyty przez Roblox na tym komputerze w ostatnich 24 godzinach. Weryfikacja " +
+            to_wide(test::roblox_stamp(kNow - 600)) + L" · dziennik gry na tym komputerze");
     EXPECT_EQ(table->rows[2].cells[0], L"Katalog gier Roblox");
 
     // A day later the relay is stale: the derived target goes, the "Ostatnia gra" row comes.

@@ -1,9 +1,8 @@
 // Favourite targets: the text rule, the file per server origin, its cap and hostile content.
 #include "games/favorites.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <fstream>
 #include <sstream>
@@ -49,12 +48,20 @@ TEST_F(Favorites, TextRule) {
         std::wstring text;
         bool valid;
     } cases[] = {
-        {std::wstring(253, L'a'), true}, {std::wstring(254, L'a'), false}, {L"", false},
-        {L" ", false},                   {L"my_host", false},              {L"zażółć.pl", false},
-        {L"2001:db8::1", true},          {L"Game-1.Example.NET", true},    {L"10.0.0.1", true},
-        {L"host/path", false},           {L"a\tb", false},
+        {std::wstring(253, L'a'), true},
+        {std::wstring(254, L'a'), false},
+        {L"", false},
+        {L" ", false},
+        {L"my_host", false},
+        {L"zażółć.pl", false},
+        {L"2001:db8::1", true},
+        {L"Game-1.Example.NET", true},
+        {L"10.0.0.1", true},
+        {L"host/path", false},
+        {L"a\tb", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(is_valid_favorite_target(c.text), c.valid) << c.text.size();
+    for (const auto& c : cases)
+        EXPECT_EQ(is_valid_favorite_target(c.text), c.valid) << c.text.size();
 
     const FavoritesOutcome invalid = add(L"bad host");
     EXPECT_EQ(invalid.message, kFavoriteInvalid);
@@ -75,8 +82,9 @@ TEST_F(Favorites, AddsInOrderKeepsCaseAndRefusesDuplicates) {
     EXPECT_EQ(again.message, kFavoriteSaved);
     EXPECT_TRUE(again.refill);
     EXPECT_EQ(std::filesystem::last_write_time(path), before - std::chrono::hours(1));
-    EXPECT_EQ(favorite_combo_entries(list),
-              (std::vector<std::wstring>{L"Ulubione cele", L"gra.example.net", L"Gra.Example.NET"}));
+    EXPECT_EQ(
+        favorite_combo_entries(list),
+        (std::vector<std::wstring>{L"Ulubione cele", L"gra.example.net", L"Gra.Example.NET"}));
 }
 
 TEST_F(Favorites, CapOf32LeavesTheFileAsItIs) {
@@ -129,7 +137,8 @@ TEST_F(Favorites, FailedWriteKeepsTheOldFileAndTheNewEntryInMemory) {
     test::TempDir other;
     test::ScopedEnv moved(L"LOCALAPPDATA", other.path().wstring());
     test::write_fixture_file(other.path() / L"QUORVEL", "not a folder");
-    EXPECT_NE(test::error_text([&] { add(L"c.example"); }).find("create_directories"), std::string::npos);
+    EXPECT_NE(test::error_text([&] { add(L"c.example"); }).find("create_directories"),
+              std::string::npos);
 }
 
 TEST_F(Favorites, WithoutLocalAppDataNothingIsKept) {

@@ -28,16 +28,16 @@ SYSTEMTIME system_time(UnixSeconds when) {
 UnixSeconds unix_seconds(const SYSTEMTIME& utc) {
     FILETIME time{};
     if (!SystemTimeToFileTime(&utc, &time)) throw std::runtime_error("SystemTimeToFileTime");
-    const long long ticks = static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
-                                                   time.dwLowDateTime);
+    const long long ticks = static_cast<long long>(
+        (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
     return (ticks - kEpochOffset) / 10000000LL;
 }
 
 void close_handle(HANDLE handle) { CloseHandle(handle); }
 
 HandleGuard<HANDLE> open_for_writing(const std::filesystem::path& path) {
-    HandleGuard<HANDLE> file(CreateFileW(path.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+    HandleGuard<HANDLE> file(CreateFileW(path.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0,
+                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
                              close_handle, INVALID_HANDLE_VALUE);
     if (!file) throw std::runtime_error("cannot open " + path.string());
     return file;
@@ -74,7 +74,8 @@ void write_sparse_file(const std::filesystem::path& path, long long size, std::s
     write_all(file.get(), head);
     LARGE_INTEGER offset{};
     offset.QuadPart = size - static_cast<long long>(tail.size());
-    if (!SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) throw std::runtime_error("seek");
+    if (!SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN))
+        throw std::runtime_error("seek");
     write_all(file.get(), tail);
 }
 
@@ -87,22 +88,25 @@ std::string roblox_stamp(UnixSeconds when) {
 }
 
 std::string udmux_line(UnixSeconds when, std::string_view address, std::string_view port) {
-    return roblox_stamp(when) + ",6.482315,1c34,6 [FLog::Network] UDMUX Address = " + std::string(address) +
+    return roblox_stamp(when) +
+           ",6.482315,1c34,6 [FLog::Network] UDMUX Address = " + std::string(address) +
            ", Port = " + std::string(port) + " | RCC Server Address = 10.164.2.17, Port = 50421";
 }
 
 Session session_near(UnixSeconds when) {
     const SYSTEMTIME utc = system_time(when);
     SYSTEMTIME local{};
-    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) throw std::runtime_error("to local");
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        throw std::runtime_error("to local");
     wchar_t name[32];
     std::swprintf(name, 32, L"%04u-%02u-%02uT%02u-%02u-%02u", local.wYear, local.wMonth, local.wDay,
                   local.wHour, local.wMinute, local.wSecond);
     SYSTEMTIME back{};
-    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &back)) throw std::runtime_error("to UTC");
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &back))
+        throw std::runtime_error("to UTC");
     char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", back.wYear, back.wMonth, back.wDay,
-                  back.wHour, back.wMinute, back.wSecond);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", back.wYear, back.wMonth,
+                  back.wDay, back.wHour, back.wMinute, back.wSecond);
     return {name, unix_seconds(back), text};
 }
 
@@ -112,7 +116,9 @@ std::string r3dlog_text(std::string_view address, std::string_view port) {
     return "000000.012|    ALWAYS| Logging started at 2026-03-14T18-02-11\r\n"
            "000000.013|    ALWAYS| Build Version: Version 16.5.712.4398 [PUBLIC]\r\n"
            "000001.204|      OKAY| Game Client: Begin loading\r\n"
-           "000004.877|    ALWAYS| CONN| Connecting to address (" + a + ") port (" + p + ")\r\n"
+           "000004.877|    ALWAYS| CONN| Connecting to address (" +
+           a + ") port (" + p +
+           ")\r\n"
            "000004.912|      OKAY| CONN| Connection state: CONNECTING\r\n"
            "000005.301|    ALWAYS| CONN| Game Info Received: Initial Connection\r\n"
            "000005.322|      OKAY| Spectator: not active\r\n"

@@ -9,7 +9,9 @@
 #include "games/log_scanners.h"
 
 namespace tarvisko {
-inline void PrintTo(const LogHit& hit, std::ostream* out) { *out << hit.address << " at " << hit.time_text; }
+inline void PrintTo(const LogHit& hit, std::ostream* out) {
+    *out << hit.address << " at " << hit.time_text;
+}
 }  // namespace tarvisko
 
 namespace tarvisko::test {

@@ -31,27 +31,42 @@ TEST(ParseIntOrMinus1, StrictDecimal) {
     const struct {
         const char* text;
         int expected;
-    } cases[] = {{"0", 0},          {"0042", 42},        {"-7", -7},          {"2147483647", 2147483647},
-                 {"-2147483648", -2147483647 - 1},      {"2147483648", -1}, {"99999999999", -1},
-                 {"", -1},          {"-", -1},           {"+1", -1},          {"1x", -1},
-                 {" 1", -1},        {"1-", -1},          {"--1", -1}};
+    } cases[] = {{"0", 0},
+                 {"0042", 42},
+                 {"-7", -7},
+                 {"2147483647", 2147483647},
+                 {"-2147483648", -2147483647 - 1},
+                 {"2147483648", -1},
+                 {"99999999999", -1},
+                 {"", -1},
+                 {"-", -1},
+                 {"+1", -1},
+                 {"1x", -1},
+                 {" 1", -1},
+                 {"1-", -1},
+                 {"--1", -1}};
     for (const auto& c : cases) EXPECT_EQ(parse_int_or_minus1(c.text), c.expected) << c.text;
 }
 
 TEST(ParseConnLog, LastConfirmedCandidate) {
     auto connecting = [](const std::string& address, const std::string& port) {
-        return "000004.877|    ALWAYS| CONN| Connecting to address (" + address + ") port (" + port + ")\r\n";
+        return "000004.877|    ALWAYS| CONN| Connecting to address (" + address + ") port (" +
+               port + ")\r\n";
     };
-    const std::string confirmed = "000005.301|    ALWAYS| CONN| Game Info Received: Initial Connection\r\n";
+    const std::string confirmed =
+        "000005.301|    ALWAYS| CONN| Game Info Received: Initial Connection\r\n";
     const struct {
         std::string text;
         std::optional<std::string> expected;
     } cases[] = {
         // A documentation address still parses here; the scanner drops it as not public.
         {connecting("192.0.2.1", "5100") + "other line\n" + confirmed, "192.0.2.1"},
-        {connecting(kMatchServer, "5100") + connecting(kOtherServer, "5101") + confirmed, kOtherServer},
-        {connecting(kMatchServer, "5100") + connecting(kOtherServer, "0") + confirmed, std::nullopt},
-        {connecting(kMatchServer, "5100") + connecting(kOtherServer, "70000") + confirmed, std::nullopt},
+        {connecting(kMatchServer, "5100") + connecting(kOtherServer, "5101") + confirmed,
+         kOtherServer},
+        {connecting(kMatchServer, "5100") + connecting(kOtherServer, "0") + confirmed,
+         std::nullopt},
+        {connecting(kMatchServer, "5100") + connecting(kOtherServer, "70000") + confirmed,
+         std::nullopt},
         {connecting(kMatchServer, "5100") + connecting(kOtherServer, "") + confirmed, std::nullopt},
         {connecting(std::string(46, '1'), "5100") + confirmed, std::nullopt},
         {connecting("162.249.72.g", "5100") + confirmed, std::nullopt},
@@ -60,14 +75,18 @@ TEST(ParseConnLog, LastConfirmedCandidate) {
         // No confirmation, or the confirmation before the connection.
         {connecting(kMatchServer, "5100"), std::nullopt},
         {confirmed + connecting(kMatchServer, "5100"), std::nullopt},
-        // A later unconfirmed connection keeps the earlier result; a repeated confirmation the same.
-        {connecting(kMatchServer, "5100") + confirmed + connecting(kOtherServer, "5100"), kMatchServer},
+        // A later unconfirmed connection keeps the earlier result; a repeated confirmation the
+        // same.
+        {connecting(kMatchServer, "5100") + confirmed + connecting(kOtherServer, "5100"),
+         kMatchServer},
         {connecting(kMatchServer, "5100") + confirmed + confirmed, kMatchServer},
         {connecting("2A01:4F8:1C1C::42", "5100") + confirmed, "2a01:4f8:1c1c::42"},
         // The last line needs no line feed.
-        {connecting(kMatchServer, "5100") + "000005.301| CONN| Game Info Received: Initial Connection",
+        {connecting(kMatchServer, "5100") +
+             "000005.301| CONN| Game Info Received: Initial Connection",
          kMatchServer},
-        {std::string("\0\xff\xfe CONN| Connecting to address (", 33) + kMatchServer + ") port (1)\n" + confirmed,
+        {std::string("\0\xff\xfe CONN| Connecting to address (", 33) + kMatchServer +
+             ") port (1)\n" + confirmed,
          kMatchServer},
     };
     for (const auto& c : cases) EXPECT_EQ(parse_conn_log(c.text), c.expected) << c.text;
@@ -102,7 +121,7 @@ TEST(ParseUdmuxLog, StampAddressAndPortRules) {
         {with(17, "-0"), kNow + 3600, true},  // "-0" is zero: still a number
         {with(20, "-12"), kNow, false},
         {with(0, "-001"), kNow, false},
-        {"2026-02-29T10:00:00.000Z," + tail, 1772359200, false},   // 2026 is no leap year
+        {"2026-02-29T10:00:00.000Z," + tail, 1772359200, false},  // 2026 is no leap year
         {"2028-02-29T10:00:00.000Z," + tail, 1835431200, true},
         {"2028-02-30T10:00:00.000Z," + tail, 1835517600, false},
         {"2028-13-01T10:00:00.000Z," + tail, 1835431200, false},
@@ -114,9 +133,12 @@ TEST(ParseUdmuxLog, StampAddressAndPortRules) {
         {udmux_line(at, std::string(46, '1')), kNow, false},
         {udmux_line(at, "128.116.50.x"), kNow, false},
         {udmux_line(at, "300.1.1.1"), kNow, false},
-        {roblox_stamp(at) + ", [FLog::Network] UDMUX Address = 128.116.50.27, Port = 49152", kNow, false},
-        {roblox_stamp(at) + ", [FLog::Network] UDMUX Address = 128.116.50.27 Port = 49152 |", kNow, false},
-        {roblox_stamp(at) + ", [FLog::Network] UDMUX Address = 128.116.50.27, Port = 4", kNow, false},
+        {roblox_stamp(at) + ", [FLog::Network] UDMUX Address = 128.116.50.27, Port = 49152", kNow,
+         false},
+        {roblox_stamp(at) + ", [FLog::Network] UDMUX Address = 128.116.50.27 Port = 49152 |", kNow,
+         false},
+        {roblox_stamp(at) + ", [FLog::Network] UDMUX Address = 128.116.50.27, Port = 4", kNow,
+         false},
         // The marker must start at position 24 or later.
         {"[FLog::Network] UDMUX Address = 128.116.50.27, Port = 49152 |", kNow, false},
         {"", kNow, false},
@@ -130,7 +152,8 @@ TEST(ParseUdmuxLog, StampAddressAndPortRules) {
         }
     }
     EXPECT_EQ(parse_udmux_log(good, kNow), (LogHit{kRelay, roblox_stamp(at)}));
-    EXPECT_EQ(parse_udmux_log(udmux_line(at, "2A01:4F8:1C1C::42"), kNow)->address, "2a01:4f8:1c1c::42");
+    EXPECT_EQ(parse_udmux_log(udmux_line(at, "2A01:4F8:1C1C::42"), kNow)->address,
+              "2a01:4f8:1c1c::42");
 }
 
 class R3dlogScan : public ::testing::Test {
@@ -196,8 +219,10 @@ TEST_F(R3dlogScan, HostileLogsGiveNoHit) {
         std::string(300000, '\0'),
         "\xff\xfe\xc3\x28 CONN| Connecting to address (\xe2\x82) port (5100)\n"
         "CONN| Game Info Received: Initial Connection\n",
-        "CONN| Connecting to address (162.249.72.5) port (5100\nCONN| Game Info Received: Initial Connection",
-        "CONN| Connecting to address (162.249.72.5 port 5100)\nCONN| Game Info Received: Initial Connection",
+        "CONN| Connecting to address (162.249.72.5) port (5100\nCONN| Game Info Received: Initial "
+        "Connection",
+        "CONN| Connecting to address (162.249.72.5 port 5100)\nCONN| Game Info Received: Initial "
+        "Connection",
     };
     UnixSeconds at = kNow - 3000;
     for (const std::string& text : hostile) write_session(folder, session_near(at += 10), text);
@@ -206,7 +231,8 @@ TEST_F(R3dlogScan, HostileLogsGiveNoHit) {
 
 class PlayerLogScan : public ::testing::Test {
   protected:
-    std::filesystem::path write(const std::wstring& name, const std::string& text, UnixSeconds last_write) {
+    std::filesystem::path write(const std::wstring& name, const std::string& text,
+                                UnixSeconds last_write) {
         const std::filesystem::path path = folder / name;
         write_fixture_file(path, text);
         test::set_last_write(path, last_write);
@@ -223,22 +249,24 @@ class PlayerLogScan : public ::testing::Test {
 };
 
 TEST_F(PlayerLogScan, LatestRelayLineAmongClientLines) {
-    const std::string other = roblox_stamp(kNow - 900) + ",0.51,1c34,6 [FLog::Output] Connecting to server\r\n";
+    const std::string other =
+        roblox_stamp(kNow - 900) + ",0.51,1c34,6 [FLog::Output] Connecting to server\r\n";
     write(L"0.612.0.6120585_20260314T180211Z_Player_A1B2C_last.log",
           other + lines({udmux_line(kNow - 800, kOtherRelay), udmux_line(kNow - 600, kRelay),
-                         udmux_line(kNow - 500, "10.20.30.40"),  // private: a later public one may still win
+                         udmux_line(kNow - 500,
+                                    "10.20.30.40"),  // private: a later public one may still win
                          roblox_stamp(kNow - 400) + ",9.1,1c34,6 [FLog::Network] Disconnected"}),
           kNow - 300);
     write(L"0.612.0.6120585_20260314T170211Z_Player_77777_last.log",
           lines({udmux_line(kNow - 2000, "128.116.9.9")}), kNow - 1900);
     // Names and extensions the client does not use, and stale files, are not read. (File names
     // are case-insensitive: each needs a name of its own.)
-    write(L"0.612.0.6120585_20260314T180212Z_player_A1B2C_last.log", lines({udmux_line(kNow - 10, "128.116.1.1")}),
-          kNow);
-    write(L"0.612.0.6120585_20260314T180213Z_Player_A1B2C_last.LOG", lines({udmux_line(kNow - 10, "128.116.1.2")}),
-          kNow);
-    write(L"0.612.0.6120585_20260314T180214Z_Studio_A1B2C_last.log", lines({udmux_line(kNow - 10, "128.116.1.3")}),
-          kNow);
+    write(L"0.612.0.6120585_20260314T180212Z_player_A1B2C_last.log",
+          lines({udmux_line(kNow - 10, "128.116.1.1")}), kNow);
+    write(L"0.612.0.6120585_20260314T180213Z_Player_A1B2C_last.LOG",
+          lines({udmux_line(kNow - 10, "128.116.1.2")}), kNow);
+    write(L"0.612.0.6120585_20260314T180214Z_Studio_A1B2C_last.log",
+          lines({udmux_line(kNow - 10, "128.116.1.3")}), kNow);
     write(L"old_Player_.log", lines({udmux_line(kNow - 20, "128.116.1.4")}), kNow - 86401);
     std::filesystem::create_directories(folder / L"dir_Player_.log");
 
@@ -249,7 +277,8 @@ TEST_F(PlayerLogScan, LatestRelayLineAmongClientLines) {
 TEST_F(PlayerLogScan, OnlyTheEightNewestFilesAreRead) {
     for (int i = 0; i < 8; ++i) {
         write(L"log_Player_" + std::to_wstring(i) + L".log",
-              lines({udmux_line(kNow - 5000 + i, "128.116.2." + std::to_string(i + 1))}), kNow - 100 - i);
+              lines({udmux_line(kNow - 5000 + i, "128.116.2." + std::to_string(i + 1))}),
+              kNow - 100 - i);
     }
     // The ninth file is the oldest by its last-write time, though its line is the newest.
     write(L"log_Player_9.log", lines({udmux_line(kNow - 5, "128.116.3.1")}), kNow - 200);
@@ -271,7 +300,8 @@ TEST_F(PlayerLogScan, ReadsTheTailAndDropsItsFirstLine) {
     const std::string kept = udmux_line(kNow - 200, "128.116.5.2") + "\n";
     std::string padding(262144 - dropped.size() - kept.size(), '=');
     padding.back() = '\n';
-    write(L"big_Player_.log", before + std::string(300000, '-') + "\n" + dropped + kept + padding, kNow - 10);
+    write(L"big_Player_.log", before + std::string(300000, '-') + "\n" + dropped + kept + padding,
+          kNow - 10);
     EXPECT_EQ(find_player_log_server(folder, kNow)->address, "128.116.5.2");
 }
 
@@ -284,13 +314,17 @@ TEST_F(PlayerLogScan, HostileLogs) {
     std::string no_feed(300000, 'a');
     no_feed.replace(200000, 80, udmux_line(kNow - 1, "128.116.6.1").substr(0, 80));
     write(L"nofeed_Player_.log", no_feed, kNow - 6);
-    write(L"nul_Player_.log", std::string(1000, '\0') + "\n" + std::string(5, '\0') + udmux_line(kNow - 1, "128.116.6.2"),
-          kNow - 7);
+    write(
+        L"nul_Player_.log",
+        std::string(1000, '\0') + "\n" + std::string(5, '\0') + udmux_line(kNow - 1, "128.116.6.2"),
+        kNow - 7);
     write(L"utf8_Player_.log",
           "\xff\xfe\xc3\x28" + udmux_line(kNow - 1, "128.116.6.3") + "\n" +
-              "2026-0\xc3\xa9-14T18:02:11.123Z,0 [FLog::Network] UDMUX Address = 128.116.6.4, Port = 1 |\n",
+              "2026-0\xc3\xa9-14T18:02:11.123Z,0 [FLog::Network] UDMUX Address = 128.116.6.4, Port "
+              "= 1 |\n",
           kNow - 8);
-    write(L"nodate_Player_.log", ",6 [FLog::Network] UDMUX Address = 128.116.6.5, Port = 49152 |\n", kNow - 9);
+    write(L"nodate_Player_.log", ",6 [FLog::Network] UDMUX Address = 128.116.6.5, Port = 49152 |\n",
+          kNow - 9);
     EXPECT_EQ(find_player_log_server(folder, kNow), (LogHit{kRelay, roblox_stamp(kNow - 60)}));
 }
 
