@@ -8,6 +8,7 @@
 
 #include "engine/common/handle_guard.h"
 #include "engine/common/hash.h"
+#include "engine/common/json_document.h"
 #include "engine/common/system.h"
 
 namespace tarvisko {
@@ -78,7 +79,8 @@ nlohmann::json read_small_json_file(const std::filesystem::path& path) {
     if (path.empty()) return nlohmann::json::value_t::discarded;
     const std::optional<FilePiece> piece = read_file_head(path, kSmallFileLimit);
     if (!piece || !piece->whole_file) return nlohmann::json::value_t::discarded;
-    return nlohmann::json::parse(piece->bytes, nullptr, false);
+    std::optional<nlohmann::json> parsed = parse_json_document(piece->bytes);
+    return parsed ? std::move(*parsed) : nlohmann::json(nlohmann::json::value_t::discarded);
 }
 
 void create_parent_folders(const std::filesystem::path& file) {

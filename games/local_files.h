@@ -27,8 +27,8 @@ std::optional<FilePiece> read_file_head(const std::filesystem::path& path, std::
 std::optional<FilePiece> read_file_tail(const std::filesystem::path& path, std::size_t limit);
 
 // Reads a file the program wrote itself and parses it without raising. Anything but a readable
-// file of at most 1 MiB holding JSON gives a discarded value: the program writes far less, and a
-// larger file would stall the window thread.
+// file of at most 1 MiB holding one JSON value of bounded depth gives a discarded value: the
+// program writes far less, and a larger file would stall the window thread.
 nlohmann::json read_small_json_file(const std::filesystem::path& path);
 
 // Creates the file's folder and its missing parents; throws a filesystem error naming

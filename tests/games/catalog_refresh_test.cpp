@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "engine/common/text.h"
 #include "games/catalog.h"
+#include "log_fixtures.h"
 #include "support/simulator_client.h"
 #include "support/test_support.h"
 
@@ -19,13 +19,6 @@ using test::simulator_add_fault;
 using test::simulator_control;
 
 constexpr const char* kPath = "/api/v1/portal/game-profiles";
-
-std::string file_bytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 json server_catalog(int revision) {
     return {{"version", 1},
@@ -64,7 +57,7 @@ TEST_F(CatalogRefresh, ServerCopyIsUsedAndCachedCompactly) {
     result = load_game_catalog(origin);
     EXPECT_EQ(result.source_text, L"");
     EXPECT_EQ(result.catalog, server_catalog(3));
-    const std::string bytes = file_bytes(cache);
+    const std::string bytes = test::read_fixture_file(cache);
     EXPECT_EQ(bytes, server_catalog(3).dump());
     EXPECT_NE(bytes.find("\"Łódź\""), std::string::npos);
     EXPECT_EQ(bytes.find("\": "), std::string::npos);
@@ -95,7 +88,7 @@ TEST_F(CatalogRefresh, FaultsFallBackToTheCacheOrTheBuiltInCopy) {
             serve(server_catalog(5));
             ASSERT_EQ(load_game_catalog(origin).source_text, L"");
         }
-        const std::string cache_bytes = file_bytes(cache);
+        const std::string cache_bytes = test::read_fixture_file(cache);
         for (const auto& c : cases) {
             test::simulator_reset();
             if (!c.fault.is_null()) simulator_add_fault(c.fault);
@@ -108,7 +101,7 @@ TEST_F(CatalogRefresh, FaultsFallBackToTheCacheOrTheBuiltInCopy) {
                 EXPECT_EQ(result.source_text, kCatalogBuiltIn) << c.what;
                 EXPECT_EQ(result.catalog, json::parse(builtin_game_catalog_text())) << c.what;
             }
-            EXPECT_EQ(file_bytes(cache), cache_bytes) << c.what;
+            EXPECT_EQ(test::read_fixture_file(cache), cache_bytes) << c.what;
             EXPECT_EQ(test::simulator_requests(kPath).size(), 1u) << c.what;
         }
     }
@@ -128,7 +121,7 @@ TEST_F(CatalogRefresh, UnusableCachesGiveTheBuiltInCopy) {
         std::ofstream(closed_cache, std::ios::binary | std::ios::trunc) << bytes;
         const CatalogResult result = load_game_catalog(closed);
         EXPECT_EQ(result.source_text, kCatalogBuiltIn) << bytes.substr(0, 20);
-        EXPECT_EQ(file_bytes(closed_cache), bytes);
+        EXPECT_EQ(test::read_fixture_file(closed_cache), bytes);
     }
     std::filesystem::remove(closed_cache);
     std::filesystem::create_directories(closed_cache);  // a folder in its place
@@ -151,8 +144,9 @@ TEST_F(CatalogRefresh, TwoOriginsTwoFiles) {
         to_wide("https://localhost:" + std::to_string(test::simulator_port()) + "/");
     serve(server_catalog(6));
     ASSERT_EQ(load_game_catalog(other).source_text, L"");
-    EXPECT_EQ(json::parse(file_bytes(cache)), server_catalog(4));
-    EXPECT_EQ(json::parse(file_bytes(game_catalog_cache_path(other))), server_catalog(6));
+    EXPECT_EQ(json::parse(test::read_fixture_file(cache)), server_catalog(4));
+    EXPECT_EQ(json::parse(test::read_fixture_file(game_catalog_cache_path(other))),
+              server_catalog(6));
     // A cache of one origin never stands in for another.
     EXPECT_EQ(load_game_catalog(L"https://localhost:1").source_text, kCatalogBuiltIn);
 }

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "games/local_files.h"
 #include "log_fixtures.h"
@@ -15,13 +13,6 @@ namespace tarvisko {
 namespace {
 
 const std::wstring kOrigin = L"https://portal.example:8443";
-
-std::string file_bytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 class Favorites : public ::testing::Test {
   protected:
@@ -73,7 +64,7 @@ TEST_F(Favorites, AddsInOrderKeepsCaseAndRefusesDuplicates) {
     EXPECT_TRUE(load().empty());
     EXPECT_EQ(add(L"gra.example.net").message, kFavoriteSaved);
     EXPECT_EQ(add(L"Gra.Example.NET").message, kFavoriteSaved);
-    EXPECT_EQ(file_bytes(path), R"(["gra.example.net","Gra.Example.NET"])");
+    EXPECT_EQ(test::read_fixture_file(path), R"(["gra.example.net","Gra.Example.NET"])");
 
     // A duplicate gives the same text, writes nothing and still refills the list.
     const auto before = std::filesystem::last_write_time(path);
@@ -92,7 +83,7 @@ TEST_F(Favorites, CapOf32LeavesTheFileAsItIs) {
     for (int i = 0; i < 40; ++i) stored.push_back("host" + std::to_string(i) + ".example");
     stored.insert(stored.begin() + 3, 17);  // not a text: skipped
     store(stored.dump());
-    const std::string bytes = file_bytes(path);
+    const std::string bytes = test::read_fixture_file(path);
 
     ASSERT_EQ(load().size(), 32u);
     EXPECT_EQ(list[3], L"host3.example");
@@ -101,14 +92,14 @@ TEST_F(Favorites, CapOf32LeavesTheFileAsItIs) {
     EXPECT_EQ(full.message, kFavoritesFull);
     EXPECT_FALSE(full.refill);
     EXPECT_EQ(add(L"host31.example").message, kFavoriteSaved);
-    EXPECT_EQ(file_bytes(path), bytes);
+    EXPECT_EQ(test::read_fixture_file(path), bytes);
 }
 
 TEST_F(Favorites, ObjectFileIsReplacedOnTheFirstAdd) {
     store(R"({"targets":["a.example"]})");
     EXPECT_TRUE(load().empty());
     EXPECT_EQ(add(L"b.example").message, kFavoriteSaved);
-    EXPECT_EQ(file_bytes(path), R"(["b.example"])");
+    EXPECT_EQ(test::read_fixture_file(path), R"(["b.example"])");
 }
 
 TEST_F(Favorites, OriginsAreApart) {
@@ -119,7 +110,7 @@ TEST_F(Favorites, OriginsAreApart) {
 
 TEST_F(Favorites, FailedWriteKeepsTheOldFileAndTheNewEntryInMemory) {
     add(L"a.example");
-    const std::string bytes = file_bytes(path);
+    const std::string bytes = test::read_fixture_file(path);
     // Another program holds the file open without sharing: the move over it fails.
     HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -127,7 +118,7 @@ TEST_F(Favorites, FailedWriteKeepsTheOldFileAndTheNewEntryInMemory) {
     EXPECT_EQ(test::error_text([&] { add(L"b.example"); }), "local_report_write_failed");
     EXPECT_EQ(list, std::vector<std::wstring>{L"b.example"});
     CloseHandle(held);
-    EXPECT_EQ(file_bytes(path), bytes);
+    EXPECT_EQ(test::read_fixture_file(path), bytes);
     EXPECT_TRUE(std::filesystem::is_regular_file(path));
     for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
         EXPECT_NE(entry.path().extension(), L".tmp");

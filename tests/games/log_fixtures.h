@@ -16,8 +16,9 @@ inline void PrintTo(const LogHit& hit, std::ostream* out) {
 
 namespace tarvisko::test {
 
-// Writes the bytes, creating missing folders.
+// Writes the bytes, creating missing folders; reads a whole file back.
 void write_fixture_file(const std::filesystem::path& path, std::string_view bytes);
+std::string read_fixture_file(const std::filesystem::path& path);
 void set_last_write(const std::filesystem::path& path, UnixSeconds when);
 // A sparse file of `size` bytes whose last bytes are `tail` and first bytes `head`.
 void write_sparse_file(const std::filesystem::path& path, long long size, std::string_view head,
