@@ -256,15 +256,20 @@ std::optional<LogHit> parse_udmux_log(std::string_view line, UnixSeconds now) {
         line[19] != '.' || line[23] != 'Z' || line[24] != ',') {
         return std::nullopt;
     }
-    const int year = parse_int_or_minus1(line.substr(0, 4));
-    const int month = parse_int_or_minus1(line.substr(5, 2));
-    const int day = parse_int_or_minus1(line.substr(8, 2));
-    const int hour = parse_int_or_minus1(line.substr(11, 2));
-    const int minute = parse_int_or_minus1(line.substr(14, 2));
-    const int second = parse_int_or_minus1(line.substr(17, 2));
-    const int millis = parse_int_or_minus1(line.substr(20, 3));
-    // Every field must be a plain number: a "-1" or "1x" would otherwise pass the upper bounds
-    // and put garbage into the time text.
+    // The stamp becomes the hit's time text as it stands, so every field must be plain digits:
+    // "-1" or "1x" would pass the upper bounds, and even "-0" would sort before real stamps.
+    auto field = [line](std::size_t position, std::size_t length) {
+        return line[position] >= '0' && line[position] <= '9'
+                   ? parse_int_or_minus1(line.substr(position, length))
+                   : -1;
+    };
+    const int year = field(0, 4);
+    const int month = field(5, 2);
+    const int day = field(8, 2);
+    const int hour = field(11, 2);
+    const int minute = field(14, 2);
+    const int second = field(17, 2);
+    const int millis = field(20, 3);
     if (year < 0 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) ||
         hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
         millis < 0) {
