@@ -131,6 +131,12 @@ TEST_F(CatalogRefresh, UnusableCachesGiveTheBuiltInCopy) {
     std::filesystem::remove(closed_cache);
     std::ofstream(closed_cache, std::ios::binary) << server_catalog(1).dump();
     EXPECT_EQ(load_game_catalog(closed).source_text, kCatalogFromCache);
+    // Locked by another program: unreadable, so the built-in copy.
+    HANDLE held =
+        CreateFileW(closed_cache.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(load_game_catalog(closed).source_text, kCatalogBuiltIn);
+    CloseHandle(held);
     test::ScopedEnv empty(L"LOCALAPPDATA", std::wstring());
     EXPECT_EQ(load_game_catalog(closed).source_text, kCatalogBuiltIn);
     EXPECT_EQ(load_game_catalog(origin).source_text, L"");
