@@ -65,7 +65,6 @@ const nlohmann::json& selected_game_profile(const nlohmann::json& catalog, int s
 
 nlohmann::json derived_region(std::string_view kind, const LogHit& hit) {
     const bool relay = kind == "session_relay";
-    // The key order is the catalogue's own.
     nlohmann::json region = nlohmann::json::object();
     region["label"] = relay ? "Przekaźnik ostatniej gry Roblox" : "Serwer ostatniego meczu LoL";
     region["host"] = hit.address;
