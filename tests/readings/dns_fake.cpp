@@ -205,7 +205,7 @@ DNS_STATUS WINAPI FakeResolver::cancel_query(DnsQueryCancel* cancel) {
     return ERROR_SUCCESS;
 }
 
-DNS_STATUS WINAPI FakeResolver::query_cache(PCWSTR name, WORD, DWORD options, PVOID,
+DNS_STATUS WINAPI FakeResolver::query_cache(PCWSTR name, WORD, DWORD options, PIP4_ARRAY,
                                             PDNS_RECORD* results, PVOID*) {
     FakeResolver& self = *current;
     std::lock_guard lock(self.mutex_);

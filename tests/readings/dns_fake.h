@@ -82,7 +82,7 @@ private:
     static DNS_STATUS WINAPI query_ex(DnsQueryRequest* request, DNS_QUERY_RESULT* result,
                                       DnsQueryCancel* cancel);
     static DNS_STATUS WINAPI cancel_query(DnsQueryCancel* cancel);
-    static DNS_STATUS WINAPI query_cache(PCWSTR name, WORD type, DWORD options, PVOID servers,
+    static DNS_STATUS WINAPI query_cache(PCWSTR name, WORD type, DWORD options, PIP4_ARRAY servers,
                                          PDNS_RECORD* results, PVOID* reserved);
     static VOID WINAPI free_records(PVOID data, DNS_FREE_TYPE type);
 
