@@ -40,9 +40,7 @@ TableRow two_cell_row(std::wstring label, std::wstring value, std::wstring detai
 
 }  // namespace
 
-std::wstring reading_caption_prefix() {
-    return L"Odczyt " + to_wide(utc_timestamp_now()) + L" · ";
-}
+std::wstring reading_caption_prefix() { return L"Odczyt " + to_wide(utc_timestamp_now()) + L" · "; }
 
 std::wstring adapter_alias(const MIB_IF_ROW2& row) {
     return {row.Alias, wcsnlen(row.Alias, std::size(row.Alias))};
@@ -95,8 +93,10 @@ std::vector<TableRow> adapter_rows(const AdapterSnapshot& first, const AdapterSn
         if (before == first.end()) continue;
         if (after.InOctets < before->second.InOctets || after.OutOctets < before->second.OutOctets)
             continue;
-        const double receive = megabits_per_second(after.InOctets - before->second.InOctets, seconds);
-        const double send = megabits_per_second(after.OutOctets - before->second.OutOctets, seconds);
+        const double receive =
+            megabits_per_second(after.InOctets - before->second.InOctets, seconds);
+        const double send =
+            megabits_per_second(after.OutOctets - before->second.OutOctets, seconds);
         rows.push_back(two_cell_row(
             L"Ruch · " + adapter_alias(after),
             format_decimal(receive) + L" / " + format_decimal(send) + L" Mb/s",
@@ -107,10 +107,9 @@ std::vector<TableRow> adapter_rows(const AdapterSnapshot& first, const AdapterSn
 }
 
 const ReadingClock& steady_reading_clock() {
-    static const ReadingClock clock{[] { return std::chrono::steady_clock::now(); },
-                                    [](std::chrono::milliseconds span) {
-                                        std::this_thread::sleep_for(span);
-                                    }};
+    static const ReadingClock clock{
+        [] { return std::chrono::steady_clock::now(); },
+        [](std::chrono::milliseconds span) { std::this_thread::sleep_for(span); }};
     return clock;
 }
 
@@ -137,10 +136,9 @@ TableModel computer_state_view(const TableModel& extra, const ReadingClock& cloc
     model.kind = 0;
 
     const auto memory = memory_load();
-    model.rows.push_back(
-        two_cell_row(L"RAM teraz",
-                     memory ? std::to_wstring(*memory) + L" % zajęte" : L"Brak odczytu",
-                     L"Procent zajętej pamięci fizycznej zgłoszony przez Windows."));
+    model.rows.push_back(two_cell_row(
+        L"RAM teraz", memory ? std::to_wstring(*memory) + L" % zajęte" : L"Brak odczytu",
+        L"Procent zajętej pamięci fizycznej zgłoszony przez Windows."));
     const auto load = cpu_load(processor_first, processor_second);
     model.rows.push_back(two_cell_row(L"CPU teraz",
                                       load ? format_decimal(*load) + L" %" : L"Brak odczytu",

@@ -58,7 +58,7 @@ using DnsQueryExFunction = DNS_STATUS(WINAPI*)(DnsQueryRequest* request, DNS_QUE
 using DnsCancelQueryFunction = DNS_STATUS(WINAPI*)(DnsQueryCancel* cancel);
 
 struct DnsCalls {
-    DnsQueryExFunction query_ex = nullptr;  // null when the system lacks it
+    DnsQueryExFunction query_ex = nullptr;    // null when the system lacks it
     DnsCancelQueryFunction cancel = nullptr;  // null when the system lacks it
     decltype(&DnsQuery_W) query_cache = nullptr;
     decltype(&DnsFree) free = nullptr;

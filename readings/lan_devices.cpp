@@ -61,9 +61,7 @@ Row row_at(std::span<const std::uint8_t> table, std::size_t header, std::size_t 
     return row;
 }
 
-std::uint16_t remote_port(DWORD port) {
-    return ntohs(static_cast<u_short>(port & 0xFFFF));
-}
+std::uint16_t remote_port(DWORD port) { return ntohs(static_cast<u_short>(port & 0xFFFF)); }
 
 void add_peer(TcpPeerMap& peers, std::wstring address, std::uint32_t scope, std::uint16_t port) {
     if (address.empty() || port == 0) return;
@@ -123,14 +121,22 @@ std::wstring mac_text(std::span<const std::uint8_t, 6> bytes) {
 
 std::wstring port_display_name(std::uint16_t port) {
     switch (port) {
-        case 22: return L"SSH (22)";
-        case 53: return L"DNS (53)";
-        case 80: return L"HTTP (80)";
-        case 443: return L"HTTPS (443)";
-        case 445: return L"SMB (445)";
-        case 631: return L"IPP (631)";
-        case 3389: return L"RDP (3389)";
-        default: return std::to_wstring(port);
+        case 22:
+            return L"SSH (22)";
+        case 53:
+            return L"DNS (53)";
+        case 80:
+            return L"HTTP (80)";
+        case 443:
+            return L"HTTPS (443)";
+        case 445:
+            return L"SMB (445)";
+        case 631:
+            return L"IPP (631)";
+        case 3389:
+            return L"RDP (3389)";
+        default:
+            return std::to_wstring(port);
     }
 }
 
@@ -206,18 +212,22 @@ TableModel build_lan_devices_view(const LanReading& reading) {
         const std::uint32_t scope =
             neighbor.Address.si_family == AF_INET6 ? neighbor.Address.Ipv6.sin6_scope_id : 0;
         std::wstring ports = ports_text(reading.tcp_peers, {address, scope});
-        const bool gateway = neighbor.IsRouter ||
-                             reading.gateways.contains({neighbor.InterfaceIndex, address});
+        const bool gateway =
+            neighbor.IsRouter || reading.gateways.contains({neighbor.InterfaceIndex, address});
         if (scope != 0) address += L"%" + std::to_wstring(scope);
-        const wchar_t* role = gateway                            ? L"Brama / router"
+        const wchar_t* role = gateway                                ? L"Brama / router"
                               : (neighbor.PhysicalAddress[0] & 0x02) ? L"MAC lokalny"
                                                                      : L"Sąsiad";
         std::wstring host = reading.host_name ? reading.host_name(neighbor.Address) : L"";
         if (host.empty()) host = L"Brak w pamięci DNS";
 
         TableRow row;
-        row.cells = {std::move(address), mac_text(mac), std::move(host),
-                     vendor_text(reading.vendors, mac), role, std::move(ports)};
+        row.cells = {std::move(address),
+                     mac_text(mac),
+                     std::move(host),
+                     vendor_text(reading.vendors, mac),
+                     role,
+                     std::move(ports)};
         row.detail = L"Karta · " + adapter_alias(adapter->second);
         if (is_link_local(neighbor.Address)) {
             row.detail += L"\r\nIPv6 link-local · automatyczny adres tego łącza.";

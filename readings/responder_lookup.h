@@ -4,11 +4,10 @@
 // owns one ResponderLookupState and touches it on its own thread only; the job fills a separate
 // pending SessionResponderNames that the window takes over after joining the job.
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <stop_token>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "results/responder_names.h"
 
@@ -44,9 +43,9 @@ SessionResponderNames lookup_responder_names(std::string session_id,
 
 // What the window does with a view after the lookup job has reported.
 enum class ResponderNamesFollowUp {
-    none,            // the view shows another report, or no route report is wanted
-    rebuild_view,    // the held names belong to the report on show: rebuild its view
-    lookup_again,    // the names came for an older report: look the shown one up now
+    none,          // the view shows another report, or no route report is wanted
+    rebuild_view,  // the held names belong to the report on show: rebuild its view
+    lookup_again,  // the names came for an older report: look the shown one up now
 };
 
 // The job's message, after the join: ends the lookup under way and makes the pending names the

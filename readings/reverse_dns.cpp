@@ -15,7 +15,7 @@ namespace tarvisko {
 namespace {
 
 constexpr DWORD kResolverOptions =
-    DNS_QUERY_NO_NETBT | DNS_QUERY_NO_MULTICAST | DNS_QUERY_TREAT_AS_FQDN;  // 0x1880
+    DNS_QUERY_NO_NETBT | DNS_QUERY_NO_MULTICAST | DNS_QUERY_TREAT_AS_FQDN;       // 0x1880
 constexpr DWORD kCacheOnlyOptions = kResolverOptions | DNS_QUERY_NO_WIRE_QUERY;  // 0x1890
 constexpr DNS_STATUS kNotIssued = ERROR_NOT_ENOUGH_MEMORY;  // 8: the query never left
 constexpr std::chrono::seconds kResolverDeadline{4};
@@ -63,7 +63,7 @@ void free_dns_records(const DnsCalls& calls, DNS_RECORDW* records) {
 
 // Owns the queries of one call and releases them together.
 class PtrQueries {
-public:
+  public:
     explicit PtrQueries(const DnsCalls& calls) : calls_(calls) {}
     PtrQueries(const PtrQueries&) = delete;
     PtrQueries& operator=(const PtrQueries&) = delete;
@@ -88,7 +88,7 @@ public:
 
     std::list<PtrQuery> list;
 
-private:
+  private:
     const DnsCalls& calls_;
 };
 
@@ -179,17 +179,17 @@ std::wstring reverse_dns_from_cache(const SOCKADDR_INET& address, const DnsCalls
     const std::wstring query_name = reverse_lookup_name(address);
     if (query_name.empty()) return {};
     DNS_RECORDW* records = nullptr;
-    const DNS_STATUS status = calls.query_cache(query_name.c_str(), DNS_TYPE_PTR,
-                                                kCacheOnlyOptions, nullptr,
-                                                reinterpret_cast<DNS_RECORD**>(&records), nullptr);
+    const DNS_STATUS status =
+        calls.query_cache(query_name.c_str(), DNS_TYPE_PTR, kCacheOnlyOptions, nullptr,
+                          reinterpret_cast<DNS_RECORD**>(&records), nullptr);
     std::wstring name;
     if (status == ERROR_SUCCESS) name = first_ptr_name(records);
     free_dns_records(calls, records);
     return name;
 }
 
-ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses,
-                                   std::stop_token stop, const DnsCalls& calls) {
+ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses, std::stop_token stop,
+                                   const DnsCalls& calls) {
     ResponderNameMap names;
     PtrQueries queries(calls);
     const std::size_t count = std::min(addresses.size(), kResponderLimit);

@@ -43,8 +43,7 @@ std::wstring reverse_dns_from_cache(const SOCKADDR_INET& address,
 // saying why. A stop request ends the walk and the waiting; queries already issued are
 // cancelled and waited for before the call returns. DNS failures become notes; only memory
 // exhaustion throws.
-ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses,
-                                   std::stop_token stop,
+ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses, std::stop_token stop,
                                    const DnsCalls& calls = active_dns_calls());
 
 }  // namespace tarvisko

@@ -161,7 +161,8 @@ TEST(ComputerStateView, LiveRowsThenTheCallersRowsTakenOverTheWindow) {
     // have advanced, which reads "Brak odczytu".
     const std::wstring& cpu = model.rows[1].cells[1];
     EXPECT_TRUE(cpu == L"Brak odczytu" || cpu.ends_with(L" %")) << cpu;
-    EXPECT_EQ(model.rows[2].cells, (std::vector<std::wstring>{L"Ruch · Ethernet", L"12 / 3,5 Mb/s"}));
+    EXPECT_EQ(model.rows[2].cells,
+              (std::vector<std::wstring>{L"Ruch · Ethernet", L"12 / 3,5 Mb/s"}));
     EXPECT_EQ(model.rows[3], extra.rows[0]);
     EXPECT_EQ(model.rows[4], extra.rows[1]);
 }

@@ -253,9 +253,8 @@ void FakeResolver::run() {
             next->result->pQueryRecords = nullptr;
         } else {
             next->result->QueryStatus = next->answer.status;
-            next->result->pQueryRecords = next->answer.status == ERROR_SUCCESS
-                                              ? make_records(next->answer.records)
-                                              : nullptr;
+            next->result->pQueryRecords =
+                next->answer.status == ERROR_SUCCESS ? make_records(next->answer.records) : nullptr;
         }
         ++completions_;
         const auto callback = next->callback;

@@ -42,7 +42,7 @@ inline FakeAnswer ptr_answer(std::wstring name, std::chrono::milliseconds delay 
 }
 
 class FakeResolver {
-public:
+  public:
     FakeResolver();
     ~FakeResolver();
     FakeResolver(const FakeResolver&) = delete;
@@ -75,7 +75,7 @@ public:
     std::size_t outstanding_records() const;
     std::size_t bad_frees() const;
 
-private:
+  private:
     struct Pending;
     struct RecordBlock;
 
@@ -112,13 +112,13 @@ private:
 
 // Installs a table of functions for the DNS look-ups that use the active one, for the scope.
 class ScopedDnsCalls {
-public:
+  public:
     explicit ScopedDnsCalls(const DnsCalls& calls);
     ~ScopedDnsCalls();
     ScopedDnsCalls(const ScopedDnsCalls&) = delete;
     ScopedDnsCalls& operator=(const ScopedDnsCalls&) = delete;
 
-private:
+  private:
     DnsCalls calls_;
     const DnsCalls* previous_;
 };

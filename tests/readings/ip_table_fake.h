@@ -13,7 +13,7 @@
 namespace tarvisko::test {
 
 class FakeIpTables {
-public:
+  public:
     struct Answer {
         DWORD result = NO_ERROR;
         bool table_on_failure = false;  // hand a table back even when failing
@@ -42,7 +42,7 @@ public:
     int freed = 0;
     std::vector<ADDRESS_FAMILY> net_families, forward_families;
 
-private:
+  private:
     static FakeIpTables*& current() {
         static FakeIpTables* fake = nullptr;
         return fake;

@@ -11,12 +11,14 @@
 #include "engine/common/text.h"
 #include "engine/common/winsock_session.h"
 #include "ip_table_fake.h"
+#include "socket_address.h"
 
 namespace tarvisko {
 namespace {
 
 using Mac = std::array<std::uint8_t, 6>;
 using test::interface_row;
+using test::socket_address;
 
 constexpr Mac kAcme{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 constexpr Mac kRouterMac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -30,17 +32,6 @@ const std::wstring kDetailTail =
     L"zapisywane na serwerze używają pseudonimów MAC.";
 const std::wstring kTitleTail =
     L"Urządzenia znane karcie i połączenia TCP widoczne na tym komputerze.";
-
-SOCKADDR_INET socket_address(const char* text, ULONG scope = 0) {
-    SOCKADDR_INET address{};
-    if (inet_pton(AF_INET, text, &address.Ipv4.sin_addr) == 1) {
-        address.si_family = AF_INET;
-    } else if (inet_pton(AF_INET6, text, &address.Ipv6.sin6_addr) == 1) {
-        address.si_family = AF_INET6;
-        address.Ipv6.sin6_scope_id = scope;
-    }
-    return address;
-}
 
 struct NeighborSpec {
     const char* address;
@@ -64,7 +55,8 @@ MIB_IPNET_ROW2 neighbor(const NeighborSpec& spec) {
     return row;
 }
 
-MIB_IPFORWARD_ROW2 route(const char* prefix, UINT8 length, const char* next_hop, NET_IFINDEX index) {
+MIB_IPFORWARD_ROW2 route(const char* prefix, UINT8 length, const char* next_hop,
+                         NET_IFINDEX index) {
     MIB_IPFORWARD_ROW2 row{};
     row.DestinationPrefix.Prefix = socket_address(prefix);
     row.DestinationPrefix.PrefixLength = length;
@@ -78,11 +70,13 @@ template <typename Row>
 std::vector<std::uint8_t> tcp_table(const std::vector<Row>& rows, DWORD claimed) {
     std::vector<std::uint8_t> buffer(sizeof(DWORD) + rows.size() * sizeof(Row));
     std::memcpy(buffer.data(), &claimed, sizeof claimed);
-    if (!rows.empty()) std::memcpy(buffer.data() + sizeof(DWORD), rows.data(), rows.size() * sizeof(Row));
+    if (!rows.empty())
+        std::memcpy(buffer.data() + sizeof(DWORD), rows.data(), rows.size() * sizeof(Row));
     return buffer;
 }
 
-MIB_TCPROW_OWNER_PID tcp4(const char* remote, std::uint16_t port, DWORD state = MIB_TCP_STATE_ESTAB) {
+MIB_TCPROW_OWNER_PID tcp4(const char* remote, std::uint16_t port,
+                          DWORD state = MIB_TCP_STATE_ESTAB) {
     MIB_TCPROW_OWNER_PID row{};
     row.dwState = state;
     inet_pton(AF_INET, remote, &row.dwRemoteAddr);
@@ -111,7 +105,7 @@ TEST(LanTexts, AddressesMacsAndPortNames) {
     EXPECT_EQ(mac_text(Mac{0xFF, 0xA0, 0x0B, 0, 0, 0x0F}), L"FF:A0:0B:00:00:0F");
 
     const std::pair<std::uint16_t, const wchar_t*> ports[] = {
-        {22, L"SSH (22)"},   {53, L"DNS (53)"},   {80, L"HTTP (80)"},     {443, L"HTTPS (443)"},
+        {22, L"SSH (22)"},   {53, L"DNS (53)"},   {80, L"HTTP (80)"},    {443, L"HTTPS (443)"},
         {445, L"SMB (445)"}, {631, L"IPP (631)"}, {3389, L"RDP (3389)"}, {8443, L"8443"},
         {1, L"1"},           {65535, L"65535"}};
     for (const auto& [port, text] : ports) EXPECT_EQ(port_display_name(port), text) << port;
@@ -177,9 +171,9 @@ TEST(CollectTcpPeers, EstablishedConnectionsByAddressAndScope) {
                            6),
                        peers);
     // The count claims more rows than the buffer holds: only the rows present are read.
-    collect_tcp6_peers(tcp_table<MIB_TCP6ROW_OWNER_PID>(
-                           {tcp6("fe80::1", 12, 445), tcp6("2001:db8::5", 0, 22)}, 5),
-                       peers);
+    collect_tcp6_peers(
+        tcp_table<MIB_TCP6ROW_OWNER_PID>({tcp6("fe80::1", 12, 445), tcp6("2001:db8::5", 0, 22)}, 5),
+        peers);
     collect_tcp4_peers(std::vector<std::uint8_t>{1, 0}, peers);  // shorter than its count
 
     const TcpPeerMap expected = {{{L"192.168.1.7", 0}, {80, 443, 8443}},
@@ -192,8 +186,7 @@ TEST(DefaultGateways, OnlyRoutesWithAZeroLengthPrefix) {
     const std::vector<MIB_IPFORWARD_ROW2> routes = {
         route("0.0.0.0", 0, "192.168.1.1", 2), route("192.168.1.0", 24, "0.0.0.0", 2),
         route("::", 0, "fe80::1", 3), route("10.0.0.0", 8, "192.168.1.254", 2)};
-    EXPECT_EQ(default_gateways(routes),
-              (GatewaySet{{2, L"192.168.1.1"}, {3, L"fe80::1"}}));
+    EXPECT_EQ(default_gateways(routes), (GatewaySet{{2, L"192.168.1.1"}, {3, L"fe80::1"}}));
 }
 
 LanReading reading_of(const std::vector<MIB_IPNET_ROW2>& rows) {
@@ -212,19 +205,19 @@ LanReading reading_of(const std::vector<MIB_IPNET_ROW2>& rows) {
 
 TEST(BuildLanDevicesView, NeighboursFilteredAndDescribed) {
     const std::vector<MIB_IPNET_ROW2> rows = {
-        neighbor({"192.168.1.1", kRouterMac}),                       // default route's next hop
-        neighbor({"192.168.1.7"}),                                   // plain neighbour
-        neighbor({"192.168.1.20", kAcme, 3, 0, NlnsStale, true}),    // router flag
-        neighbor({"192.168.50.1", kRouterMac}),                      // gateway of another adapter
-        neighbor({"192.168.1.30", kLocalMac}),                       // locally administered
-        neighbor({"fe80::1", kAcme, 2, 12}),                         // link-local with scope
-        neighbor({"192.168.1.40", Mac{}}),                           // all zero
+        neighbor({"192.168.1.1", kRouterMac}),                        // default route's next hop
+        neighbor({"192.168.1.7"}),                                    // plain neighbour
+        neighbor({"192.168.1.20", kAcme, 3, 0, NlnsStale, true}),     // router flag
+        neighbor({"192.168.50.1", kRouterMac}),                       // gateway of another adapter
+        neighbor({"192.168.1.30", kLocalMac}),                        // locally administered
+        neighbor({"fe80::1", kAcme, 2, 12}),                          // link-local with scope
+        neighbor({"192.168.1.40", Mac{}}),                            // all zero
         neighbor({"224.0.0.22", Mac{0x01, 0x00, 0x5E, 0, 0, 0x16}}),  // multicast
         neighbor({"192.168.1.41", kAcme, 2, 0, NlnsIncomplete}),
         neighbor({"192.168.1.42", kAcme, 2, 0, NlnsUnreachable}),
-        neighbor({"192.168.1.43", kAcme, 9}),                        // adapter down or loopback
+        neighbor({"192.168.1.43", kAcme, 9}),  // adapter down or loopback
         neighbor({"192.168.1.44", kAcme, 2, 0, NlnsReachable, false, 4}),
-        neighbor({"not an address"}),                                // no address text
+        neighbor({"not an address"}),  // no address text
     };
     LanReading reading = reading_of(rows);
     reading.tcp_peers = {{{L"192.168.1.7", 0}, {8443, 443, 80}},
@@ -263,8 +256,9 @@ TEST(BuildLanDevicesView, NeighboursFilteredAndDescribed) {
     }
     EXPECT_EQ(model.rows[1].detail, L"Karta · Ethernet" + kDetailTail);
     EXPECT_EQ(model.rows[2].detail, L"Karta · Wi-Fi" + kDetailTail);
-    EXPECT_EQ(model.rows[5].detail,
-              L"Karta · Ethernet\r\nIPv6 link-local · automatyczny adres tego łącza." + kDetailTail);
+    EXPECT_EQ(
+        model.rows[5].detail,
+        L"Karta · Ethernet\r\nIPv6 link-local · automatyczny adres tego łącza." + kDetailTail);
 
     // Unknown prefix, and no vendor list at all.
     reading.vendors.vendors.clear();
@@ -290,7 +284,8 @@ TEST(BuildLanDevicesView, AtMost256RowsAndTheTitleSaysSo) {
     for (const int count : {255, 256, 300}) {
         std::vector<MIB_IPNET_ROW2> rows;
         for (int i = 0; i < count; ++i) {
-            const std::string address = "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 1);
+            const std::string address =
+                "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 1);
             rows.push_back(neighbor({address.c_str()}));
         }
         LanReading reading = reading_of(rows);
@@ -308,8 +303,8 @@ TEST(BuildLanDevicesView, AtMost256RowsAndTheTitleSaysSo) {
     }
 }
 
-DWORD WINAPI one_connection_table(PVOID table, PDWORD size, WINBOOL, ULONG family,
-                                  TCP_TABLE_CLASS, ULONG) {
+DWORD WINAPI one_connection_table(PVOID table, PDWORD size, WINBOOL, ULONG family, TCP_TABLE_CLASS,
+                                  ULONG) {
     if (family != AF_INET) return ERROR_NOT_SUPPORTED;
     const auto bytes = tcp_table<MIB_TCPROW_OWNER_PID>({tcp4("192.168.1.1", 443)}, 1);
     if (table == nullptr || *size < bytes.size()) {

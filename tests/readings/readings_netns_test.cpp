@@ -30,7 +30,7 @@ std::string environment(const char* name) {
 }
 
 class Socket {
-public:
+  public:
     explicit Socket(SOCKET s = INVALID_SOCKET) : s_(s) {}
     ~Socket() {
         if (s_ != INVALID_SOCKET) closesocket(s_);
@@ -39,7 +39,7 @@ public:
     Socket& operator=(const Socket&) = delete;
     SOCKET get() const { return s_; }
 
-private:
+  private:
     SOCKET s_;
 };
 
@@ -152,7 +152,8 @@ TEST(LanDevicesReading, WineRefusesBothFamiliesAndTheIpv4TableShowsTheRouter) {
         std::printf("neighbour %s state %d length %lu first byte %02X\n",
                     to_utf8(address_text(row.Address)).c_str(), static_cast<int>(row.State),
                     row.PhysicalAddressLength, row.PhysicalAddress[0]);
-        const auto first_byte = reinterpret_cast<const std::uint8_t*>(&row.Address.Ipv4.sin_addr)[0];
+        const auto first_byte =
+            reinterpret_cast<const std::uint8_t*>(&row.Address.Ipv4.sin_addr)[0];
         if (first_byte >= 224 && first_byte <= 239) ++multicast_entries;
     }
     FreeMibTable(raw);
@@ -183,7 +184,7 @@ TEST(LanDevicesReading, WineRefusesBothFamiliesAndTheIpv4TableShowsTheRouter) {
 
 // Listens where the client's resolver is and refuses every query, counting them.
 class RefusingResolver {
-public:
+  public:
     RefusingResolver() {
         socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         sockaddr_in address{};
@@ -204,7 +205,7 @@ public:
     bool bound() const { return bound_; }
     int queries() const { return queries_; }
 
-private:
+  private:
     void serve() {
         char packet[512];
         while (!ending_) {
@@ -214,7 +215,7 @@ private:
                                      reinterpret_cast<sockaddr*>(&from), &from_length);
             if (got < 12) continue;
             ++queries_;
-            packet[2] = static_cast<char>(packet[2] | 0x80);         // a response
+            packet[2] = static_cast<char>(packet[2] | 0x80);        // a response
             packet[3] = static_cast<char>((packet[3] & 0xF0) | 5);  // REFUSED
             sendto(socket_, packet, got, 0, reinterpret_cast<sockaddr*>(&from), from_length);
         }

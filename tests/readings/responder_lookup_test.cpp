@@ -47,7 +47,8 @@ TEST(StartResponderLookup, OncePerReportAndOnlyWhileNoLookupRuns) {
         std::vector<std::string> addresses;
     };
     const json report_a = route_report("A", {"11.0.0.1", "10.0.0.1"});
-    const json game = {{"session_id", "G"}, {"measurement", {{"technique", "echo"}}},
+    const json game = {{"session_id", "G"},
+                       {"measurement", {{"technique", "echo"}}},
                        {"mtr_samples", json::array({{{"responder", "11.0.0.3"}}})}};
     const struct {
         const char* name;

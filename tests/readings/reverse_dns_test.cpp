@@ -10,6 +10,7 @@
 
 #include "dns_fake.h"
 #include "engine/common/text.h"
+#include "socket_address.h"
 
 namespace tarvisko {
 namespace {
@@ -19,21 +20,12 @@ using test::FakeAnswer;
 using test::FakeRecord;
 using test::FakeResolver;
 using test::ptr_answer;
+using test::socket_address;
 
 const std::wstring kNotLiteral = L"Adres bez obsługi reverse DNS.";
 const std::wstring kNotInCache = L"Brak lokalnej nazwy PTR w pamięci DNS Windows.";
 const std::wstring kNoPtrName = L"Resolver DNS nie zwrócił nazwy PTR.";
 const std::wstring kFailed = L"Nie udało się odczytać PTR z resolvera DNS.";
-
-SOCKADDR_INET socket_address(const char* text) {
-    SOCKADDR_INET address{};
-    if (inet_pton(AF_INET, text, &address.Ipv4.sin_addr) == 1) {
-        address.si_family = AF_INET;
-    } else if (inet_pton(AF_INET6, text, &address.Ipv6.sin6_addr) == 1) {
-        address.si_family = AF_INET6;
-    }
-    return address;
-}
 
 std::wstring ipv4_name(const char* text) { return reverse_lookup_name(socket_address(text)); }
 
@@ -90,7 +82,8 @@ TEST(ReverseDnsFromCache, AsksTheCacheOnlyAndFreesTheRecords) {
     FakeResolver fake;
     const DnsCalls calls = fake.calls();
     fake.cache(L"7.1.168.192.in-addr.arpa.", {{DNS_TYPE_PTR, L"drukarka.lan."}});
-    fake.cache(L"8.1.168.192.in-addr.arpa.", {{DNS_TYPE_PTR, L"x"}}, DNS_ERROR_RCODE_SERVER_FAILURE);
+    fake.cache(L"8.1.168.192.in-addr.arpa.", {{DNS_TYPE_PTR, L"x"}},
+               DNS_ERROR_RCODE_SERVER_FAILURE);
 
     EXPECT_EQ(reverse_dns_from_cache(socket_address("192.168.1.7"), calls), L"drukarka.lan");
     EXPECT_EQ(reverse_dns_from_cache(socket_address("192.168.1.8"), calls), L"");
@@ -136,9 +129,8 @@ TEST(ResolvePtrNames, EveryOutcomeGetsItsNameOrNote) {
     fake.hold_answers_until_issued(9);
 
     const std::vector<std::string> addresses = {
-        "abc",      "192.168.1.7", "10.0.0.1", "fe80::1",  "11.0.0.1", "11.0.0.2",
-        "11.0.0.3", "11.0.0.4",    "11.0.0.5", "11.0.0.6", "11.0.0.7", "11.0.0.8",
-        "2a00::1",  "11.0.0.1"};
+        "abc",      "192.168.1.7", "10.0.0.1", "fe80::1",  "11.0.0.1", "11.0.0.2", "11.0.0.3",
+        "11.0.0.4", "11.0.0.5",    "11.0.0.6", "11.0.0.7", "11.0.0.8", "2a00::1",  "11.0.0.1"};
     const ResponderNameMap names = resolve_ptr_names(addresses, {}, fake.calls());
 
     const ResponderNameMap expected = {
@@ -160,8 +152,8 @@ TEST(ResolvePtrNames, EveryOutcomeGetsItsNameOrNote) {
 
     // Only public addresses reach the resolver, each once; the private ones the cache.
     EXPECT_EQ(fake.issued().size(), 9u);
-    EXPECT_EQ(fake.cache_queries(), (std::vector<std::wstring>{L"7.1.168.192.in-addr.arpa.",
-                                                               L"1.0.0.10.in-addr.arpa."}));
+    EXPECT_EQ(fake.cache_queries(),
+              (std::vector<std::wstring>{L"7.1.168.192.in-addr.arpa.", L"1.0.0.10.in-addr.arpa."}));
     for (const DnsQueryRequest& request : fake.requests()) {
         EXPECT_EQ(request.Version, 1u);
         EXPECT_EQ(request.QueryType, DNS_TYPE_PTR);
@@ -210,8 +202,8 @@ TEST(ResolvePtrNames, StopEndsTheWaitWithinAStepAndCancelledQueriesAreWaitedFor)
         stop.request_stop();
     });
     const auto started = std::chrono::steady_clock::now();
-    const ResponderNameMap names = resolve_ptr_names(public_addresses(3), stop.get_token(),
-                                                     fake.calls());
+    const ResponderNameMap names =
+        resolve_ptr_names(public_addresses(3), stop.get_token(), fake.calls());
     const auto elapsed = std::chrono::steady_clock::now() - started;
 
     EXPECT_GE(elapsed, 500ms);  // the stop, then the completion of the cancelled queries
@@ -246,8 +238,8 @@ TEST(ResolvePtrNames, WithoutEitherAsynchronousFunctionNothingIsAsked) {
     fake.fallback(ptr_answer(L"never.example."));
     for (const bool with_query_ex : {false, true}) {
         const auto started = std::chrono::steady_clock::now();
-        const ResponderNameMap names =
-            resolve_ptr_names({"11.0.0.1", "10.0.0.1"}, {}, fake.calls(with_query_ex, !with_query_ex));
+        const ResponderNameMap names = resolve_ptr_names({"11.0.0.1", "10.0.0.1"}, {},
+                                                         fake.calls(with_query_ex, !with_query_ex));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
         EXPECT_EQ(names.at("11.0.0.1"), (ResponderName{L"", kFailed}));
         EXPECT_EQ(names.at("10.0.0.1"), (ResponderName{L"", kNotInCache}));
