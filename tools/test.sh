@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test under Wine.
+# Installs what is missing, builds everything and runs every test under Wine. Run as root (the
+# packages and the network namespaces need it).
 # Usage: tools/test.sh [extra ctest arguments, e.g. -L fast]
+# Afterwards nothing it started runs any more: the wineserver of build/wineprefix with Wine's
+# services, the display it started, and every namespace of the namespace tests; it checks that.
 set -euo pipefail
 # One stream, so that a log shows each error where it happened.
 exec 2>&1
@@ -10,14 +13,18 @@ cd "$top"
 echo "test.sh: installing what is missing"
 if [ "$(id -u)" = 0 ]; then
   tools/setup.sh
-else
+elif command -v sudo >/dev/null; then
   sudo tools/setup.sh
+else
+  echo "test.sh: run as root (packages and network namespaces need it)" >&2
+  exit 2
 fi
 
 build=${TARVISKO_BUILD_DIR:-$top/build}
 jobs=$(nproc)
 echo "test.sh: building in $build"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+# The toolchain comes from CMakeLists.txt.
+cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
@@ -25,11 +32,50 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 echo "test.sh: preparing the Wine prefix $WINEPREFIX"
 tools/wine/prefix
 
+# The namespaces of runs whose harness is gone (left by a run that was killed outright).
+orphan_namespaces() {
+  local ns owner
+  for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+    case $ns in tvk-*) ;; *) continue ;; esac
+    owner=${ns#tvk-}
+    owner=${owner%%x*}
+    case $owner in ''|*[!0-9]*) continue ;; esac
+    grep -qzF 'netns/run.sh' "/proc/$owner/cmdline" 2>/dev/null || echo "$ns"
+  done | sort
+}
+# Wine's processes of this build: of build/wineprefix, or of a namespace run's prefix copy.
+wine_leftovers() {
+  local exe pid
+  for exe in /proc/[0-9]*/exe; do
+    case $(readlink "$exe" 2>/dev/null) in */wine*) ;; *) continue ;; esac
+    pid=${exe#/proc/}
+    pid=${pid%/exe}
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null |
+      grep -qE "^(WINEPREFIX=$WINEPREFIX|TARVISKO_BINARY_DIR=$build)\$"; then
+      echo "$pid"
+    fi
+  done
+}
+namespaces_before=$(orphan_namespaces)
+
 # A display for the tests that open windows.
 display_pid=""
 cleanup() {
-  [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  local status=$? left
+  trap - EXIT
+  set +e
+  [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null
+  wineserver -k 2>/dev/null
+  for _ in $(seq 1 50); do
+    [ -z "$(wine_leftovers)" ] && break
+    sleep 0.2
+  done
+  left=$(wine_leftovers; comm -13 <(echo "$namespaces_before") <(orphan_namespaces))
+  if [ -n "$left" ]; then
+    echo "test.sh: FAILED: left running or not removed:" $left
+    [ "$status" = 0 ] && status=1
+  fi
+  exit "$status"
 }
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then

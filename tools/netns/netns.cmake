@@ -5,7 +5,8 @@
 # client / N routers / target network built by tools/netns/run.sh; see that script for the
 # addresses the test receives in its environment. With SOURCES, EXE_TARGET is first built from
 # them as a GoogleTest executable like tarvisko_test builds one; without, it must already exist.
-# ARGS are passed to the executable (for example --gtest_filter=...).
+# ARGS are passed to the executable (for example --gtest_filter=...). EXE_TARGET must be a
+# GoogleTest executable: the run is judged by its XML report (TARVISKO_GTEST_JUDGE).
 include_guard(GLOBAL)
 
 function(tarvisko_netns_test name exe_target)
@@ -47,8 +48,8 @@ function(tarvisko_netns_test name exe_target)
     list(APPEND options --shape "${N_SHAPE}")
   endif()
   add_test(NAME ${name}
-           COMMAND ${CMAKE_SOURCE_DIR}/tools/netns/run.sh ${options} -- $<TARGET_FILE:${exe_target}>
-                   ${N_ARGS})
+           COMMAND ${TARVISKO_GTEST_JUDGE} ${CMAKE_SOURCE_DIR}/tools/netns/run.sh ${options} --
+                   $<TARGET_FILE:${exe_target}> ${N_ARGS})
   set_tests_properties(${name} PROPERTIES LABELS net TIMEOUT ${N_TIMEOUT}
                        ENVIRONMENT "${TARVISKO_TEST_ENV}")
 endfunction()

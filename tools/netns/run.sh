@@ -62,7 +62,8 @@
 # the script checks that the wineserver of that prefix, and every process using the prefix, is in
 # the client namespace (/proc/PID/ns/net), and refuses to run otherwise.
 #
-# It prints one line to stderr first, "netns: namespaces tvk-ID-*", naming the run.
+# It prints one line to stderr first, "netns: namespaces tvk-ID-*, files in FOLDER", naming the
+# run and the folder of its prefix copy.
 # Exit status: the test's, or 2 when the network or Wine could not be set up (never a silent skip).
 # Everything (namespaces, processes, the prefix copy) is removed on every exit path.
 set -euo pipefail
@@ -179,7 +180,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-echo "netns: namespaces tvk-$run_id-*" >&2
+echo "netns: namespaces tvk-$run_id-*, files in $work" >&2
 
 # The network.
 for ns in "${nodes[@]}"; do
@@ -263,8 +264,10 @@ if [ -n "$target_command" ]; then
   target_pid=$!
 fi
 
-# Wine: a private copy of the ready prefix.
-WINEPREFIX=$base_prefix "$top/tools/wine/prefix" >/dev/null 2>&1 || fail "cannot prepare $base_prefix"
+# Wine: a private copy of the ready prefix. Nothing runs in the base prefix itself, so no server
+# is started for it: this run leaves no process behind.
+WINEPREFIX=$base_prefix "$top/tools/wine/prefix" --no-server >/dev/null 2>&1 ||
+  fail "cannot prepare $base_prefix"
 "$top/tools/wine/copy-prefix" "$base_prefix" "$prefix" || fail "cannot copy the Wine prefix"
 
 # WINEPREFIX is given to Wine's processes only, so that it marks exactly the processes checked below.

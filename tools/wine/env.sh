@@ -20,3 +20,20 @@ case $wine_tmpdir in
   *) export TMPDIR=/tmp ;;
 esac
 unset wine_tmpdir
+
+# A crashing program ends at once with its exception's code. Wine would otherwise start winedbg,
+# which was seen to hang a crashed test until CTest's time-out instead of printing a backtrace.
+case ";${WINEDLLOVERRIDES:-};" in
+  *";winedbg.exe="*) ;;
+  *) export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winedbg.exe=d" ;;
+esac
+
+# The ids of the wineservers serving the prefix $1 (by the WINEPREFIX they were started with).
+wine_servers_of() {
+  local pid
+  for pid in $(pgrep -x 'wineserver(64)?' || true); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$1"; then
+      echo "$pid"
+    fi
+  done
+}
