@@ -1,0 +1,10 @@
+#include "update/update_system.h"
+
+namespace tarvisko {
+
+UpdateSystem& update_system() {
+    static UpdateSystem calls;
+    return calls;
+}
+
+}  // namespace tarvisko
