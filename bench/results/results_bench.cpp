@@ -1,6 +1,6 @@
-// Cost of the result views that the window rebuilds every 400 ms during a target run, beside the
-// cost of parsing the report they are built from. Prints one line per step, with its ratio to the
-// bare parse of the same document.
+// Cost of the result views that the window rebuilds every 400 ms during a target run, and of the
+// plain-language text of a full test, beside the cost of parsing the report they are built from.
+// Prints one line per step, with its ratio to the bare parse of the same document.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +11,7 @@
 
 #include "results/hop_table.h"
 #include "results/icmp_table.h"
+#include "results/session_summary.h"
 #include "results/view_status.h"
 
 namespace {
@@ -81,6 +82,59 @@ json echo_report() {
         {"mtr_samples", std::move(samples)}};
 }
 
+// A full test whose node trace carries the same 10,000 route samples, with the measured
+// transfers, pings, latency phases and a three-interface inventory around it.
+json full_report() {
+    json node_samples = json::array();
+    for (int i = 0; i < 5; ++i) {
+        node_samples.push_back(
+            {{"status", "echo_reply"}, {"responder", target}, {"rtt_ms", 18 + i}});
+    }
+    json baseline = json::array();
+    for (int i = 0; i < 40; ++i) baseline.push_back({{"ms", 12.5 + i % 7}, {"error", nullptr}});
+    const auto transfer = [](int bytes, double ms) {
+        return json{
+            {"status", "ok"}, {"client_bytes", bytes}, {"node_bytes", bytes}, {"duration_ms", ms}};
+    };
+    const auto adapter = [](const char* id, int type, const char* v4, const char* v6) {
+        return json{{"id", id},
+                    {"type", type},
+                    {"link", {{"status", "ok"}, {"value", {{"rx_bps", 1e9}, {"tx_bps", 1e9}}}}},
+                    {"unicast", {{"status", "ok"}, {"value", {{{"ip", v4}}, {{"ip", v6}}}}}}};
+    };
+    json throughput = {
+        {"session_id", "0f0e0d0c-0b0a-4908-8706-050403020100"},
+        {"error", nullptr},
+        {"node_id", "bench-node"},
+        {"peer", target},
+        {"profile", {{"mode", "windowed"}, {"bytes", 500000000}, {"rate_bps", 300000000}}},
+        {"transfers",
+         {{"download", transfer(400000000, 11200.0)}, {"upload", transfer(120000000, 10100.0)}}},
+        {"phases", {{"baseline", baseline}, {"download", baseline}}},
+        {"host_pings",
+         {{"gateway",
+           {{"target", "192.168.1.1"},
+            {"planned", 5},
+            {"reason", "no_separate_gateway"},
+            {"samples", json::array()}}},
+          {"node",
+           {{"target", target}, {"planned", 5}, {"reason", nullptr}, {"samples", node_samples}}}}},
+        {"reservation_local_ip", {{"status", "ok"}, {"value", "192.168.1.20"}}}};
+    json inventory = {{"interfaces",
+                       {{"status", "ok"},
+                        {"value",
+                         {adapter("{LO}", 24, "127.0.0.1", "::1"),
+                          adapter("{ETH}", 6, "192.168.1.20", "fe80::20"),
+                          adapter("{VPN}", 131, "10.8.0.2", "fd00::2")}}}},
+                      {"wifi", {{"status", "ok"}, {"value", json::array()}}},
+                      {"unique_neighbor_macs", {{"status", "ok"}, {"value", 6}}}};
+    return {{"throughput", std::move(throughput)},
+            {"inventory", std::move(inventory)},
+            {"mtr_samples", route_report()["mtr_samples"]},
+            {"observed_ip", "203.0.113.20"},
+            {"synchronized", true}};
+}
+
 struct Step {
     const char* name;
     std::function<void()> run;
@@ -116,6 +170,7 @@ int main() {
     constexpr int runs = 15;
     const std::string route_text = route_report().dump();
     const std::string echo_text = echo_report().dump();
+    const std::string full_text = full_report().dump();
     tarvisko::SessionResponderNames names{"S", {}};
     for (int ttl = 1; ttl < hop_count; ++ttl) {
         names.names[router(ttl)] = {L"router" + std::to_wstring(ttl) + L".example", L""};
@@ -142,16 +197,22 @@ int main() {
              sink += tarvisko::build_icmp_latency_table(report["mtr_samples"]).rows.size();
          },
          {}},
+        {"parse full-test report", [&] { sink += json::parse(full_text).size(); }, {}},
+        {"parse + render_session_summary",
+         [&] { sink += tarvisko::render_session_summary(json::parse(full_text)).size(); },
+         {}},
     };
     const std::vector<double> ms = median_ms(steps, runs);
 
     std::printf(
         "%d probe samples, %d hops, 4 phases (%zu bytes); echo series %d samples (%zu "
-        "bytes); median of %d runs\n",
-        sample_count, hop_count, route_text.size(), sample_count, echo_text.size(), runs);
-    // Each step against the bare parse of its own document: 0 for the route, 3 for the echo run.
+        "bytes); full test with the same route samples (%zu bytes); median of %d runs\n",
+        sample_count, hop_count, route_text.size(), sample_count, echo_text.size(),
+        full_text.size(), runs);
+    // Each step against the bare parse of its own document: 0 for the route, 3 for the echo run,
+    // 5 for the full test.
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        const std::size_t base = i < 3 ? 0 : 3;
+        const std::size_t base = i < 3 ? 0 : i < 5 ? 3 : 5;
         std::printf("  %-36s %8.2f ms", steps[i].name, ms[i]);
         if (i != base) std::printf("  %5.2fx", ms[i] / ms[base]);
         std::printf("\n");
