@@ -13,12 +13,13 @@
 #include "engine/common/handle_guard.h"
 #include "engine/common/hash.h"
 #include "engine/http/portal.h"
+#include "update/update_common.h"
 #include "update/update_system.h"
 
 namespace tarvisko {
 namespace {
 
-[[noreturn]] void fail(const char* sentence) { throw std::runtime_error(sentence); }
+using namespace update_detail;
 
 bool is_lower_hex(std::string_view text) {
     return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;

@@ -1,38 +1,24 @@
 #include "update/runner.h"
 
-// clang-format off
 #include <windows.h>
-#include <objbase.h>
-// clang-format on
 
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
-#include "engine/common/handle_guard.h"
 #include "engine/common/text.h"
 #include "update/staging.h"
+#include "update/update_common.h"
 #include "update/update_system.h"
 
 namespace tarvisko {
 namespace {
 
 namespace fs = std::filesystem;
-using Handle = HandleGuard<HANDLE>;
-
-[[noreturn]] void fail(const char* sentence) { throw std::runtime_error(sentence); }
-
+using namespace update_detail;
 // FileRenameInfoEx; MinGW's headers hide it behind a version test that _WIN32_WINNT never passes.
 constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-
-Handle owned_handle(HANDLE handle) {
-    return {handle, [](HANDLE h) { CloseHandle(h); }};
-}
-
-Handle owned_file(HANDLE handle) {
-    return {handle, [](HANDLE h) { CloseHandle(h); }, INVALID_HANDLE_VALUE};
-}
 
 // Windows paths compare without regard to case.
 bool same_path(const fs::path& a, const fs::path& b) {
@@ -186,12 +172,8 @@ void replace_application_file(const ReleaseInfo& release, std::string_view candi
     if (candidate.size() != release.size || sha256_hex_of_bytes(candidate) != release.sha256) {
         fail("Pobrany plik ma inną sumę lub rozmiar.");
     }
-    GUID guid{};
-    wchar_t guid_text[40]{};
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, guid_text, 40) == 0) {
-        fail("Nie można przygotować aktualizacji.");
-    }
-    const fs::path temp = app.parent_path() / (L".quorvel-" + std::wstring(guid_text) + L".tmp");
+    const std::wstring guid_text = new_guid_text();
+    const fs::path temp = app.parent_path() / (L".quorvel-" + guid_text + L".tmp");
 
     const Handle mutex =
         owned_handle(CreateMutexW(nullptr, FALSE, L"Local\\QUORVEL-Portable-Update"));

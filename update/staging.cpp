@@ -11,26 +11,15 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/common/handle_guard.h"
 #include "engine/http/portal.h"
+#include "update/update_common.h"
 #include "update/update_system.h"
 
 namespace tarvisko {
 namespace {
 
 namespace fs = std::filesystem;
-
-[[noreturn]] void fail(const char* sentence) { throw std::runtime_error(sentence); }
-
-using Handle = HandleGuard<HANDLE>;
-
-Handle owned_handle(HANDLE handle) {
-    return {handle, [](HANDLE h) { CloseHandle(h); }};
-}
-
-Handle owned_file(HANDLE handle) {
-    return {handle, [](HANDLE h) { CloseHandle(h); }, INVALID_HANDLE_VALUE};
-}
+using namespace update_detail;
 
 // Opened for reading with only reading shared: nobody can write, rename or delete the file while
 // the handle is open.
@@ -121,11 +110,7 @@ void install_update(const ReleaseInfo& shown, const std::wstring& origin) {
         fail("Błąd integralności pobranego pliku.");
     }
 
-    GUID guid{};
-    wchar_t guid_text[40]{};
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, guid_text, 40) == 0) {
-        fail("Nie można przygotować aktualizacji.");
-    }
+    const std::wstring guid_text = new_guid_text();
     const fs::path root = update_staging_root();
     const fs::path folder = root / guid_text;
 

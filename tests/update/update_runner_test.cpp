@@ -15,12 +15,12 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "engine/common/handle_guard.h"
 #include "engine/common/text.h"
 #include "support/simulator_client.h"
 #include "support/test_support.h"
 #include "update/release.h"
 #include "update/staging.h"
+#include "update/update_common.h"
 #include "update/update_test_support.h"
 
 namespace tarvisko {
@@ -33,11 +33,8 @@ using test::folder_names;
 using test::read_trace_file;
 using test::simulator_control;
 using test::update_test_seams;
-using Handle = HandleGuard<HANDLE>;
-
-Handle owned(HANDLE handle) {
-    return {handle, [](HANDLE h) { CloseHandle(h); }};
-}
+using update_detail::Handle;
+constexpr auto owned = update_detail::owned_handle;
 
 struct Process {
     Handle handle;

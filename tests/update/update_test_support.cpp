@@ -10,6 +10,7 @@
 
 #include "engine/common/text.h"
 #include "update/staging.h"
+#include "update/update_common.h"
 #include "update/update_system.h"
 
 namespace tarvisko::test {
@@ -191,14 +192,7 @@ void age_by_days(const std::filesystem::path& path, int days) {
     if (!set) throw std::runtime_error("age_by_days: cannot set the time");
 }
 
-std::wstring new_guid_text() {
-    GUID guid{};
-    wchar_t text[40]{};
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 40) == 0) {
-        throw std::runtime_error("new_guid_text failed");
-    }
-    return text;
-}
+std::wstring new_guid_text() { return update_detail::new_guid_text(); }
 
 std::filesystem::path wine_path(const std::string& unix_path) {
     std::wstring path = L"Z:" + to_wide(unix_path);
