@@ -26,9 +26,7 @@ std::wstring update_status_text = L"Sprawdzanie dostępnej wersji…";
 UpdateResult update_result;
 std::optional<ReleaseInfo> available_release;
 SessionResponderNames responder_names;
-SessionResponderNames shown_responder_names;
-std::string responder_session_id;
-std::string lookup_session_id;
+ResponderLookupState responder_lookup;
 TrafficViewPtr traffic_monitor{nullptr, nullptr};
 std::vector<std::wstring> favorite_target_list;
 const TextCard wifi_assessment_default_card{

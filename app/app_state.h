@@ -18,10 +18,11 @@
 #include <vector>
 
 #include "app/main_window_state.h"
-#include "app/release_info.h"
 #include "engine/throughput/live_progress.h"
+#include "readings/responder_lookup.h"
 #include "results/responder_names.h"
 #include "results/summary_model.h"
+#include "update/release.h"
 
 namespace tarvisko {
 
@@ -59,11 +60,11 @@ extern std::wstring update_status_text;
 // Update, reverse DNS names, traffic monitor, favourites.
 extern UpdateResult update_result;
 extern std::optional<ReleaseInfo> available_release;  // a value: an update is available
-extern SessionResponderNames responder_names;         // pending: written by the lookup job
-extern SessionResponderNames shown_responder_names;   // held: read by the route views
-extern std::string responder_session_id;  // route report whose names were last asked for
-extern std::string lookup_session_id;     // the lookup in flight
-extern TrafficViewPtr traffic_monitor;    // null: monitoring off
+// The names the running lookup job resolves; the window takes them over after joining it.
+extern SessionResponderNames responder_names;
+// The report whose names are wanted, the held names the route views use, the lookup in flight.
+extern ResponderLookupState responder_lookup;
+extern TrafficViewPtr traffic_monitor;  // null: monitoring off
 extern std::vector<std::wstring> favorite_target_list;
 extern const TextCard wifi_assessment_default_card;
 
