@@ -20,30 +20,14 @@
 
 #include "readings/wifi_channels.h"
 #include "support/wifi_fixtures.h"
+#include "wifi_bench_timing.h"
 
 using namespace tarvisko;
+using bench::median_us;
+using bench::report;
 using test::Bytes;
 
 namespace {
-
-// Median of `rounds` runs of the body, in microseconds.
-double median_us(int rounds, const std::function<void()>& body) {
-    std::vector<double> times;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double, std::micro> took =
-            std::chrono::steady_clock::now() - start;
-        times.push_back(took.count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-void report(const char* name, double measured, const char* bare_name, double bare) {
-    std::printf("%-44s %10.1f us\n%-44s %10.1f us   (ratio %.1f)\n", name, measured, bare_name,
-                bare, bare > 0 ? measured / bare : 0.0);
-}
 
 // 300 access points as a busy apartment block hears them: 2.4 GHz HT, 5 GHz HT+VHT (80, 160,
 // 80+80), 6 GHz HE+EHT, every one with SSID, rates, country, a WPS element and some vendor data.
