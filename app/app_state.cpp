@@ -34,6 +34,7 @@ const TextCard wifi_assessment_default_card{
     L"Aplikacja porównuje sieci widoczne obok aktualnego połączenia. Po świeżym skanie pokaże, "
     L"czy warto sprawdzić inny kanał.",
     0};
+std::optional<ChartData> details_chart;
 
 LiveTraffic live_traffic;
 MainWindowState main_window_state = ui_state_init();

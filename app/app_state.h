@@ -67,6 +67,8 @@ extern ResponderLookupState responder_lookup;
 extern TrafficViewPtr traffic_monitor;  // null: monitoring off
 extern std::vector<std::wstring> favorite_target_list;
 extern const TextCard wifi_assessment_default_card;
+// The before/after chart the details window shows; empty when it shows text only.
+extern std::optional<ChartData> details_chart;
 
 // Live progress of a full test (the engine's threads write it).
 extern LiveTraffic live_traffic;

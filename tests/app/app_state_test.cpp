@@ -28,6 +28,7 @@ TEST(AppState, FirstValues) {
     for (const nlohmann::json& result : last_results) EXPECT_TRUE(result.is_null());
     EXPECT_EQ(update_status_text, L"Sprawdzanie dostępnej wersji…");
     EXPECT_FALSE(available_release.has_value());
+    EXPECT_FALSE(details_chart.has_value());
     EXPECT_EQ(traffic_monitor, nullptr);
     EXPECT_EQ(icon_level, 0);
     EXPECT_FALSE(session_cancel_flag.load());
