@@ -92,13 +92,18 @@ struct WifiSnapshot {
     std::optional<std::vector<plot_point>> plot;
 };
 
-// One reading of the Wi-Fi page, handed by the page-reading job to the window, which owns it.
+// The assessment card before any detailed scan: the invitation to run one. A function rather than
+// a global so that a reading held in another global never copies it before it exists.
+const TextCard& wifi_default_card();
+
+// One reading of the Wi-Fi page, handed by the page-reading job to the window, which owns it. A
+// default reading is what the page shows before its first reading.
 struct WifiReading {
     TableModel table;                  // kind 1
     std::wstring panel_address;        // the router panel address; empty when none
     std::wstring router_instructions;  // how to change the channel in the router
     WifiChartData chart;
-    TextCard card;  // the channel assessment
+    TextCard card = wifi_default_card();  // the channel assessment
     std::optional<WifiSnapshot> snapshot;
 };
 
