@@ -2,9 +2,9 @@
 // RSA 3072): one line of base64 of its DER form. Only its public key is used. The private key is
 // kept by whoever publishes the releases and never enters this repository.
 //
-// It was made with
-//   openssl req -x509 -newkey rsa:3072 -nodes -sha256 -days 7300 -keyout release.key \
-//     -subj "/CN=Tarvisko Release Signing" -addext keyUsage=digitalSignature -outform DER \
+// It was made with (one command)
+//   openssl req -x509 -newkey rsa:3072 -nodes -sha256 -days 7300 -keyout release.key
+//     -subj "/CN=Tarvisko Release Signing" -addext keyUsage=digitalSignature -outform DER
 //     -out release.der
 // and the "proof" of a release description is
 //   printf 'QUORVEL Windows x64\n%s\n%s\n%s\n' VERSION SIZE SHA256 |
