@@ -221,6 +221,14 @@ TEST_F(UpdateRunnerTest, UpdatesTheApplicationEndToEnd) {
     for (const auto& entry : fs::recursive_directory_iterator(temp.path())) {
         EXPECT_NE(entry.path().filename(), L"evil.exe");
     }
+    // The new version, started by the runner, may still be ending in the application's folder
+    // (its working folder); that folder can go only once it has.
+    const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::error_code removal;
+    while (fs::remove_all(app_folder, removal),
+           removal && std::chrono::steady_clock::now() < ended) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 TEST_F(UpdateRunnerTest, RefusesSilentlyBeforeReadinessAndReplacesNothing) {
