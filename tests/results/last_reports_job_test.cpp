@@ -1,0 +1,112 @@
+#include "results/last_reports_job.h"
+
+#include <gtest/gtest.h>
+#include <wincred.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "engine/common/ids.h"
+#include "engine/common/text.h"
+#include "support/test_support.h"
+
+namespace tarvisko {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+void put(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A throw-away origin and a temporary LOCALAPPDATA; the credential, when stored, is deleted
+// again at the end.
+struct Surroundings {
+    test::TempDir local_app_data;
+    test::ScopedEnv local_env{L"LOCALAPPDATA", local_app_data.path().wstring()};
+    std::wstring origin = to_wide("https://tarvisko-" + new_uuid_text() + ".invalid");
+    test::ScopedEnv origin_env{L"QUORVEL_DESKTOP_ORIGIN", origin};
+    HWND window = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+
+    ~Surroundings() {
+        CredDeleteW(credential_target(origin).c_str(), CRED_TYPE_GENERIC, 0);
+        DestroyWindow(window);
+    }
+    void store_credential(std::wstring token) {
+        const std::wstring target = credential_target(origin);
+        CREDENTIALW credential{};
+        credential.Type = CRED_TYPE_GENERIC;
+        credential.TargetName = const_cast<wchar_t*>(target.c_str());
+        credential.CredentialBlobSize = static_cast<DWORD>(token.size() * sizeof(wchar_t));
+        credential.CredentialBlob = reinterpret_cast<BYTE*>(token.data());
+        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+        ASSERT_TRUE(CredWriteW(&credential, 0));
+    }
+    fs::path data_folder(const std::wstring& token) const {
+        fs::path folder = data_directory(origin, token);
+        fs::create_directories(folder);
+        return folder;
+    }
+    // Runs the job on a thread of its own, as the main job slot does, and takes its message.
+    bool run_job() const {
+        std::thread([this] { load_last_reports_job(window); }).join();
+        MSG message{};
+        return PeekMessageW(&message, window, WM_APP + 1, WM_APP + 1, PM_REMOVE) &&
+               message.wParam == 0 && message.lParam == 0;
+    }
+};
+
+void reset_state() {
+    api_token = L"old";
+    current_report = "before";
+    last_results = {json::object({{"kept", 0}}), json::object({{"kept", 1}}),
+                    json::object({{"kept", 2}})};
+    last_error_text.clear();
+}
+
+TEST(LastReportsJob, WithoutCredentialReadsNothingAndStillFinishes) {
+    Surroundings around;
+    ASSERT_NE(around.window, nullptr);
+    reset_state();
+    EXPECT_TRUE(around.run_job());
+    EXPECT_EQ(api_token, L"");
+    EXPECT_EQ(current_report, "before");
+    EXPECT_EQ(last_results[0], json::object({{"kept", 0}}));
+    EXPECT_EQ(last_error_text, L"");
+}
+
+TEST(LastReportsJob, FillsTheStateFromTheDataDirectory) {
+    Surroundings around;
+    around.store_credential(L"token-1");
+    const fs::path folder = around.data_folder(L"token-1");
+    put(folder / "last-report.json", R"({"throughput":{"session_id":"s"},"synchronized":true})");
+    put(folder / "last-gaming.json", R"({"session_id":"g"})");
+    put(folder / "last-mtr.json", R"(["not an object"])");
+    reset_state();
+    EXPECT_TRUE(around.run_job());
+    EXPECT_EQ(api_token, L"token-1");
+    EXPECT_EQ(current_report["synchronized"], true);
+    EXPECT_EQ(last_results[0], json::object({{"session_id", "g"}}));
+    EXPECT_EQ(last_results[1], json::object({{"kept", 1}}));
+    EXPECT_EQ(last_results[2], json::object({{"kept", 2}}));
+    EXPECT_EQ(last_error_text, L"");
+
+    // An unparseable last report: its message, and the later files stay unread.
+    put(folder / "last-report.json", "{\"throughput\":");
+    reset_state();
+    EXPECT_TRUE(around.run_job());
+    EXPECT_EQ(last_error_text.rfind(L"[json.exception.parse_error.101]", 0), 0u);
+    EXPECT_EQ(current_report, "before");
+    EXPECT_EQ(last_results[0], json::object({{"kept", 0}}));
+}
+
+}  // namespace
+}  // namespace tarvisko
