@@ -35,6 +35,10 @@ const TextCard wifi_assessment_default_card{
     L"czy warto sprawdzić inny kanał.",
     0};
 std::optional<ChartData> details_chart;
+std::optional<WifiSnapshot> wifi_baseline_snapshot;
+std::optional<WifiSnapshot> wifi_after_snapshot;
+TextCard wifi_compare_card = wifi_compare_initial_card();
+bool wifi_baseline_loaded = false;
 
 LiveTraffic live_traffic;
 MainWindowState main_window_state = ui_state_init();
@@ -58,6 +62,10 @@ std::int32_t pending_view_mode = 0;
 std::int32_t live_target_page = 0;
 std::int32_t transfer_phase = 0;
 std::int32_t report_text_view = 0;
+
+WifiComparisonState wifi_comparison_state() {
+    return {wifi_baseline_snapshot, wifi_after_snapshot, wifi_compare_card, wifi_baseline_loaded};
+}
 
 std::optional<int> phase_index(std::string_view name) {
     for (std::size_t i = 0; i < phase_table.size(); ++i) {

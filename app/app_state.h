@@ -20,6 +20,7 @@
 #include "app/main_window_state.h"
 #include "engine/throughput/live_progress.h"
 #include "readings/responder_lookup.h"
+#include "readings/wifi_comparison.h"
 #include "results/responder_names.h"
 #include "results/summary_model.h"
 #include "update/release.h"
@@ -69,6 +70,17 @@ extern std::vector<std::wstring> favorite_target_list;
 extern const TextCard wifi_assessment_default_card;
 // The before/after chart the details window shows; empty when it shows text only.
 extern std::optional<ChartData> details_chart;
+
+// The before/after Wi-Fi comparison (window thread): the stored "Przed" scan, the "Po" scan of
+// the last comparison, the comparison card of the Wi-Fi page (first the guidance card), and
+// whether the baseline file was read in this run.
+extern std::optional<WifiSnapshot> wifi_baseline_snapshot;
+extern std::optional<WifiSnapshot> wifi_after_snapshot;
+extern TextCard wifi_compare_card;
+extern bool wifi_baseline_loaded;
+// The four as the comparison's functions take them: load_wifi_baseline_once,
+// apply_wifi_baseline and wifi_baseline_chart (readings/wifi_baseline.h, wifi_comparison.h).
+WifiComparisonState wifi_comparison_state();
 
 // Live progress of a full test (the engine's threads write it).
 extern LiveTraffic live_traffic;

@@ -309,8 +309,4 @@ void load_wifi_baseline_once(const WifiComparisonState& state) {
     }
 }
 
-void load_wifi_baseline_once() {
-    load_wifi_baseline_once(comparison_state(wifi_comparison_store()));
-}
-
 }  // namespace tarvisko

@@ -40,6 +40,5 @@ void save_wifi_baseline(const WifiSnapshot& snapshot);
 // The first call in a run reads the file and, when it holds a baseline, stores it and describes
 // it in the card; a missing or bad file is silent. Later calls do nothing.
 void load_wifi_baseline_once(const WifiComparisonState& state);
-void load_wifi_baseline_once();
 
 }  // namespace tarvisko

@@ -26,25 +26,6 @@ bool has_plot(const WifiSnapshot& snapshot) { return snapshot.plot.has_value(); 
 
 }  // namespace
 
-TextCard wifi_compare_initial_card() {
-    return {L"Porównaj ustawienia", L"Zapisz skan przed zmianą kanału.",
-            L"Zapisz skan „Przed”, zmień ustawienia w routerze i połącz się ponownie. Z tego "
-            L"samego miejsca kliknij przycisk Skanuj „Po”.",
-            0};
-}
-
-WifiComparisonStore::WifiComparisonStore() : wifi_compare_card(wifi_compare_initial_card()) {}
-
-WifiComparisonState comparison_state(WifiComparisonStore& store) {
-    return {store.wifi_baseline_snapshot, store.wifi_after_snapshot, store.wifi_compare_card,
-            store.wifi_baseline_loaded};
-}
-
-WifiComparisonStore& wifi_comparison_store() {
-    static WifiComparisonStore store;
-    return store;
-}
-
 scan_comparison compare_verdict(const WifiSnapshot& before, const WifiSnapshot& after) {
     const auto incomplete = [](const WifiSnapshot& s) {
         return s.connection_id.empty() || s.channel.width_mhz == 0 || s.channel.band == 0 ||
@@ -220,10 +201,6 @@ void apply_wifi_baseline(const WifiComparisonState& state, std::int32_t mode,
     }
 }
 
-void apply_wifi_baseline(std::int32_t mode, const WifiReading& reading) {
-    apply_wifi_baseline(comparison_state(wifi_comparison_store()), mode, reading);
-}
-
 std::optional<ChartData> wifi_baseline_chart(const WifiComparisonState& state) {
     if (!state.baseline || !state.after || !has_plot(*state.baseline) || !has_plot(*state.after) ||
         compare_verdict(*state.baseline, *state.after).code == 0) {
@@ -243,10 +220,6 @@ std::optional<ChartData> wifi_baseline_chart(const WifiComparisonState& state) {
     chart.after_caption = L"Po" + format_wifi_network_line(after.channel);
     chart.changes = describe_scan_changes(before, after);
     return chart;
-}
-
-std::optional<ChartData> wifi_baseline_chart() {
-    return wifi_baseline_chart(comparison_state(wifi_comparison_store()));
 }
 
 }  // namespace tarvisko

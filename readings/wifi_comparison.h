@@ -1,7 +1,7 @@
 #pragma once
 // The before/after comparison of the Wi-Fi page: the user saves a "Przed" scan, changes the
 // channel or width in the router, and a "Po" scan from the same place says whether the change
-// helped. Runs on the user interface thread; the state lives with its owner (the window), and
+// helped. Runs on the user interface thread; the state lives with its owner (the shell), and
 // every function here reaches it through one record of references, so tests bring their own.
 #include <cstdint>
 #include <optional>
@@ -12,30 +12,23 @@
 
 namespace tarvisko {
 
-// The comparison's state for the life of the process.
-struct WifiComparisonStore {
-    std::optional<WifiSnapshot> wifi_baseline_snapshot;  // the stored "Przed" scan
-    std::optional<WifiSnapshot> wifi_after_snapshot;     // the "Po" scan of the last comparison
-    TextCard wifi_compare_card;                          // starts as wifi_compare_initial_card()
-    bool wifi_baseline_loaded = false;  // the baseline file was read, or tried, in this run
-
-    WifiComparisonStore();
-};
-
-// The four pieces of state, wherever their owner keeps them.
+// The four pieces of the comparison's state, wherever their owner keeps them (the shell's
+// program-wide state; a test's own record): the stored "Przed" scan, the "Po" scan of the last
+// comparison, the card of the Wi-Fi page and whether the baseline file was read in this run.
 struct WifiComparisonState {
     std::optional<WifiSnapshot>& baseline;
     std::optional<WifiSnapshot>& after;
     TextCard& card;
     bool& baseline_loaded;
 };
-WifiComparisonState comparison_state(WifiComparisonStore& store);
-
-// The store of the running program, used by the forms without a state argument.
-WifiComparisonStore& wifi_comparison_store();
 
 // The guidance card shown until the first "Przed" scan.
-TextCard wifi_compare_initial_card();
+inline TextCard wifi_compare_initial_card() {
+    return {L"Porównaj ustawienia", L"Zapisz skan przed zmianą kanału.",
+            L"Zapisz skan „Przed”, zmień ustawienia w routerze i połącz się ponownie. Z tego "
+            L"samego miejsca kliknij przycisk Skanuj „Po”.",
+            0};
+}
 
 // The outcome of comparing two snapshots. Codes: 0 not comparable (reason 1 a reading is
 // missing, 2 another access point or adapter, 3 another band, 4 wrong order or same time),
@@ -66,10 +59,8 @@ std::wstring format_wifi_network_line(const wifi_channel& channel);
 // save shows in the card.
 void apply_wifi_baseline(const WifiComparisonState& state, std::int32_t mode,
                          const WifiReading& reading);
-void apply_wifi_baseline(std::int32_t mode, const WifiReading& reading);
 
 // The "Przed" and "Po" charts, when both scans have plots and compare.
 std::optional<ChartData> wifi_baseline_chart(const WifiComparisonState& state);
-std::optional<ChartData> wifi_baseline_chart();
 
 }  // namespace tarvisko

@@ -34,6 +34,11 @@ TEST(AppState, FirstValues) {
     EXPECT_FALSE(session_cancel_flag.load());
     EXPECT_EQ(wifi_assessment_default_card.title, L"Sprawdź swój kanał Wi-Fi");
     EXPECT_EQ(wifi_assessment_default_card.status, 0);
+    EXPECT_FALSE(wifi_baseline_snapshot || wifi_after_snapshot || wifi_baseline_loaded);
+    EXPECT_EQ(wifi_compare_card.title, L"Porównaj ustawienia");
+    EXPECT_EQ(wifi_compare_card.subtitle, L"Zapisz skan przed zmianą kanału.");
+    EXPECT_EQ(wifi_compare_card.status, 0);
+    EXPECT_EQ(&wifi_comparison_state().card, &wifi_compare_card);
 
     const MainWindowState& state = main_window_state;
     EXPECT_EQ(state.dpi, 96);

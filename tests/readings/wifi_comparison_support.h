@@ -64,13 +64,26 @@ inline void expect_same_snapshot(const WifiSnapshot& a, const WifiSnapshot& b) {
     EXPECT_EQ(a.plot, b.plot);
 }
 
+// The comparison state of a fresh process, as the shell keeps it.
+struct WifiComparisonStore {
+    std::optional<WifiSnapshot> wifi_baseline_snapshot;
+    std::optional<WifiSnapshot> wifi_after_snapshot;
+    TextCard wifi_compare_card = wifi_compare_initial_card();
+    bool wifi_baseline_loaded = false;
+
+    WifiComparisonState state() {
+        return {wifi_baseline_snapshot, wifi_after_snapshot, wifi_compare_card,
+                wifi_baseline_loaded};
+    }
+};
+
 // A temporary LOCALAPPDATA with the comparison state of a fresh process.
 struct WifiProfile {
     TempDir folder;
     ScopedEnv env{L"LOCALAPPDATA", folder.path().wstring()};
     std::filesystem::path file = folder.path() / "QUORVEL" / "Sondaro" / "wifi-baseline.json";
     WifiComparisonStore store;
-    WifiComparisonState state = comparison_state(store);
+    WifiComparisonState state = store.state();
 };
 
 // The file's first bytes: all of a small file.

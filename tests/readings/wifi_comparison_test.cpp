@@ -265,7 +265,7 @@ TEST(WifiComparison, ApplyingReadings) {
         L"świeżego skanu z odczytaną szerokością i kanałem bieżącej sieci.",
         0};
     test::WifiProfile profile;
-    WifiComparisonStore& store = profile.store;
+    test::WifiComparisonStore& store = profile.store;
 
     // "Po" without a stored baseline changes nothing, whatever the reading.
     apply_wifi_baseline(profile.state, 3, reading_with(after_scan()));
@@ -339,7 +339,7 @@ TEST(WifiComparison, SaveBlockedByAnOpenFile) {
 
 TEST(WifiComparison, BeforeAfterChart) {
     test::WifiProfile profile;
-    WifiComparisonStore& store = profile.store;
+    test::WifiComparisonStore& store = profile.store;
     EXPECT_FALSE(wifi_baseline_chart(profile.state));
     store.wifi_baseline_snapshot = before_scan();
     EXPECT_FALSE(wifi_baseline_chart(profile.state));
@@ -401,8 +401,8 @@ TEST(WifiComparison, SurvivesARestart) {
     apply_wifi_baseline(first.state, 2, reading_with(before_scan()));
 
     // The next run reads the file the first time the page is shown, and compares with it.
-    WifiComparisonStore next;
-    const WifiComparisonState state = comparison_state(next);
+    test::WifiComparisonStore next;
+    const WifiComparisonState state = next.state();
     EXPECT_EQ(next.wifi_compare_card, wifi_compare_initial_card());
     load_wifi_baseline_once(state);
     ASSERT_TRUE(next.wifi_baseline_snapshot);
