@@ -76,6 +76,12 @@ TEST(WifiBaselineFile, WriteThenReadGivesTheSnapshotBack) {
         ASSERT_TRUE(reading.snapshot) << reading.refused;
         test::expect_same_snapshot(*reading.snapshot, snapshot);
     }
+    // A snapshot without a connection id is written as it is, and not accepted back.
+    WifiSnapshot anonymous = before_scan();
+    anonymous.connection_id.clear();
+    const std::string text = write_wifi_baseline(anonymous);
+    EXPECT_NE(text.find(R"("connection_id":"",)"), std::string::npos);
+    EXPECT_EQ(read_wifi_baseline(text).refused, "connection_id");
 }
 
 // The valid file with one change made to its document.
