@@ -222,7 +222,12 @@ void FakeWlan::start_notifier(const GUID& scanned) {
     notifier_ = std::thread([this, queue, delay = notification_delay]() mutable {
         for (WLAN_NOTIFICATION_DATA& data : queue) {
             std::unique_lock lock(mutex_);
-            if (wake_.wait_for(lock, delay, [this] { return stop_; })) return;
+            // A timed wait of 0 ms still sleeps a scheduler tick under Wine; without a delay the
+            // notification goes out at once.
+            const bool stopped = delay.count() > 0
+                                     ? wake_.wait_for(lock, delay, [this] { return stop_; })
+                                     : stop_;
+            if (stopped) return;
             if (callback_ == nullptr) return;
             // Delivered under the lock: a removal or close waits for the callback to end.
             callback_(&data, context_);
