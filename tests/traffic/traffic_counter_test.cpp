@@ -364,19 +364,9 @@ TEST(TrafficChild, StopEventEndsNormallyAfterAFinalPublication) {
 
 TEST(TrafficChild, TheParentsEndEndsTheSessionNormally) {
     test::FakeEtw fake({});
-    wchar_t self[MAX_PATH]{};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --sleep 1500";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION parent{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &parent));
-    CloseHandle(parent.hThread);
-    HandleGuard<HANDLE> parent_process(parent.hProcess, [](HANDLE h) { CloseHandle(h); });
-
+    test::ChildProcess parent(L"--sleep 1500");
     test::NamedSection named;
-    ChildRun child(named, parent.dwProcessId);
+    ChildRun child(named, parent.id());
     EXPECT_EQ(child.join(), 0);
     EXPECT_EQ(load_traffic_status(named.section()), 2);
     EXPECT_NE(load_stop_qpc(named.section()), 0);

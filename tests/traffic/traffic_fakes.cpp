@@ -273,6 +273,35 @@ void feed_steady_traffic(PEVENT_RECORD_CALLBACK callback, void* context,
     }
 }
 
+ChildProcess::ChildProcess(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH]{};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+        throw std::runtime_error("child not started");
+    }
+    CloseHandle(child.hThread);
+    process_ = HandleGuard<HANDLE>(child.hProcess, [](HANDLE h) {
+        TerminateProcess(h, 9);
+        WaitForSingleObject(h, 30000);
+        CloseHandle(h);
+    });
+    id_ = child.dwProcessId;
+}
+
+ChildProcess::~ChildProcess() = default;
+
+DWORD ChildProcess::wait() {
+    WaitForSingleObject(process_.get(), 30000);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
 std::optional<int> run_traffic_child_mode() {
     const std::wstring_view arguments = arguments_of(GetCommandLineW());
     constexpr std::wstring_view traffic = L"--process-traffic ";

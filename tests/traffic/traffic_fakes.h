@@ -113,6 +113,23 @@ public:
 void feed_steady_traffic(PEVENT_RECORD_CALLBACK callback, void* context,
                          const std::function<bool()>& stopped);
 
+// This test executable started again with `arguments`; terminated if still running at the end.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::wstring& arguments);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    HANDLE handle() const { return process_.get(); }
+    DWORD id() const { return id_; }
+    // The exit code once the process ended (up to 30 s), or STILL_ACTIVE.
+    DWORD wait();
+
+private:
+    HandleGuard<HANDLE> process_;
+    DWORD id_ = 0;
+};
+
 // Child modes of a test executable; returns the exit code when the command line asks for one.
 // "--process-traffic " + arguments: the real counter, with feed_steady_traffic when the variable
 // TARVISKO_TRAFFIC_FEED is "1" (inherited from the test); "--sleep <ms>"; "--exit-code <n>".
