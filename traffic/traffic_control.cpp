@@ -157,9 +157,9 @@ bool start_traffic_counter(TrafficView& view, HWND owner) {
     TrafficSharedSection* section = nullptr;
     {
         std::lock_guard lock(view.lock);
-        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            kTrafficSectionBytes,
-                                            traffic_section_name(guid_text).c_str());
+        HANDLE mapping =
+            CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                               kTrafficSectionBytes, traffic_section_name(guid_text).c_str());
         const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
         view.section = HandleGuard<HANDLE>(mapping, close_handle);
         if (!view.section || existed) {
@@ -182,12 +182,13 @@ bool start_traffic_counter(TrafficView& view, HWND owner) {
         view.status_text = kWaitingForChild;
     }
 
-    couninitialize_guard com(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    couninitialize_guard com(
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
     const std::wstring parameters = traffic_child_parameters(guid_text, GetCurrentProcessId());
     const std::wstring file = own_module_path();
     if (file.empty()) return false;
-    const wchar_t* verb = traffic_launch_verb(token_is_performance_log_member(system),
-                                              token_is_elevated(system));
+    const wchar_t* verb =
+        traffic_launch_verb(token_is_performance_log_member(system), token_is_elevated(system));
 
     SHELLEXECUTEINFOW launch{};
     launch.cbSize = sizeof launch;
@@ -244,9 +245,8 @@ void arm_traffic_counter(TrafficView& view, const nlohmann::json& reservation_lo
     TrafficControlSystem& system = traffic_control_system();
     PMIB_UNICASTIPADDRESS_TABLE raw = nullptr;
     const DWORD read = system.unicast_table(AF_UNSPEC, &raw);
-    HandleGuard<PMIB_UNICASTIPADDRESS_TABLE> table(raw, [](PMIB_UNICASTIPADDRESS_TABLE t) {
-        traffic_control_system().free_table(t);
-    });
+    HandleGuard<PMIB_UNICASTIPADDRESS_TABLE> table(
+        raw, [](PMIB_UNICASTIPADDRESS_TABLE t) { traffic_control_system().free_table(t); });
     if (read != NO_ERROR || !table) return;
     if (!store_adapter_addresses(section, *table.get(), address)) return;
     if (section.address_count == 0) return;

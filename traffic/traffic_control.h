@@ -86,7 +86,7 @@ const wchar_t* traffic_launch_verb(bool performance_log_member, bool elevated);
 
 // Calls CoUninitialize at the end of its scope when the CoInitializeEx it guards succeeded.
 class couninitialize_guard {
-public:
+  public:
     explicit couninitialize_guard(HRESULT initialized) : active_(SUCCEEDED(initialized)) {}
     ~couninitialize_guard() {
         if (active_) CoUninitialize();
@@ -94,7 +94,7 @@ public:
     couninitialize_guard(const couninitialize_guard&) = delete;
     couninitialize_guard& operator=(const couninitialize_guard&) = delete;
 
-private:
+  private:
     bool active_;
 };
 

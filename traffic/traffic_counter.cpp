@@ -20,8 +20,8 @@ constexpr ULONGLONG kNetworkKeywords = 0x30;
 constexpr UCHAR kVerboseLevel = 5;
 constexpr ULONG kEnableTimeoutMs = 2500;
 constexpr DWORD kPublishIntervalMs = 750;
-constexpr ULONG kTraceMode =
-    PROCESS_TRACE_MODE_EVENT_RECORD | PROCESS_TRACE_MODE_REAL_TIME | PROCESS_TRACE_MODE_RAW_TIMESTAMP;
+constexpr ULONG kTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD | PROCESS_TRACE_MODE_REAL_TIME |
+                             PROCESS_TRACE_MODE_RAW_TIMESTAMP;
 
 struct EventKind {
     bool counted = false;
@@ -32,11 +32,20 @@ struct EventKind {
 // TCP send/receive over IPv4 (10, 11) and IPv6 (26, 27), UDP the same (42, 43, 58, 59).
 EventKind event_kind(USHORT id) {
     switch (id) {
-        case 10: case 42: return {true, false, false};
-        case 11: case 43: return {true, false, true};
-        case 26: case 58: return {true, true, false};
-        case 27: case 59: return {true, true, true};
-        default: return {};
+        case 10:
+        case 42:
+            return {true, false, false};
+        case 11:
+        case 43:
+            return {true, false, true};
+        case 26:
+        case 58:
+            return {true, true, false};
+        case 27:
+        case 59:
+            return {true, true, true};
+        default:
+            return {};
     }
 }
 
@@ -51,16 +60,14 @@ struct SessionProperties {
         properties.LoggerNameOffset = offsetof(SessionProperties, name);
     }
     std::int32_t lost() const {
-        const std::uint64_t sum = std::uint64_t{properties.EventsLost} +
-                                  properties.RealTimeBuffersLost;
+        const std::uint64_t sum =
+            std::uint64_t{properties.EventsLost} + properties.RealTimeBuffersLost;
         return static_cast<std::int32_t>(std::min<std::uint64_t>(sum, INT32_MAX));
     }
 };
 static_assert(sizeof(SessionProperties) == 320);
 
-std::int32_t negative_error(unsigned long error) {
-    return -static_cast<std::int32_t>(error);
-}
+std::int32_t negative_error(unsigned long error) { return -static_cast<std::int32_t>(error); }
 
 void add_saturating(std::int32_t& count) {
     if (count < INT32_MAX) ++count;
@@ -197,8 +204,8 @@ bool is_counted_address(TrafficSharedSection& section, const AddressValue& local
 
 TrafficEndpoints event_endpoints(TrafficSharedSection& section, const AddressValue& destination,
                                  const AddressValue& source, bool received) {
-    TrafficEndpoints endpoints = received ? TrafficEndpoints{destination, source}
-                                          : TrafficEndpoints{source, destination};
+    TrafficEndpoints endpoints =
+        received ? TrafficEndpoints{destination, source} : TrafficEndpoints{source, destination};
     if (!is_stored_address(section, endpoints.local) &&
         is_stored_address(section, endpoints.remote)) {
         std::swap(endpoints.local, endpoints.remote);
@@ -267,8 +274,8 @@ void publish_traffic_snapshot(TrafficCounterContext& context, std::int32_t lost)
     QueryPerformanceFrequency(&frequency);
 
     TrafficSnapshot snapshot{};
-    snapshot.elapsed_ms = elapsed_milliseconds(
-        start, stop != 0 ? stop : performance_counter_now(), frequency.QuadPart);
+    snapshot.elapsed_ms = elapsed_milliseconds(start, stop != 0 ? stop : performance_counter_now(),
+                                               frequency.QuadPart);
     snapshot.lost = lost;
     {
         std::lock_guard lock(context.mutex);
@@ -399,8 +406,9 @@ int run_process_traffic_child(std::wstring_view arguments) {
         OpenEventW(SYNCHRONIZE, FALSE, traffic_stop_event_name(guid_text).c_str()), close_handle);
     if (!parent || !mapping || !stop_event) return 2;
 
-    HandleGuard<void*> view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, kTrafficSectionBytes),
-                            [](void* base) { UnmapViewOfFile(base); });
+    HandleGuard<void*> view(
+        MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, kTrafficSectionBytes),
+        [](void* base) { UnmapViewOfFile(base); });
     if (!view) return 2;
     const bool failed = run_traffic_session(static_cast<TrafficSharedSection*>(view.get()),
                                             guid_text, stop_event.get(), parent.get(), false);

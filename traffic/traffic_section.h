@@ -26,9 +26,9 @@ inline constexpr std::uint32_t kTrafficProcessSlots = 2048;
 
 // One local address of the measurement adapter.
 struct TrafficAddressEntry {
-    std::uint8_t bytes[16];      // network order; IPv4 in the first 4, the rest 0
-    std::uint32_t length;        // 4 or 16
-    std::uint32_t prefix_length; // on-link prefix in bits, as Windows reports it
+    std::uint8_t bytes[16];       // network order; IPv4 in the first 4, the rest 0
+    std::uint32_t length;         // 4 or 16
+    std::uint32_t prefix_length;  // on-link prefix in bits, as Windows reports it
 };
 
 struct TrafficSnapshotEntry {

@@ -39,7 +39,10 @@ struct TrafficItem {
 };
 
 std::vector<TableColumn> traffic_columns() {
-    return {{L"Proces", 216}, {L"PID", 71}, {L"Pobiera", 128}, {L"Wysyła", 128},
+    return {{L"Proces", 216},
+            {L"PID", 71},
+            {L"Pobiera", 128},
+            {L"Wysyła", 128},
             {L"Ruch od startu", 165}};
 }
 
@@ -63,8 +66,9 @@ std::uint64_t difference_or_zero(std::uint64_t now, std::uint64_t before) {
 
 ProcessNames snapshot_process_names() {
     ProcessNames names;
-    HandleGuard<HANDLE> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0),
-                                 [](HANDLE h) { CloseHandle(h); }, INVALID_HANDLE_VALUE);
+    HandleGuard<HANDLE> snapshot(
+        CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), [](HANDLE h) { CloseHandle(h); },
+        INVALID_HANDLE_VALUE);
     if (!snapshot) return names;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
@@ -139,7 +143,8 @@ TableModel build_traffic_table_locked(TrafficView& view, bool live, const std::w
         TrafficItem item{entry.process_id, entry.bytes_received, entry.bytes_sent,
                          entry.bytes_received, entry.bytes_sent};
         if (const TrafficSnapshotEntry* before = baseline_entry(baseline, entry.process_id)) {
-            item.interval_received = difference_or_zero(entry.bytes_received, before->bytes_received);
+            item.interval_received =
+                difference_or_zero(entry.bytes_received, before->bytes_received);
             item.interval_sent = difference_or_zero(entry.bytes_sent, before->bytes_sent);
         }
         if (live && item.interval_received == 0 && item.interval_sent == 0) continue;
@@ -166,12 +171,11 @@ TableModel build_traffic_table_locked(TrafficView& view, bool live, const std::w
         TableRow row;
         row.cells = {
             name != view.process_names.end() ? name->second : std::wstring(kUnnamedProcess),
-            std::to_wstring(item.process_id),
-            format_rate_mbps(item.interval_received, interval),
+            std::to_wstring(item.process_id), format_rate_mbps(item.interval_received, interval),
             format_rate_mbps(item.interval_sent, interval),
-            format_decimal((static_cast<double>(item.bytes_received) +
-                            static_cast<double>(item.bytes_sent)) /
-                           1000000.0) +
+            format_decimal(
+                (static_cast<double>(item.bytes_received) + static_cast<double>(item.bytes_sent)) /
+                1000000.0) +
                 L" MB"};
         row.detail = kRowDetail;
         model.rows.push_back(std::move(row));

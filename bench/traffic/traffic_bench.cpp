@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     auto section = test::zeroed_section();
     test::add_address(*section, "10.0.0.5", 24);
     test::add_address(*section, "2a00:1450:4000::5", 64);
-    for (int i = 0; i < 30; ++i) test::add_address(*section, "10.9." + std::to_string(i) + ".1", 24);
+    for (int i = 0; i < 30; ++i)
+        test::add_address(*section, "10.9." + std::to_string(i) + ".1", 24);
     section->excluded_pid = 999999;
     section->start_qpc = 1000;
     TrafficCounterContext context;
@@ -49,12 +50,16 @@ int main(int argc, char** argv) {
         const std::string peer = v6 ? "2a00:1450:4001::1" : "93.184.216.34";
         const USHORT shift = v6 ? 16 : 0;
         switch (i % 8) {
-            case 0: case 1: case 2:
+            case 0:
+            case 1:
+            case 2:
                 event.id = static_cast<USHORT>(11 + shift);
                 event.destination = me;
                 event.source = peer;
                 break;
-            case 3: case 4: case 5:
+            case 3:
+            case 4:
+            case 5:
                 event.id = static_cast<USHORT>(42 + shift);
                 event.destination = peer;
                 event.source = me;
@@ -112,6 +117,7 @@ int main(int argc, char** argv) {
     std::printf("bare loop:        %.0f events/s (checksum %llu)\n", bare_rate,
                 static_cast<unsigned long long>(checksum));
     std::printf("ratio bare/callback: %.1f\n", bare_rate / callback_rate);
-    std::printf("one publication of %u entries: %.1f us\n", section->snapshot.count, publication_us);
+    std::printf("one publication of %u entries: %.1f us\n", section->snapshot.count,
+                publication_us);
     return 0;
 }

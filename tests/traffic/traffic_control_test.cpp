@@ -1,6 +1,8 @@
 // The counter control: real launches of this executable as the counter, the launcher, token, GUID
 // and address rows through their seams, arming, and a whole monitored session against a counter
 // child that feeds synthetic events through the real counting code.
+#include "traffic/traffic_control.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,7 +14,6 @@
 
 #include "engine/common/text.h"
 #include "support/test_support.h"
-#include "traffic/traffic_control.h"
 #include "traffic/traffic_fakes.h"
 #include "traffic/traffic_process_test.h"
 #include "traffic/traffic_table.h"
@@ -26,8 +27,8 @@ enum class Launch { real, fail, command };
 
 struct LaunchRecord {
     Launch mode = Launch::real;
-    DWORD error = 0;            // Launch::fail
-    std::wstring command;       // Launch::command: arguments of this executable
+    DWORD error = 0;       // Launch::fail
+    std::wstring command;  // Launch::command: arguments of this executable
     int calls = 0;
     std::wstring verb, file, parameters;
     ULONG mask = 0;
@@ -196,7 +197,8 @@ TEST(TrafficControl, TheRealCounterUnderWineReportsWindowsError5) {
         GetModuleFileNameW(nullptr, self, MAX_PATH);
         EXPECT_EQ(launch.file, self);
         const std::wregex parameters(
-            L"--process-traffic \\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\} " +
+            L"--process-traffic "
+            L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\} " +
             std::to_wstring(GetCurrentProcessId()));
         EXPECT_TRUE(std::regex_match(launch.parameters, parameters));
         EXPECT_EQ(exit_code_of_launched(), 1u);
@@ -259,10 +261,9 @@ TEST(TrafficControl, NamesThatAlreadyExistLaunchNothing) {
         wchar_t text[40]{};
         StringFromGUID2(fixed_guid, text, 40);
         HandleGuard<HANDLE> squatter(
-            event_exists
-                ? CreateEventW(nullptr, TRUE, FALSE, traffic_stop_event_name(text).c_str())
-                : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                     traffic_section_name(text).c_str()),
+            event_exists ? CreateEventW(nullptr, TRUE, FALSE, traffic_stop_event_name(text).c_str())
+                         : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              4096, traffic_section_name(text).c_str()),
             [](HANDLE h) { CloseHandle(h); });
         ASSERT_TRUE(squatter.valid());
 
@@ -329,8 +330,11 @@ TEST(TrafficArming, StoresTheAddressesOfTheOneAdapterHoldingTheReservation) {
     const Case cases[] = {
         {"IPv4 reservation", "10.0.0.5", adapter, NO_ERROR, 3},
         {"IPv6 reservation", "2a00:1450:4000::5", adapter, NO_ERROR, 3},
-        {"address on two interfaces", "10.0.0.5",
-         {{1, "10.0.0.5", 24}, {2, "10.0.0.5", 24}}, NO_ERROR, 0},
+        {"address on two interfaces",
+         "10.0.0.5",
+         {{1, "10.0.0.5", 24}, {2, "10.0.0.5", 24}},
+         NO_ERROR,
+         0},
         {"address on no interface", "10.0.0.9", adapter, NO_ERROR, 0},
         {"not a string", 167772165, adapter, NO_ERROR, 0},
         {"null", nullptr, adapter, NO_ERROR, 0},
@@ -418,8 +422,9 @@ TEST(TrafficControl, AMonitoredSessionShowsLiveRowsThenFinalAverages) {
         live = build_traffic_table(*view, true, L"Pobieranie");
     }
     ASSERT_EQ(live.rows.size(), 3u) << to_utf8(live.title);
-    EXPECT_EQ(live.title.rfind(L"Pobieranie · Ruch do Internetu według procesu · Inne procesy ↓ ", 0),
-              0u);
+    EXPECT_EQ(
+        live.title.rfind(L"Pobieranie · Ruch do Internetu według procesu · Inne procesy ↓ ", 0),
+        0u);
     EXPECT_EQ(live.rows[0].cells[0], child_name);
     EXPECT_EQ(live.rows[0].cells[1], std::to_wstring(child_pid));
     EXPECT_EQ(live.rows[1].cells[1], L"4000004");
@@ -433,8 +438,9 @@ TEST(TrafficControl, AMonitoredSessionShowsLiveRowsThenFinalAverages) {
 
     const TableModel final_table = build_traffic_table(*view, false, L"");
     ASSERT_EQ(final_table.rows.size(), 3u);
-    EXPECT_EQ(final_table.title.rfind(L"Średni ruch do Internetu · ostatni test · Inne procesy ↓ ", 0),
-              0u);
+    EXPECT_EQ(
+        final_table.title.rfind(L"Średni ruch do Internetu · ostatni test · Inne procesy ↓ ", 0),
+        0u);
     EXPECT_EQ(final_table.rows[0].cells[0], child_name);
     EXPECT_EQ(final_table.rows[2].cells[2], L"0 Mb/s") << "process 4000008 only sends";
     EXPECT_NE(final_table.rows[2].cells[3], L"0 Mb/s");

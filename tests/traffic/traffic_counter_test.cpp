@@ -1,11 +1,12 @@
 // The counter process: the event filter over records built like the kernel's, the publication,
 // and whole sessions of the real child code behind a scripted event-trace session.
+#include "traffic/traffic_counter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <thread>
 
-#include "traffic/traffic_counter.h"
 #include "traffic/traffic_fakes.h"
 
 namespace tarvisko {
@@ -54,7 +55,8 @@ NetEvent with(NetEvent event, F change) {
     return event;
 }
 
-constexpr GUID kOtherProvider = {0x9A280AC0, 0xC8E0, 0x11D1, {0x84, 0xE2, 0, 0xC0, 0x4F, 0xB9, 0x98, 0xA2}};
+constexpr GUID kOtherProvider = {
+    0x9A280AC0, 0xC8E0, 0x11D1, {0x84, 0xE2, 0, 0xC0, 0x4F, 0xB9, 0x98, 0xA2}};
 
 TEST(TrafficEvents, FilterAndCountLikeTheKernelWritesThem) {
     const char* v4 = "10.0.0.5";
@@ -73,8 +75,8 @@ TEST(TrafficEvents, FilterAndCountLikeTheKernelWritesThem) {
         {"received, both ends named from the local side", ev(11, peer4, v4), 100, 0},
         {"IPv4-mapped addresses compared as IPv4", ev(26, "::ffff:8.8.8.8", "::ffff:10.0.0.5"), 0,
          100},
-        {"other provider", with(ev(10, peer4, v4), [](NetEvent& e) { e.provider = kOtherProvider; }),
-         0, 0},
+        {"other provider",
+         with(ev(10, peer4, v4), [](NetEvent& e) { e.provider = kOtherProvider; }), 0, 0},
         {"event id outside the table", ev(12, peer4, v4), 0, 0},
         {"not armed", ev(10, peer4, v4), 0, 0, 0, 0},
         {"before start", ev(10, peer4, v4, 999), 0, 0},
@@ -82,12 +84,12 @@ TEST(TrafficEvents, FilterAndCountLikeTheKernelWritesThem) {
         {"exactly at stop", ev(10, peer4, v4, 2000), 0, 100, 0, 1000, 2000},
         {"after stop", ev(10, peer4, v4, 2001), 0, 0, 0, 1000, 2000},
         {"layout version 1", with(ev(10, peer4, v4), [](NetEvent& e) { e.version = 1; }), 0, 0, 1},
-        {"IPv4 at the minimum length", with(ev(10, peer4, v4), [](NetEvent& e) { e.user_length = 16; }),
-         0, 100},
+        {"IPv4 at the minimum length",
+         with(ev(10, peer4, v4), [](NetEvent& e) { e.user_length = 16; }), 0, 100},
         {"IPv4 one byte short", with(ev(10, peer4, v4), [](NetEvent& e) { e.user_length = 15; }), 0,
          0, 1},
-        {"IPv6 at the minimum length", with(ev(27, v6, peer6), [](NetEvent& e) { e.user_length = 40; }),
-         100, 0},
+        {"IPv6 at the minimum length",
+         with(ev(27, v6, peer6), [](NetEvent& e) { e.user_length = 40; }), 100, 0},
         {"IPv6 one byte short", with(ev(27, v6, peer6), [](NetEvent& e) { e.user_length = 39; }), 0,
          0, 1},
         {"no user data", with(ev(11, v4, peer4), [](NetEvent& e) { e.user_length = 0; }), 0, 0, 1},
@@ -165,11 +167,11 @@ TEST(TrafficEvents, LocalIsTheAddressOnTheAdapterWhicheverSlotHoldsIt) {
         const char* local;
     };
     const Case cases[] = {
-        {"8.8.8.8", "10.0.0.5", false, "10.0.0.5"},  // sent, as the provider describes it
-        {"10.0.0.5", "8.8.8.8", true, "10.0.0.5"},   // received, as the provider describes it
-        {"8.8.8.8", "10.0.0.5", true, "10.0.0.5"},   // received, named from the local side
-        {"10.0.0.5", "8.8.8.8", false, "10.0.0.5"},  // sent, named from the remote side
-        {"8.8.8.8", "1.1.1.1", true, "8.8.8.8"},     // neither stored: the provider's reading
+        {"8.8.8.8", "10.0.0.5", false, "10.0.0.5"},     // sent, as the provider describes it
+        {"10.0.0.5", "8.8.8.8", true, "10.0.0.5"},      // received, as the provider describes it
+        {"8.8.8.8", "10.0.0.5", true, "10.0.0.5"},      // received, named from the local side
+        {"10.0.0.5", "8.8.8.8", false, "10.0.0.5"},     // sent, named from the remote side
+        {"8.8.8.8", "1.1.1.1", true, "8.8.8.8"},        // neither stored: the provider's reading
         {"10.0.0.5", "85.10.20.30", true, "10.0.0.5"},  // both stored: the provider's reading
     };
     for (const Case& c : cases) {
@@ -195,10 +197,10 @@ TEST(TrafficEvents, AddressHelpers) {
         const char* literal;
         bool loopback;
     };
-    for (const Case& c : {Case{"127.0.0.1", true}, Case{"127.255.0.9", true},
-                          Case{"128.0.0.1", false}, Case{"::1", true}, Case{"::2", false},
-                          Case{"::ffff:127.1.2.3", true}, Case{"::ffff:128.1.2.3", false},
-                          Case{"::127.0.0.1", false}}) {
+    for (const Case& c :
+         {Case{"127.0.0.1", true}, Case{"127.255.0.9", true}, Case{"128.0.0.1", false},
+          Case{"::1", true}, Case{"::2", false}, Case{"::ffff:127.1.2.3", true},
+          Case{"::ffff:128.1.2.3", false}, Case{"::127.0.0.1", false}}) {
         const auto bytes = test::address_bytes(c.literal);
         EXPECT_EQ(is_loopback_address(bytes.data(), bytes.size() == 16), c.loopback) << c.literal;
     }
@@ -268,19 +270,19 @@ TEST(TrafficChild, ArgumentsThatNameNoSessionEndWithCode2AndLeaveTheSectionAlone
     const std::wstring other_guid = L"{00000000-1111-2222-3333-444444444444}";
     const std::wstring cases[] = {
         L"",
-        guid,                                  // 38 characters, no process id
-        guid + L" ",                           // 39
-        guid + L" 12345678901",                // 50
-        guid + L"x1234",                       // no blank at 38
-        guid.substr(1) + L"} " + pid,          // not a GUID
+        guid,                          // 38 characters, no process id
+        guid + L" ",                   // 39
+        guid + L" 12345678901",        // 50
+        guid + L"x1234",               // no blank at 38
+        guid.substr(1) + L"} " + pid,  // not a GUID
         L"{zzzzzzzz-zzzz-zzzz-zzzz-zzzzzzzzzzzz} " + pid,
         guid + L" 0",
         guid + L" 0000000000",
         guid + L" +1",
         guid + L" -1",
         guid + L" 12a",
-        guid + L" 4294967296",                 // too large: never a process
-        other_guid + L" " + pid,               // no such section
+        guid + L" 4294967296",    // too large: never a process
+        other_guid + L" " + pid,  // no such section
     };
     for (const std::wstring& arguments : cases) {
         SCOPED_TRACE(std::string(arguments.begin(), arguments.end()));
@@ -325,12 +327,14 @@ void arm_now(TrafficSharedSection& section) {
 }
 
 // One received event of 500 bytes for process 1234, stamped now.
+std::atomic<bool> fed{false};
 void feed_one(PEVENT_RECORD_CALLBACK callback, void* context, const std::function<bool()>&) {
     NetEvent event = ev(11, "10.0.0.5", "8.8.8.8", performance_counter_now());
     event.process_id = 1234;
     event.size = 500;
     SyntheticEvent synthetic(event, context);
     callback(synthetic.record());
+    fed = true;
 }
 
 TEST(TrafficChild, StopEventEndsNormallyAfterAFinalPublication) {
@@ -341,9 +345,11 @@ TEST(TrafficChild, StopEventEndsNormallyAfterAFinalPublication) {
     test::FakeEtw fake(script);
     test::NamedSection named;
     arm_now(named.section());
+    fed = false;
     ChildRun child(named, GetCurrentProcessId());
     ASSERT_TRUE(wait_for_status(named.section()));
     EXPECT_EQ(load_traffic_status(named.section()), 1);
+    for (int i = 0; i < 400 && !fed; ++i) Sleep(25);  // stamped after the stop it would not count
     SetEvent(named.stop_event.get());
 
     EXPECT_EQ(child.join(), 0);
@@ -411,16 +417,20 @@ TEST(TrafficChild, FailuresOfTheSessionEndWithMinusTheError) {
         {"EnableTraceEx2 refused", script([](auto& s) { s.enable_error = 87; }), false, -87, 1, 1,
          0, false},
         {"OpenTrace refused", script([](auto& s) { s.open_error = 5; }), false, -5, 1, 1, 0, false},
-        {"processing thread not started", script([](auto& s) { s.thread_error = 8; }), false, -8,
-         1, 1, 1, false},
-        {"ProcessTrace failing while running",
-         script([](auto& s) { s.process_at_once = true; s.process_result = 4201; }), false, -4201,
-         1, 1, 1, true},
-        {"ProcessTrace cancelled",
-         script([](auto& s) { s.process_at_once = true; s.process_result = ERROR_CANCELLED; }),
+        {"processing thread not started", script([](auto& s) { s.thread_error = 8; }), false, -8, 1,
+         1, 1, false},
+        {"ProcessTrace failing while running", script([](auto& s) {
+             s.process_at_once = true;
+             s.process_result = 4201;
+         }),
+         false, -4201, 1, 1, 1, true},
+        {"ProcessTrace cancelled", script([](auto& s) {
+             s.process_at_once = true;
+             s.process_result = ERROR_CANCELLED;
+         }),
          false, 2, 0, 1, 1, true},
-        {"stopping refused: the trace is closed first",
-         script([](auto& s) { s.stop_error = 5; }), true, 2, 0, 1, 1, true},
+        {"stopping refused: the trace is closed first", script([](auto& s) { s.stop_error = 5; }),
+         true, 2, 0, 1, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

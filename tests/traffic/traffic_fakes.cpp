@@ -65,9 +65,8 @@ TRACEHANDLE WINAPI fake_open(PEVENT_TRACE_LOGFILEW logfile) {
 
 ULONG WINAPI fake_process(PTRACEHANDLE, ULONG, LPFILETIME, LPFILETIME) {
     if (state->script.feed) {
-        state->script.feed(state->callback, state->context, [] {
-            return WaitForSingleObject(state->released, 0) == WAIT_OBJECT_0;
-        });
+        state->script.feed(state->callback, state->context,
+                           [] { return WaitForSingleObject(state->released, 0) == WAIT_OBJECT_0; });
     }
     if (!state->script.process_at_once) WaitForSingleObject(state->released, INFINITE);
     return state->script.process_result;
@@ -95,8 +94,7 @@ ULONG WINAPI fake_close(TRACEHANDLE) {
 }
 
 HANDLE WINAPI fake_thread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack,
-                          LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
-                          LPDWORD id) {
+                          LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id) {
     if (state->script.thread_error != 0) {
         SetLastError(state->script.thread_error);
         return nullptr;
@@ -153,8 +151,8 @@ SyntheticEvent::SyntheticEvent(const NetEvent& event, void* context) {
         put_value<std::uint32_t>(data_, 11);  // startime
         put_value<std::uint32_t>(data_, 12);  // endtime
     }
-    put_value<std::uint32_t>(data_, 77);                   // seqnum
-    put_value<std::uint64_t>(data_, 0xFFFF800012345678);   // connid
+    put_value<std::uint32_t>(data_, 77);                  // seqnum
+    put_value<std::uint64_t>(data_, 0xFFFF800012345678);  // connid
     if (event.user_length) data_.resize(*event.user_length);
 
     record_.EventHeader.Size = sizeof(EVENT_HEADER);
@@ -266,8 +264,8 @@ void feed_steady_traffic(PEVENT_RECORD_CALLBACK callback, void* context,
             SyntheticEvent synthetic(event, context);
             callback(synthetic.record());
         };
-        deliver(11, self, 3000, me, peer);  // TCP received
-        deliver(10, self, 300, peer, me);   // TCP sent
+        deliver(11, self, 3000, me, peer);     // TCP received
+        deliver(10, self, 300, peer, me);      // TCP sent
         deliver(43, 4000004, 2000, me, peer);  // UDP received
         deliver(42, 4000008, 1000, peer, me);  // UDP sent
     }

@@ -38,13 +38,13 @@ struct NetEvent {
 
 // An EVENT_RECORD that owns its user data. Not copyable: the record points into itself.
 class SyntheticEvent {
-public:
+  public:
     SyntheticEvent(const NetEvent& event, void* context);
     SyntheticEvent(const SyntheticEvent&) = delete;
     SyntheticEvent& operator=(const SyntheticEvent&) = delete;
     EVENT_RECORD* record() { return &record_; }
 
-private:
+  private:
     EVENT_RECORD record_{};
     std::vector<std::uint8_t> data_;
 };
@@ -97,7 +97,7 @@ struct EtwLog {
 
 // Installs the script for its lifetime and restores the real calls after.
 class FakeEtw {
-public:
+  public:
     explicit FakeEtw(EtwScript script);
     ~FakeEtw();
     FakeEtw(const FakeEtw&) = delete;
@@ -115,7 +115,7 @@ void feed_steady_traffic(PEVENT_RECORD_CALLBACK callback, void* context,
 
 // This test executable started again with `arguments`; terminated if still running at the end.
 class ChildProcess {
-public:
+  public:
     explicit ChildProcess(const std::wstring& arguments);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -125,7 +125,7 @@ public:
     // The exit code once the process ended (up to 30 s), or STILL_ACTIVE.
     DWORD wait();
 
-private:
+  private:
     HandleGuard<HANDLE> process_;
     DWORD id_ = 0;
 };

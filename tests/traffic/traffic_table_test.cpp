@@ -1,10 +1,11 @@
 // The per-process table over a section in ordinary memory, and the sequence lock's reader.
+#include "traffic/traffic_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "traffic/traffic_fakes.h"
-#include "traffic/traffic_table.h"
 
 namespace tarvisko {
 namespace {
@@ -24,7 +25,9 @@ struct TableFixture {
             HandleGuard<TrafficSharedSection*>(section.get(), [](TrafficSharedSection*) {});
         view->status_text = L"Czekam na pierwsze próbki ruchu do Internetu.";
         section->status = 1;
-        names_now = {{10, L"chrome.exe"}, {20, L"steam.exe"}, {30, L"svchost.exe"},
+        names_now = {{10, L"chrome.exe"},
+                     {20, L"steam.exe"},
+                     {30, L"svchost.exe"},
                      {kOwnPid, L"Tarvisko.exe"}};
     }
     // Publishes a snapshot of {pid, received, sent} entries after `elapsed_ms`.
@@ -140,10 +143,9 @@ TEST(TrafficTable, LiveTablesShowTheIntervalSinceThePreviousOne) {
     model = f.table(true, L"Wysyłanie");
     EXPECT_EQ(model.title,
               L"Wysyłanie · Ruch do Internetu według procesu · Inne procesy ↓ 1 Mb/s / ↑ 1 Mb/s");
-    EXPECT_EQ(cells_of(model),
-              (std::vector<std::vector<std::wstring>>{
-                  {L"steam.exe", L"20", L"1 Mb/s", L"0 Mb/s", L"0,1 MB"},
-                  {L"svchost.exe", L"30", L"0 Mb/s", L"1 Mb/s", L"0,4 MB"}}));
+    EXPECT_EQ(cells_of(model), (std::vector<std::vector<std::wstring>>{
+                                   {L"steam.exe", L"20", L"1 Mb/s", L"0 Mb/s", L"0,1 MB"},
+                                   {L"svchost.exe", L"30", L"0 Mb/s", L"1 Mb/s", L"0,4 MB"}}));
     EXPECT_EQ(f.view->saved_snapshot.elapsed_ms, 3000);
 
     // An interval without traffic: one row that says so.
@@ -201,9 +203,9 @@ TEST(TrafficTable, RatesInMegabits) {
         std::int64_t ms;
         const wchar_t* text;
     };
-    for (const Case& c : {Case{1000, 0, L"—"}, Case{0, 1000, L"0 Mb/s"},
-                          Case{125000, 1000, L"1 Mb/s"}, Case{1000000, 3000, L"2,7 Mb/s"},
-                          Case{12500000000, 1000, L"100000 Mb/s"}}) {
+    for (const Case& c :
+         {Case{1000, 0, L"—"}, Case{0, 1000, L"0 Mb/s"}, Case{125000, 1000, L"1 Mb/s"},
+          Case{1000000, 3000, L"2,7 Mb/s"}, Case{12500000000, 1000, L"100000 Mb/s"}}) {
         EXPECT_EQ(format_rate_mbps(c.bytes, c.ms), c.text) << c.bytes << " in " << c.ms;
     }
 }
