@@ -29,11 +29,8 @@ SessionResponderNames responder_names;
 ResponderLookupState responder_lookup;
 TrafficViewPtr traffic_monitor{nullptr, nullptr};
 std::vector<std::wstring> favorite_target_list;
-const TextCard wifi_assessment_default_card{
-    L"Sprawdź swój kanał Wi-Fi", L"Uruchom szczegółowy skan, aby ocenić obecny kanał.",
-    L"Aplikacja porównuje sieci widoczne obok aktualnego połączenia. Po świeżym skanie pokaże, "
-    L"czy warto sprawdzić inny kanał.",
-    0};
+const TextCard& wifi_assessment_default_card = wifi_default_card();
+WifiReading shown_wifi_reading;
 std::optional<ChartData> details_chart;
 std::optional<WifiSnapshot> wifi_baseline_snapshot;
 std::optional<WifiSnapshot> wifi_after_snapshot;

@@ -21,6 +21,7 @@
 #include "engine/throughput/live_progress.h"
 #include "readings/responder_lookup.h"
 #include "readings/wifi_comparison.h"
+#include "readings/wifi_reading.h"
 #include "results/responder_names.h"
 #include "results/summary_model.h"
 #include "update/release.h"
@@ -67,7 +68,12 @@ extern SessionResponderNames responder_names;
 extern ResponderLookupState responder_lookup;
 extern TrafficViewPtr traffic_monitor;  // null: monitoring off
 extern std::vector<std::wstring> favorite_target_list;
-extern const TextCard wifi_assessment_default_card;
+// The Wi-Fi page's assessment card before any detailed scan: the reading's wifi_default_card().
+extern const TextCard& wifi_assessment_default_card;
+// The Wi-Fi reading on show on page 4 (window thread): its table, panel address, channel-change
+// instructions, chart data, assessment card and snapshot. Until the first reading arrives it has
+// no rows, no panel address, no instructions and the default assessment card.
+extern WifiReading shown_wifi_reading;
 // The before/after chart the details window shows; empty when it shows text only.
 extern std::optional<ChartData> details_chart;
 

@@ -34,6 +34,13 @@ TEST(AppState, FirstValues) {
     EXPECT_FALSE(session_cancel_flag.load());
     EXPECT_EQ(wifi_assessment_default_card.title, L"Sprawdź swój kanał Wi-Fi");
     EXPECT_EQ(wifi_assessment_default_card.status, 0);
+    EXPECT_EQ(&wifi_assessment_default_card, &wifi_default_card());
+    EXPECT_TRUE(shown_wifi_reading.table.rows.empty());
+    EXPECT_TRUE(shown_wifi_reading.panel_address.empty());
+    EXPECT_TRUE(shown_wifi_reading.router_instructions.empty());
+    EXPECT_TRUE(shown_wifi_reading.chart.items.empty());
+    EXPECT_EQ(shown_wifi_reading.card, wifi_assessment_default_card);
+    EXPECT_FALSE(shown_wifi_reading.snapshot);
     EXPECT_FALSE(wifi_baseline_snapshot || wifi_after_snapshot || wifi_baseline_loaded);
     EXPECT_EQ(wifi_compare_card.title, L"Porównaj ustawienia");
     EXPECT_EQ(wifi_compare_card.subtitle, L"Zapisz skan przed zmianą kanału.");
