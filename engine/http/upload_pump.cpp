@@ -139,7 +139,9 @@ bool upload_session_step(UploadQueue& queue, const UploadEndpoint& endpoint,
 int upload_pending(UploadQueue& queue, const UploadTransport& transport) {
     LockFileGuard lock = open_lock_file(queue.directory, L"upload.lock");
     if (!lock.valid()) return upload_pending_left;  // another pump is at work
-    recover_abandoned_recordings(queue);
+    // Rows whose id is no GUID stay where they are, untouched: neither recovered nor sent (the id
+    // would become part of the request path). While one remains, the queue is not synchronised.
+    const std::size_t damaged = recover_abandoned_recordings(queue);
     const UploadEndpoint endpoint = load_upload_endpoint();
 
     const std::vector<std::string> ids =
@@ -147,6 +149,7 @@ int upload_pending(UploadQueue& queue, const UploadTransport& transport) {
                       "SELECT id FROM session WHERE ending IS NOT NULL AND blocked=0 AND "
                       "due<=CAST(strftime('%s','now') AS INTEGER) ORDER BY rowid");
     for (const std::string& id : ids) {
+        if (!is_session_id(id)) continue;  // counted below as a finished session left
         run_statement(queue.db, "UPDATE session SET origin=? WHERE id=? AND origin IS NULL",
                       {endpoint.origin, id});
         {
@@ -159,7 +162,8 @@ int upload_pending(UploadQueue& queue, const UploadTransport& transport) {
 
     const std::vector<std::string> left =
         query_strings(queue.db, "SELECT count(*) FROM session WHERE ending IS NOT NULL");
-    return left.empty() || left.front() == "0" ? upload_synchronized : upload_pending_left;
+    const bool none_left = left.empty() || left.front() == "0";
+    return none_left && damaged == 0 ? upload_synchronized : upload_pending_left;
 }
 
 }  // namespace tarvisko

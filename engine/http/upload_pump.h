@@ -44,8 +44,9 @@ inline constexpr int upload_pending_left = 3;
 
 // One upload pass under "upload.lock": recovers abandoned recordings, then sends every due,
 // unblocked finished session bound to (or now claimed by) the configured origin, oldest first.
-// Returns 0 when no finished session is left in the queue, 3 when some is left or another pump
-// holds the lock (then at once, doing nothing). Throws "queue lock unavailable", the recovery's,
+// A session whose stored id is not a GUID is passed over and left untouched. Returns 0 when no
+// finished session and no such damaged row is left in the queue, 3 when some is left or another
+// pump holds the lock (then at once, doing nothing). Throws "queue lock unavailable", the recovery's,
 // the endpoint's, the compression's and the database's errors, with the lock released.
 int upload_pending(UploadQueue& queue, const UploadTransport& transport = {});
 

@@ -121,14 +121,15 @@ void finish_recording(UploadQueue& queue, const std::string& session_id, const s
     commit_transaction(transaction);
 }
 
-void recover_abandoned_recordings(UploadQueue& queue) {
+std::size_t recover_abandoned_recordings(UploadQueue& queue) {
     const std::vector<std::string> ids =
         query_strings(queue.db, "SELECT id FROM session WHERE ending IS NULL");
-    // Every id is checked before any is touched: one bad row stops the pass with nothing changed.
+    std::size_t damaged = 0;
     for (const std::string& id : ids) {
-        if (!is_session_id(id)) throw std::runtime_error("invalid session ID in queue");
-    }
-    for (const std::string& id : ids) {
+        if (!is_session_id(id)) {
+            ++damaged;
+            continue;
+        }
         LockFileGuard lock = open_lock_file(queue.directory, lock_name(id));
         if (!lock.valid()) continue;  // its recorder is alive
         // Tested again under the lock: the recorder may have finished meanwhile.
@@ -140,6 +141,7 @@ void recover_abandoned_recordings(UploadQueue& queue) {
         }
         if (unfinished) finish_recording(queue, id, "partial");
     }
+    return damaged;
 }
 
 }  // namespace tarvisko

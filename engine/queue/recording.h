@@ -45,8 +45,9 @@ std::vector<std::string> read_session_samples(UploadQueue& queue, const std::str
 void finish_recording(UploadQueue& queue, const std::string& session_id, const std::string& state);
 // Writes the pending samples as the next chunk row; nothing when none are pending.
 void flush_chunk(ChunkBuilder& builder);
-// Finishes as "partial" every unfinished session whose lock file nobody holds. Throws "invalid
-// session ID in queue" (before changing anything) when a stored id is not a GUID.
-void recover_abandoned_recordings(UploadQueue& queue);
+// Finishes as "partial" every unfinished session whose lock file nobody holds. A stored id that is
+// not a GUID (damage from outside: it could name a file outside the queue) is left untouched and
+// counted, so that one bad row never stops the recovery of the others. Returns that count.
+std::size_t recover_abandoned_recordings(UploadQueue& queue);
 
 }  // namespace tarvisko

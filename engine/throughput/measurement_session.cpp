@@ -1,8 +1,10 @@
 #include "engine/throughput/measurement_session.h"
 
 #include <array>
+#include <exception>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "engine/common/envelope.h"
 #include "engine/common/ids.h"
@@ -70,7 +72,8 @@ std::string ascii_lower(std::string text) {
 
 // The route-trace thread of an idle phase. The trace runs until the phase's active flag drops,
 // so the flag is cleared before every join: leaving the phase by an exception must not wait for a
-// trace that is still told to go on.
+// trace that is still told to go on. An exception escaping a thread would end the program, so the
+// thread keeps the trace's error for the session, which ends with it once the phase is over.
 class NodeTraceJob {
   public:
     explicit NodeTraceJob(std::atomic<bool>& active) : active_(active) {}
@@ -79,16 +82,28 @@ class NodeTraceJob {
     ~NodeTraceJob() { stop(); }
 
     void start(const NodeTraceCallback& trace, const Target& node, const std::string& phase) {
-        thread_ = std::thread([&trace, &node, phase, this] { trace(node, phase, active_); });
+        thread_ = std::thread([&trace, &node, phase, this] {
+            try {
+                trace(node, phase, active_);
+            } catch (...) {
+                failure_ = std::current_exception();  // read only after the join
+            }
+        });
     }
     void stop() {
         active_ = false;
         if (thread_.joinable()) thread_.join();
     }
+    // Stops the trace, then throws what it threw, if anything.
+    void finish() {
+        stop();
+        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+    }
 
   private:
     std::atomic<bool>& active_;
     std::thread thread_;
+    std::exception_ptr failure_;
 };
 
 // Everything of one session that the phases share.
@@ -215,7 +230,7 @@ struct SessionRun {
             }
         }
 
-        trace_job.stop();
+        trace_job.finish();
         if (transfer_phase) {
             nlohmann::json result = transfer.join();
             if (calls.live) calls.update_live(direction, transfer.bytes());

@@ -461,6 +461,35 @@ TEST_F(UploadPumpTest, ErrorsPassOutWithTheLockReleased) {
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "upload.lock"));
 }
 
+TEST_F(UploadPumpTest, SessionsWithADamagedIdArePassedOverUntouched) {
+    const Recorded good = record(1);
+    {
+        UploadQueue queue = open_queue();
+        run_statement(queue.db, "INSERT INTO session(id,opening) VALUES ('..\\open','{}')");
+        run_statement(queue.db,
+                      "INSERT INTO session(id,opening,ending,next) VALUES ('x/../y','{}','{}',0)");
+    }
+    ScriptedServer server;
+    EXPECT_EQ(pump(server), upload_pending_left);
+    EXPECT_EQ(server.paths(), (std::vector<std::string>{"/api/v1/sessions/" + good.id,
+                                                        "/api/v1/sessions/" + good.id + "/chunks/0",
+                                                        "/api/v1/sessions/" + good.id +
+                                                            "/completion"}));
+    EXPECT_EQ(column("id", good.id), "(no row)");
+    EXPECT_EQ(column("quote(ending)", "..\\open"), "NULL");
+    EXPECT_EQ(column("origin", "x/../y"), "");
+    EXPECT_EQ(column("failures", "x/../y"), "0");
+
+    // Still pending on every later pass while the damaged rows remain, and only then done.
+    EXPECT_EQ(pump(server), upload_pending_left);
+    EXPECT_EQ(server.calls.size(), 3u);
+    {
+        UploadQueue queue = open_queue();
+        run_statement(queue.db, "DELETE FROM session");
+    }
+    EXPECT_EQ(pump(server), upload_synchronized);
+}
+
 // End to end: the real client against the simulator over TLS.
 class UploadPumpSimulatorTest : public PumpFixture {
   protected:

@@ -290,22 +290,24 @@ TEST(RecoverAbandoned, FinishesClosedRecordingsAndSkipsLiveOnes) {
     EXPECT_TRUE(fs::exists(where.lock(live)));
 }
 
-TEST(RecoverAbandoned, AStoredIdThatIsNoGuidStopsThePassUnchanged) {
+TEST(RecoverAbandoned, AStoredIdThatIsNoGuidIsLeftAloneAndTheOthersRecovered) {
     QueueDir where;
     UploadQueue queue = open_queue();
-    const std::string good = new_uuid_text();
-    {
-        UploadQueue run = open_queue();
-        start_recording(run, good, "");
-        append_sample(run, good, "{}");
-    }
     for (const std::string bad : {"..\\upload", "00112233-4455-6677-8899-AABBCCDDEEF"}) {
+        const std::string good = new_uuid_text();
+        {
+            UploadQueue run = open_queue();
+            start_recording(run, good, "");
+            append_sample(run, good, "{}");
+        }
         run_statement(queue.db, "DELETE FROM session WHERE id<>?", {good});
         run_statement(queue.db, "INSERT INTO session(id,opening) VALUES (?,'{}')", {bad});
-        EXPECT_EQ(error_text([&] { recover_abandoned_recordings(queue); }),
-                  "invalid session ID in queue");
-        EXPECT_EQ(one(queue, "SELECT quote(ending) FROM session WHERE id=?", good), "NULL");
-        EXPECT_EQ(read_session_samples(queue, good).size(), 1u);
+        EXPECT_EQ(recover_abandoned_recordings(queue), 1u) << bad;
+        EXPECT_NE(one(queue, "SELECT ending FROM session WHERE id=?", good).find("partial"),
+                  std::string::npos);
+        EXPECT_EQ(chunks_of(queue, good).size(), 1u);
+        EXPECT_EQ(one(queue, "SELECT quote(ending) FROM session WHERE id=?", bad), "NULL");
+        EXPECT_EQ(one(queue, "SELECT opening FROM session WHERE id=?", bad), "{}");
     }
 }
 

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/common/address.h"
 #include "engine/common/ids.h"
+#include "engine/probes/probe_platform.h"
 #include "engine/common/text.h"
 #include "engine/queue/recording.h"
 #include "engine/throughput/live_progress.h"
@@ -280,6 +283,63 @@ TEST_F(DesktopTest, RecordingLeftUnfinishedIsRecoverableInTheSameProcess) {
     recover_abandoned_recordings(queue);
     close_queue(queue);
     EXPECT_EQ(ending_state(steps.session_id), "partial");
+}
+
+// The product's route trace toward the node, with the probe calls recorded: every probe goes
+// unanswered, so each attempt walks the whole TTL range.
+struct RecordedEcho {
+    std::uint8_t ttl;
+    DWORD timeout_ms;
+    std::chrono::steady_clock::time_point at;
+};
+std::vector<RecordedEcho> recorded_echoes;
+
+DWORD record_echo(HANDLE, IPAddr, void*, WORD, IP_OPTION_INFORMATION* options, void*, DWORD,
+                  DWORD timeout_ms) {
+    recorded_echoes.push_back({options->Ttl, timeout_ms, std::chrono::steady_clock::now()});
+    SetLastError(IP_REQ_TIMED_OUT);
+    return 0;
+}
+
+TEST(DesktopTestRouteTrace, TowardTheNodeIsAnIcmpWalkOfFiveAttemptsFromTtlOneToEight) {
+    test::QueueDir where;
+    UploadQueue queue = open_queue();
+    const std::string session_id = new_uuid_text();
+    start_recording(queue, session_id, "");
+    ProbePlatform& platform = probe_platform();
+    const ProbePlatform saved = platform;
+    platform.icmp_send_echo2 = record_echo;
+    recorded_echoes.clear();
+
+    std::atomic<bool> unavailable{false};
+    std::atomic<bool> seen{false};
+    const std::atomic<bool> active{true};
+    const std::atomic<bool> cancel{false};
+    system_desktop_test_calls().trace_node(queue, unavailable, seen,
+                                           parse_ip_literal("192.0.2.77"), session_id,
+                                           "baseline", active, cancel);
+    platform = saved;
+
+    ASSERT_EQ(recorded_echoes.size(), 40u);
+    for (std::size_t i = 0; i < recorded_echoes.size(); ++i) {
+        EXPECT_EQ(recorded_echoes[i].ttl, i % 8 + 1) << i;
+        EXPECT_EQ(recorded_echoes[i].timeout_ms, 200u) << i;
+        if (i > 0) {
+            EXPECT_GE(recorded_echoes[i].at - recorded_echoes[i - 1].at,
+                      std::chrono::milliseconds(99))
+                << i;
+        }
+    }
+    const std::vector<std::string> samples = read_session_samples(queue, session_id);
+    ASSERT_EQ(samples.size(), 40u);
+    const nlohmann::json last = nlohmann::json::parse(samples.back());
+    EXPECT_EQ(last["protocol"], "icmp");
+    EXPECT_EQ(last["phase"], "baseline");
+    EXPECT_EQ(last["attempt"], 5);
+    EXPECT_EQ(last["ttl"], 8);
+    EXPECT_EQ(last["status"], "timeout");
+    EXPECT_TRUE(seen.load());
+    EXPECT_FALSE(unavailable.load());
 }
 
 }  // namespace

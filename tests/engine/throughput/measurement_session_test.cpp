@@ -357,6 +357,25 @@ TEST(MeasurementSession, FailuresOfTheNodeEndTheSessionInItsDocument) {
     }
 }
 
+TEST(MeasurementSession, AThrowingRouteTraceEndsTheSessionWithItsError) {
+    DirectNodeEnv env;
+    FakeNode node;
+    std::atomic<bool> cancel{false};
+    const NodeTraceCallback failing = [](const Target&, const std::string& phase,
+                                         const std::atomic<bool>&) {
+        throw std::runtime_error("trace failed in " + phase);
+    };
+    const MeasurementCalls calls = node.calls();
+    const nlohmann::json document =
+        run_measurement_session(calls, session_id, cancel, failing, nullptr, {});
+    EXPECT_EQ(document["error"], "trace failed in baseline");
+    // The baseline ran to its end; no later phase began, and the stored document says so too.
+    EXPECT_FALSE(document["phases"]["baseline"].empty());
+    EXPECT_TRUE(document["phases"]["download"].empty());
+    EXPECT_TRUE(document["ended_at"].is_string());
+    EXPECT_EQ(nlohmann::json::parse(node.stored.back())["error"], "trace failed in baseline");
+}
+
 TEST(MeasurementSession, CancelDuringDownloadStillFinishes) {
     DirectNodeEnv env;
     FakeNode node;
