@@ -194,17 +194,28 @@ void receive_node_response(NodeClient& client, HINTERNET request, unsigned long 
     if (remote != client.expected_peer) throw std::runtime_error("node_address_changed");
 }
 
-nlohmann::json read_node_reply(HINTERNET request, std::size_t cap) {
+namespace {
+
+// The whole body, read in pieces until a read returns nothing.
+std::string read_reply_body(HINTERNET request, std::size_t cap) {
     std::string body;
     std::array<char, kReadPiece> piece{};
     for (;;) {
         DWORD got = 0;
         throw_winhttp_error(WinHttpReadData(request, piece.data(), static_cast<DWORD>(piece.size()),
                                             &got) != FALSE);
-        if (got == 0) break;
+        if (got == 0) return body;
         if (body.size() + got > cap) throw std::runtime_error("node_reply_too_large");
         body.append(piece.data(), got);
     }
+}
+
+}  // namespace
+
+void finish_node_reply(HINTERNET request, std::size_t cap) { read_reply_body(request, cap); }
+
+nlohmann::json read_node_reply(HINTERNET request, std::size_t cap) {
+    const std::string body = read_reply_body(request, cap);
     std::optional<nlohmann::json> reply = parse_json_document(body);
     if (!reply || !reply->is_object()) throw std::runtime_error("invalid_node_reply");
     return std::move(*reply);

@@ -58,6 +58,12 @@ void receive_node_response(NodeClient& client, HINTERNET request, unsigned long 
 // "winhttp_" + code.
 nlohmann::json read_node_reply(HINTERNET request, std::size_t cap);
 
+// Reads a reply whose body is of no interest (a HEAD, a 204) to its end, at most `cap` bytes
+// ("node_reply_too_large" beyond). WinHTTP reuses the connection only for a reply read to its
+// end; otherwise the next request pays a new TCP and TLS handshake, which a latency probe would
+// measure as latency.
+void finish_node_reply(HINTERNET request, std::size_t cap = 8192);
+
 // Throws "winhttp_" + the calling thread's last error when `ok` is false. Call it directly after
 // the failing call.
 void throw_winhttp_error(bool ok);

@@ -296,11 +296,15 @@ MeasurementCalls system_measurement_calls(UploadQueue& queue, const std::string&
     calls.probe_latency = [link](const std::wstring& ticket) {
         InternetHandle request = send_node_request(link->main, L"HEAD", L"/latency", ticket, 0);
         receive_node_response(link->main, request.get(), 204);
-        return Clock::now();
+        const Clock::time_point headers = Clock::now();
+        // Read to its end so that the next probe reuses this connection.
+        finish_node_reply(request.get());
+        return headers;
     };
     calls.finish = [link](const std::wstring& ticket) {
         InternetHandle request = send_node_request(link->main, L"POST", L"/finish", ticket, 0);
         receive_node_response(link->main, request.get(), 204);
+        finish_node_reply(request.get());
     };
     calls.start_transfer = [link, live](const TransferOrder& order) {
         auto run = std::make_shared<TransferRun>();

@@ -241,6 +241,8 @@ void transfer_stream_worker(WindowedTransferState& state) {
 
             if (state.upload) {
                 receive_node_response(client, request.get(), 204);
+                // Read to its end, so that the stream's next block reuses the connection.
+                finish_node_reply(request.get());
             } else {
                 expect_body_end(request.get());
             }

@@ -44,7 +44,10 @@ GET    /_sim/requests     what was received, oldest first: {"requests": [...]}; 
                           keeps the paths that start with it. Each entry: seq, method, path, query,
                           headers (lower-case names), body_size, body (text, or null when not
                           UTF-8), body_base64, status (what was answered, or null when the reply
-                          was dropped), fault (id of the rule applied, or null)
+                          was dropped), fault (id of the rule applied, or null), connection (the
+                          number of the TCP connection it came on; numbers are never reused)
+GET    /_sim/connections  {"accepted": n}: the TCP connections accepted (since the last reset);
+                          a client that keeps its connection alive adds one, not one per request
 
 Fault rule members (all optional except "path"):
     path          the path it applies to
@@ -98,6 +101,7 @@ class Request:
         self.body = body
         self.stream = stream  # bulk routes only: the body is read from here
         self.connection = None
+        self.connection_number = None
         self.length = length
         self.consumed = 0
 
@@ -207,7 +211,11 @@ class App:
         self._faults = []
         self._next_fault_id = 1
         self._requests = []
+        self._connections = 0
+        self._numbered = 0
         self.control("POST", "reset", self._control_reset)
+        self.control("GET", "connections",
+                     lambda req, m: json_response({"accepted": self.connections()}))
         self.control("GET", "faults", lambda req, m: json_response({"faults": self.faults()}))
         self.control("POST", "faults", self._control_add_fault)
         self.control("DELETE", "faults", self._control_clear_faults)
@@ -240,10 +248,23 @@ class App:
         with self.lock:
             return [rule.describe() for rule in self._faults]
 
+    def count_connection(self):
+        """Counts a newly accepted connection; returns its number, which a reset never reuses
+        (a kept-alive connection outlives the reset)."""
+        with self.lock:
+            self._connections += 1
+            self._numbered += 1
+            return self._numbered
+
+    def connections(self):
+        with self.lock:
+            return self._connections
+
     def reset(self):
         with self.lock:
             self._faults.clear()
             self._requests.clear()
+            self._connections = 0
             for hook in self._reset_hooks:
                 hook()
 
@@ -272,6 +293,7 @@ class App:
             "body_base64": base64.b64encode(body).decode("ascii"),
             "status": None,
             "fault": fault_id,
+            "connection": request.connection_number,
         }
         with self.lock:
             entry["seq"] = len(self._requests) + 1
@@ -363,6 +385,7 @@ class _Handler(BaseHTTPRequestHandler):
             request.connection = self.connection
         else:
             request = Request(self.command, split.path, query, self.headers, self._read_body())
+        request.connection_number = getattr(self.connection, "tarvisko_number", None)
         if request.path.startswith(CONTROL_PREFIX):
             self._send(app.handle_control(request))
             return
@@ -458,6 +481,7 @@ class _Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     def finish_request(self, request, client_address):
         # The TLS handshake runs here, in the connection's own thread, so that a slow or silent
         # client cannot hold up the accept loop.
+        number = self.app.count_connection()
         request.settimeout(30)
         # Clients that send the headers and the body in two writes wait for an ACK between them
         # (Nagle); acknowledging at once keeps every request from costing a delayed-ACK period.
@@ -470,6 +494,7 @@ class _Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
             return
         try:
             tls.settimeout(_Handler.timeout)
+            tls.tarvisko_number = number
             _Handler(tls, client_address, self)
         except (ssl.SSLError, OSError):
             pass

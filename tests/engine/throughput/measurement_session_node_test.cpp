@@ -1,6 +1,7 @@
 // The measurement session against the provider simulator over real TLS, stored in a real queue.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "engine/common/ids.h"
@@ -100,6 +101,19 @@ TEST_F(SessionAgainstNode, DirectRunCompletesAndIsStored) {
                                      : stats["sessions"][lower];
     EXPECT_EQ(seen["finished"], true);
     EXPECT_EQ(seen["reservations"], 1);
+
+    // Every reply is read to its end, so the whole session needs at most two connections: one
+    // for the probes (and the reservation and finish) and one for the transfer that runs beside
+    // them. Which idle pooled connection a request takes is WinHTTP's choice. A probe that
+    // opened a connection of its own would measure a TCP and TLS handshake as latency.
+    std::set<int> connections;
+    int probes = 0;
+    for (const nlohmann::json& request : test::simulator_requests("/measure/")) {
+        connections.insert(request["connection"].get<int>());
+        if (request["method"] == "HEAD") ++probes;
+    }
+    EXPECT_GT(probes, 20);
+    EXPECT_LE(connections.size(), 2u);
 }
 
 TEST_F(SessionAgainstNode, PortalRunFillsLiveProgressAndDesktopTrace) {

@@ -270,6 +270,13 @@ TEST_F(TransfersTest, WindowedUploadThroughTransferThread) {
     const nlohmann::json node = node_session();
     EXPECT_EQ(node["upload_received"], 3 * 1048576);
     for (const nlohmann::json& block : node["blocks"]) EXPECT_EQ(block["bytes"], block["n"]);
+    // Each stream reads every block's reply to its end and so keeps its one connection.
+    std::set<int> connections;
+    const nlohmann::json requests =
+        test::simulator_requests("/measure/v1/runs/" + session_id + "/blocks/upload/");
+    for (const nlohmann::json& request : requests) connections.insert(request["connection"].get<int>());
+    EXPECT_GT(requests.size(), 4u);
+    EXPECT_LE(connections.size(), 4u);
 }
 
 TEST_F(TransfersTest, WindowedFaults) {

@@ -40,6 +40,14 @@ class SimulatorTest(unittest.TestCase):
             self.assertEqual("localhost", conn.sock.getpeercert()["subjectAltName"][0][1])
         finally:
             conn.close()
+        call("PUT", "/api/v1/sessions/" + SESSION, {"session_id": SESSION}, AUTH)  # a new one
+        # The simulator counts connections, not requests, and names each request's connection.
+        numbers = [r["connection"] for r in control("GET", "requests?prefix=/api/")["requests"]]
+        self.assertEqual(3, len(numbers))
+        self.assertEqual(numbers[0], numbers[1])
+        self.assertNotEqual(numbers[1], numbers[2])
+        # Since the reset: the kept-alive one, the single call, and each control call on its own.
+        self.assertEqual(4, control("GET", "connections")["accepted"])
 
     def test_scripted_status_headers_body_count_and_record(self):
         fault = control("POST", "faults", {"path": "/x/", "status": 503, "count": 2,
