@@ -134,7 +134,9 @@ TrafficControlSystem& traffic_control_system() {
     return system;
 }
 
-TrafficViewPtr create_traffic_view() { return TrafficViewPtr(new TrafficView); }
+TrafficViewPtr create_traffic_view() {
+    return TrafficViewPtr(new TrafficView, destroy_traffic_view);
+}
 
 void destroy_traffic_view(TrafficView* view) {
     if (view == nullptr) return;

@@ -61,11 +61,11 @@ struct TrafficView {
 
 // Stops the counter, then releases everything the view holds and frees it.
 void destroy_traffic_view(TrafficView* view);
-struct TrafficViewDeleter {
-    void operator()(TrafficView* view) const { destroy_traffic_view(view); }
-};
-using TrafficViewPtr = std::unique_ptr<TrafficView, TrafficViewDeleter>;
+// The same declaration as the shell's state (app/app_state.h), which knows the view only by name:
+// the deleter travels with the pointer.
+using TrafficViewPtr = std::unique_ptr<TrafficView, void (*)(TrafficView*)>;
 
+// A new view in its first state, owned by a pointer that destroys it with destroy_traffic_view.
 TrafficViewPtr create_traffic_view();
 
 // True when the counter process runs and has reported so. Never throws; on false the status text
