@@ -378,6 +378,12 @@ TEST_F(UpnpGatewayTest, MatchingDevices) {
          L"192.168.1.1",
          L"TP-Link Archer C6",
          1},
+        // Wine's WinHttpCrackUrl leaves the query in the host name; Windows splits it off.
+        {"a query right after the host",
+         {archer_with("presentationURL", "http://192.168.1.1?page=status")},
+         L"192.168.1.1",
+         L"TP-Link Archer C6",
+         1},
         {"https",
          {archer_with("presentationURL", "https://192.168.1.1/")},
          L"192.168.1.1",
