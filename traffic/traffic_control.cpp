@@ -60,14 +60,15 @@ std::wstring own_module_path() {
     return std::wstring(buffer.data(), length);
 }
 
-AddressValue address_of_row(const MIB_UNICASTIPADDRESS_ROW& row) {
-    if (row.Address.si_family == AF_INET) {
-        return address_from_bytes(reinterpret_cast<const std::uint8_t*>(&row.Address.Ipv4.sin_addr),
+// An IPv4 or IPv6 socket address as an AddressValue; another family gives an empty one.
+AddressValue address_of(const SOCKADDR_INET& address) {
+    if (address.si_family == AF_INET) {
+        return address_from_bytes(reinterpret_cast<const std::uint8_t*>(&address.Ipv4.sin_addr),
                                   false);
     }
-    if (row.Address.si_family == AF_INET6) {
-        return address_from_bytes(
-            reinterpret_cast<const std::uint8_t*>(&row.Address.Ipv6.sin6_addr), true);
+    if (address.si_family == AF_INET6) {
+        return address_from_bytes(reinterpret_cast<const std::uint8_t*>(&address.Ipv6.sin6_addr),
+                                  true);
     }
     return {};
 }
@@ -85,15 +86,7 @@ bool reservation_address(const nlohmann::json& value, AddressValue& address) {
     } catch (const std::exception&) {
         return false;
     }
-    if (target.address.si_family == AF_INET) {
-        address = address_from_bytes(
-            reinterpret_cast<const std::uint8_t*>(&target.address.Ipv4.sin_addr), false);
-    } else if (target.address.si_family == AF_INET6) {
-        address = address_from_bytes(
-            reinterpret_cast<const std::uint8_t*>(&target.address.Ipv6.sin6_addr), true);
-    } else {
-        address = {};
-    }
+    address = address_of(target.address);
     return true;
 }
 
@@ -104,7 +97,7 @@ bool store_adapter_addresses(TrafficSharedSection& section, const MIB_UNICASTIPA
     bool found = false;
     for (ULONG i = 0; i < table.NumEntries; ++i) {
         const MIB_UNICASTIPADDRESS_ROW& row = table.Table[i];
-        if (!same_address(address_of_row(row), address)) continue;
+        if (!same_address(address_of(row.Address), address)) continue;
         if (found && row.InterfaceLuid.Value != luid.Value) return false;
         luid = row.InterfaceLuid;
         found = true;
@@ -117,7 +110,7 @@ bool store_adapter_addresses(TrafficSharedSection& section, const MIB_UNICASTIPA
             section.address_count = 0;  // too many to filter by: no partial list
             return false;
         }
-        const AddressValue row_address = address_of_row(row);
+        const AddressValue row_address = address_of(row.Address);
         TrafficAddressEntry& entry = section.addresses[section.address_count];
         std::memcpy(entry.bytes, row_address.bytes, sizeof entry.bytes);
         entry.length = row_address.length;
