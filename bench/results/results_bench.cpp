@@ -1,6 +1,7 @@
 // Cost of the result views that the window rebuilds every 400 ms during a target run, and of the
-// plain-language text of a full test, beside the cost of parsing the report they are built from.
-// Prints one line per step, with its ratio to the bare parse of the same document.
+// plain-language text, the dashboard and the five details pages of a full test, beside the cost
+// of parsing the report they are built from; and of painting one dashboard gauge. Prints one line
+// per step, with its ratio to the bare parse of the same document.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "results/dashboard.h"
+#include "results/gauge.h"
 #include "results/hop_table.h"
 #include "results/icmp_table.h"
+#include "results/report_details.h"
 #include "results/session_summary.h"
 #include "results/view_status.h"
 
@@ -82,8 +86,18 @@ json echo_report() {
         {"mtr_samples", std::move(samples)}};
 }
 
+// The live transfer trace of one direction at its largest: 1,024 [ms, bytes] pairs.
+json transfer_trace(int bytes_per_step) {
+    json pairs = json::array();
+    for (int i = 0; i < 1024; ++i) {
+        pairs.push_back({i * 25, static_cast<long long>(i) * (bytes_per_step + i % 97)});
+    }
+    return pairs;
+}
+
 // A full test whose node trace carries the same 10,000 route samples, with the measured
-// transfers, pings, latency phases and a three-interface inventory around it.
+// transfers and their live traces, pings, latency phases and a three-interface inventory around
+// it.
 json full_report() {
     json node_samples = json::array();
     for (int i = 0; i < 5; ++i) {
@@ -131,6 +145,10 @@ json full_report() {
     return {{"throughput", std::move(throughput)},
             {"inventory", std::move(inventory)},
             {"mtr_samples", route_report()["mtr_samples"]},
+            {"desktop_trace",
+             {{"session_id", "0f0e0d0c-0b0a-4908-8706-050403020100"},
+              {"download", transfer_trace(900000)},
+              {"upload", transfer_trace(270000)}}},
             {"observed_ip", "203.0.113.20"},
             {"synchronized", true}};
 }
@@ -164,6 +182,38 @@ std::vector<double> median_ms(std::vector<Step>& steps, int runs) {
 
 std::size_t sink = 0;  // keeps the results alive
 
+// A 32-bit DIB section of 240 x 240 pixels selected into a memory DC, as a tile's back buffer.
+struct GaugeCanvas {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old_bitmap = nullptr;
+    HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH, L"Tahoma");
+    GaugeCanvas() {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = 240;
+        info.bmiHeader.biHeight = -240;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        old_bitmap = SelectObject(dc, bitmap);
+    }
+    ~GaugeCanvas() {
+        SelectObject(dc, old_bitmap);
+        DeleteObject(bitmap);
+        DeleteObject(font);
+        DeleteDC(dc);
+    }
+    void paint() {
+        tarvisko::paint_results_gauge(dc, {120, 130}, 100, 96, font, 500.0, 286.0);
+        GdiFlush();
+        ++sink;
+    }
+};
+
 }  // namespace
 
 int main() {
@@ -176,6 +226,7 @@ int main() {
         names.names[router(ttl)] = {L"router" + std::to_wstring(ttl) + L".example", L""};
     }
 
+    GaugeCanvas canvas;
     std::vector<Step> steps = {
         {"parse route report", [&] { sink += json::parse(route_text).size(); }, {}},
         {"parse + build_mtr_hop_table",
@@ -201,7 +252,25 @@ int main() {
         {"parse + render_session_summary",
          [&] { sink += tarvisko::render_session_summary(json::parse(full_text)).size(); },
          {}},
+        {"parse + build_results_view",
+         [&] {
+             sink += tarvisko::build_results_view(json::parse(full_text)).download_series.size();
+         },
+         {}},
+        {"parse + view + details pages 1-5",
+         [&] {
+             const json report = json::parse(full_text);
+             const tarvisko::SummaryModel model = tarvisko::build_results_view(report);
+             for (int page = 1; page <= 5; ++page) {
+                 sink += tarvisko::build_report_details_table(page, report, model).rows.size();
+             }
+         },
+         {}},
+        {"paint one gauge (radius 100 px)", [&] { canvas.paint(); }, {}},
     };
+    // The bare parse each step is compared with: the route, the echo run, the full test; none
+    // for the gauge.
+    const std::vector<int> bases = {0, 0, 0, 3, 3, 5, 5, 5, 5, -1};
     const std::vector<double> ms = median_ms(steps, runs);
 
     std::printf(
@@ -209,12 +278,12 @@ int main() {
         "bytes); full test with the same route samples (%zu bytes); median of %d runs\n",
         sample_count, hop_count, route_text.size(), sample_count, echo_text.size(),
         full_text.size(), runs);
-    // Each step against the bare parse of its own document: 0 for the route, 3 for the echo run,
-    // 5 for the full test.
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        const std::size_t base = i < 3 ? 0 : i < 5 ? 3 : 5;
-        std::printf("  %-36s %8.2f ms", steps[i].name, ms[i]);
-        if (i != base) std::printf("  %5.2fx", ms[i] / ms[base]);
+        const int base = bases[i];
+        std::printf("  %-36s %8.3f ms", steps[i].name, ms[i]);
+        if (base >= 0 && static_cast<std::size_t>(base) != i) {
+            std::printf("  %5.2fx", ms[i] / ms[static_cast<std::size_t>(base)]);
+        }
         std::printf("\n");
     }
     return sink == 0 ? 1 : 0;
