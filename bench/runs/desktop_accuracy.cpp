@@ -1,13 +1,16 @@
 // Accuracy of the full test on a shaped path (run by tools/bench/accuracy.sh inside the namespace
 // chain of tools/netns/with-node): configures the simulated node for a windowed transfer that can
 // fill the shaped rate, runs the whole diagnostics test and prints one JSON line with the
-// program's download and upload rates and its idle latency.
+// program's download and upload rates, its idle and loaded latency medians and when each phase
+// began (Unix time in seconds), so that the script can set a ping taken meanwhile beside them.
 //
 //   desktop_accuracy.exe RATE_MBIT
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -24,9 +27,9 @@ double rate_mbps(const nlohmann::json& transfer) {
     return ms > 0 ? transfer.value("client_bytes", 0.0) * 8.0 / ms / 1000.0 : 0.0;
 }
 
-double idle_median_ms(const nlohmann::json& phases) {
+double median_ms(const nlohmann::json& phases, std::initializer_list<const char*> names) {
     std::vector<double> values;
-    for (const char* phase : {"baseline", "recovery"}) {
+    for (const char* phase : names) {
         for (const nlohmann::json& sample : phases.at(phase)) {
             if (sample["error"].is_null()) values.push_back(sample["ms"].get<double>());
         }
@@ -34,6 +37,14 @@ double idle_median_ms(const nlohmann::json& phases) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// The wall clock as Unix seconds, the clock ping -D prints.
+double unix_seconds() {
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
 }
 
 }  // namespace
@@ -68,14 +79,17 @@ int main(int argc, char** argv) {
         const test::ScopedEnv portal{L"QUORVEL_PORTAL_RESERVATION", nullptr};
         LiveTraffic live;
         std::atomic<bool> cancel{false};
+        nlohmann::json phase_at = nlohmann::json::object();
         const nlohmann::json report = run_desktop_test(
-            cancel, [](const std::string&) {}, live);
+            cancel, [&](const std::string& phase) { phase_at[phase] = unix_seconds(); }, live);
         const nlohmann::json& throughput = report["throughput"];
         const nlohmann::json line{{"state", report["state"]},
                                   {"error", throughput["error"]},
                                   {"download_mbps", rate_mbps(throughput["transfers"]["download"])},
                                   {"upload_mbps", rate_mbps(throughput["transfers"]["upload"])},
-                                  {"idle_ms", idle_median_ms(throughput["phases"])}};
+                                  {"idle_ms", median_ms(throughput["phases"], {"baseline", "recovery"})},
+                                  {"loaded_ms", median_ms(throughput["phases"], {"download", "upload"})},
+                                  {"phase_at", phase_at}};
         std::printf("%s\n", line.dump().c_str());
         return 0;
     } catch (const std::exception& error) {
