@@ -1,0 +1,40 @@
+#pragma once
+// What the program entry decides before and around the window: the role from the command line,
+// the first window rectangle, whether a saved placement may be used, and which messages the
+// loop routes itself.
+#include <windows.h>
+
+#include <cstdint>
+#include <string_view>
+
+namespace tarvisko {
+
+enum class StartRole { application, finish_update, bad_finish_update, process_traffic };
+struct StartMode {
+    StartRole role = StartRole::application;
+    std::uint32_t pid = 0;               // finish_update
+    std::wstring_view traffic_arguments;  // process_traffic
+};
+StartMode start_mode(std::wstring_view command_line);
+
+RECT initial_window_rect(const RECT& work_area, int dpi);
+
+// A placement read back from the registry may be applied: 44 bytes read, its own length 44 and a
+// monitor under its normal rectangle (the monitor test is passed in).
+bool placement_usable(const WINDOWPLACEMENT& placement, DWORD bytes_read, bool monitor_found);
+
+// What the message loop does with a message before dispatching it.
+enum class MessageRoute { dispatch, details_escape, details_dialog, copy_row, open_report };
+struct RouteInput {
+    HWND details = nullptr;          // details_window
+    bool for_details = false;        // the message is for it or a descendant
+    HWND results_list = nullptr;     // list 310
+    bool control_down = false;       // GetKeyState(VK_CONTROL) < 0
+    int current_page = 0;
+    bool open_button_visible = false;  // control 330
+};
+MessageRoute route_message(const MSG& message, const RouteInput& input);
+
+int run_application(HINSTANCE instance, int show_command);
+
+}  // namespace tarvisko

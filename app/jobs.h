@@ -1,0 +1,45 @@
+#pragma once
+// The background jobs of the window and their starters: the full test, a target run, the last
+// reports at start-up, a page reading, the update check or download, the PTR names of route
+// responders. Jobs touch no control: they leave results in the program-wide state (or a heap
+// record) and tell the window by a private message (app/messages.h).
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "engine/runs/target_run.h"
+#include "results/summary_model.h"
+
+namespace tarvisko {
+
+// The token the full test or target run used; WM_APP+1 takes it over into api_token after the
+// join, so no job writes api_token while the window reads it.
+extern std::wstring job_api_token;
+
+void run_job_thread(HWND window, TrafficView* traffic_view);
+void launch_route_job_thread(std::stop_token stop, HWND window, TargetRunRequest request);
+void run_phase_callback(HWND window, const std::string& phase_name);
+void run_reservation_callback(TrafficView* traffic_view, const nlohmann::json& reservation);
+void launch_route_sample_callback(const nlohmann::json& sample);
+
+void open_last_report(HWND window);
+void start_view_collection(HWND window, int page, int mode);
+void start_update_task(HWND window, bool download);
+// Starts the PTR lookup of the report's route responders on responder_lookup_slot (through
+// start_responder_lookup of the readings).
+void start_responder_lookup(HWND window, int page, const nlohmann::json& report);
+
+void view_collection_job(HWND window, int page, int mode, TableModel previous);
+void update_check_job(HWND window, bool download, std::wstring origin);
+void resolve_ptr_names_job(std::stop_token stop, HWND window, std::string session_id,
+                           std::vector<std::string> addresses);
+
+// The subtitle of cards[index] with the suffix, or the bare placeholder "—".
+std::wstring value_with_suffix(const std::vector<TextCard>& cards, std::size_t index,
+                               const std::wstring& suffix);
+
+}  // namespace tarvisko
