@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/common/handle_guard.h"
+#include "engine/common/json_document.h"
 #include "engine/common/hash.h"
 #include "engine/http/portal.h"
 #include "update/update_common.h"
@@ -55,7 +56,14 @@ ReleaseInfo load_release_description(const std::wstring& origin) {
 }
 
 ReleaseInfo verify_release_description(std::string_view text) {
-    const nlohmann::json document = nlohmann::json::parse(text);
+    // Through the depth gate: a few kilobytes of brackets would otherwise overflow the stack of
+    // whatever copies the value. Text that is no JSON at all keeps the library's own message.
+    const std::optional<nlohmann::json> parsed = parse_json_document(text);
+    if (!parsed) {
+        (void)nlohmann::json::parse(text);
+        fail("Niepoprawny opis wydania Windows.");
+    }
+    const nlohmann::json& document = *parsed;
     ReleaseInfo info;
     info.version = document.at("version").get<std::string>();
     info.sha256 = document.at("sha256").get<std::string>();

@@ -106,6 +106,8 @@ TEST_F(ReleaseDescriptionTest, AcceptsOnlyWhatTheKeySignedInTheRightForm) {
         {"hash missing", with("sha256", removed), "key 'sha256' not found"},
         {"not an object", "[1,2,3]", "cannot use at() with array"},
         {"not JSON", "{\"version\":", "parse error"},
+        {"nested deeper than any description",
+         "{\"version\":" + std::string(4000, '[') + std::string(4000, ']') + "}", kBadDescription},
         {"version changed", with("version", "1.3.0"), kBadSignature},
         {"size changed", with("size", 4097), kBadSignature},
         {"hash changed", with("sha256", std::string(64, 'b')), kBadSignature},
