@@ -66,6 +66,10 @@ struct AppServices {
     std::function<void(HWND window)> open_archived_report;
     // ShellExecuteW (a seam: tests must not open a browser or resmon).
     std::function<HINSTANCE(HWND window, const wchar_t* verb, const wchar_t* file)> shell_execute;
+
+    // Puts a job's thread into its slot (start_job; a seam: tests make the thread creation fail
+    // with std::system_error, as it does when the system has no thread to give).
+    std::function<void(JobSlot& slot, std::function<void(std::stop_token)> job)> start_job_thread;
 };
 
 // The program's table; filled with the real functions at first use.
