@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "results/dashboard.h"
+#include "results/export.h"
 #include "results/gauge.h"
 #include "results/hop_table.h"
 #include "results/icmp_table.h"
 #include "results/report_details.h"
 #include "results/session_summary.h"
+#include "results/technical_report.h"
 #include "results/view_status.h"
 
 namespace {
@@ -118,6 +120,8 @@ json full_report() {
     };
     json throughput = {
         {"session_id", "0f0e0d0c-0b0a-4908-8706-050403020100"},
+        {"started_at", "2026-12-10T08:00:00.000Z"},
+        {"windows_version", "10.0.19045"},
         {"error", nullptr},
         {"node_id", "bench-node"},
         {"peer", target},
@@ -214,6 +218,13 @@ struct GaugeCanvas {
     }
 };
 
+// The full test's hop table as the export writes it (the report of the page goes into JSON).
+std::size_t export_hops(const std::string& full_text, tarvisko::ExportFormat format) {
+    const json report = json::parse(full_text);
+    const tarvisko::TableModel table = tarvisko::build_mtr_hop_table(report["mtr_samples"], {});
+    return tarvisko::export_file_bytes(format, table, report, 7).size();
+}
+
 }  // namespace
 
 int main() {
@@ -227,6 +238,9 @@ int main() {
     }
 
     GaugeCanvas canvas;
+    const auto csv = tarvisko::ExportFormat::csv;
+    const auto as_json = tarvisko::ExportFormat::json;
+    const auto text = tarvisko::ExportFormat::text;
     std::vector<Step> steps = {
         {"parse route report", [&] { sink += json::parse(route_text).size(); }, {}},
         {"parse + build_mtr_hop_table",
@@ -266,11 +280,17 @@ int main() {
              }
          },
          {}},
+        {"parse + throughput_report_text",
+         [&] { sink += tarvisko::throughput_report_text(json::parse(full_text)).size(); },
+         {}},
+        {"parse + hop table + export CSV", [&] { sink += export_hops(full_text, csv); }, {}},
+        {"parse + hop table + export JSON", [&] { sink += export_hops(full_text, as_json); }, {}},
+        {"parse + hop table + export text", [&] { sink += export_hops(full_text, text); }, {}},
         {"paint one gauge (radius 100 px)", [&] { canvas.paint(); }, {}},
     };
     // The bare parse each step is compared with: the route, the echo run, the full test; none
     // for the gauge.
-    const std::vector<int> bases = {0, 0, 0, 3, 3, 5, 5, 5, 5, -1};
+    const std::vector<int> bases = {0, 0, 0, 3, 3, 5, 5, 5, 5, 5, 5, 5, 5, -1};
     const std::vector<double> ms = median_ms(steps, runs);
 
     std::printf(
