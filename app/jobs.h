@@ -5,7 +5,9 @@
 // record) and tell the window by a private message (app/messages.h).
 #include <windows.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -19,6 +21,12 @@ namespace tarvisko {
 // The token the full test or target run used; WM_APP+1 takes it over into api_token after the
 // join, so no job writes api_token while the window reads it.
 extern std::wstring job_api_token;
+
+// Starts `job` on `slot` (stopping and joining the job there first). When the system cannot
+// create the thread, `undo` takes back what the starter changed and the error becomes the view
+// message; returns whether the job runs.
+bool start_window_job(JobSlot& slot, std::function<void(std::stop_token)> job,
+                      const std::function<void()>& undo);
 
 void run_job_thread(HWND window, TrafficView* traffic_view);
 void launch_route_job_thread(std::stop_token stop, HWND window, TargetRunRequest request);
@@ -39,7 +47,7 @@ void resolve_ptr_names_job(std::stop_token stop, HWND window, std::string sessio
                            std::vector<std::string> addresses);
 
 // The subtitle of cards[index] with the suffix, or the bare placeholder "—".
-std::wstring value_with_suffix(const std::vector<TextCard>& cards, std::size_t index,
+std::wstring value_with_suffix(std::span<const TextCard> cards, std::size_t index,
                                const std::wstring& suffix);
 
 }  // namespace tarvisko

@@ -1,0 +1,325 @@
+#include "app/page_switcher.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <utility>
+
+#include "app/app_state.h"
+#include "app/cards.h"
+#include "app/config.h"
+#include "app/controls.h"
+#include "app/game_page.h"
+#include "app/jobs.h"
+#include "app/results_list.h"
+#include "app/services.h"
+#include "app/status_texts.h"
+#include "engine/common/text.h"
+#include "engine/common/version.h"
+#include "readings/wifi_baseline.h"
+#include "results/dashboard.h"
+#include "results/hop_table.h"
+#include "results/icmp_table.h"
+#include "results/report_details.h"
+#include "results/report_files.h"
+#include "results/view_status.h"
+
+namespace tarvisko {
+
+namespace {
+
+const nlohmann::json& member_or_null(const nlohmann::json& object, const char* key) {
+    static const nlohmann::json null_value;
+    if (!object.is_object()) return null_value;
+    const auto found = object.find(key);
+    return found == object.end() ? null_value : *found;
+}
+
+void enable_control(HWND control, bool enabled) {
+    if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+bool is_cancelled(const nlohmann::json& document, const nlohmann::json& session) {
+    if (document.contains("state")) return document["state"] == "cancelled";
+    const nlohmann::json& pings = member_or_null(session, "host_pings");
+    return member_or_null(session, "error") == "cancelled" ||
+           member_or_null(member_or_null(pings, "gateway"), "reason") == "cancelled" ||
+           member_or_null(member_or_null(pings, "node"), "reason") == "cancelled";
+}
+
+bool is_completed(const nlohmann::json& document) {
+    if (document.contains("state")) return document["state"] == "completed";
+    return document.contains("throughput") && !build_results_view(document).partial;
+}
+
+std::wstring target_cell(const nlohmann::json& document, const nlohmann::json& session) {
+    const nlohmann::json& target_name =
+        member_or_null(member_or_null(document, "measurement"), "target_name");
+    if (target_name.is_string()) return to_wide(target_name.get<std::string>());
+    const nlohmann::json& peer = member_or_null(session, "peer");
+    if (peer.is_string()) return to_wide(peer.get<std::string>());
+    return L"—";
+}
+
+std::vector<TableColumn> report_list_columns(int page) {
+    if (page == 9) {
+        return {{L"Czas rozpoczęcia UTC", 194},
+                {L"Test", 142},
+                {L"Sesja", 220},
+                {L"Stan", 132},
+                {L"Cel", 175}};
+    }
+    return {{L"Czas rozpoczęcia UTC", 194}, {L"Raport", 142},    {L"Sesja", 220},
+            {L"Pobieranie", 98},            {L"Wysyłanie", 98}, {L"Ping / próbki", 105}};
+}
+
+// The page's table before it is shown; a failure of the report list becomes `error`.
+TableModel page_table(int page, std::wstring& error) {
+    MainWindowState& state = main_window_state;
+    AppServices& services = app_services();
+    if (page == 2 && traffic_monitor && services.build_traffic_table) {
+        return services.build_traffic_table(*traffic_monitor, false, L"");
+    }
+    TableModel table = build_report_details_table(page, last_diagnostics_report, state.summary);
+    if (page == 4 && !shown_wifi_reading.table.rows.empty()) {
+        table = shown_wifi_reading.table;
+    } else if (page >= 6 && page <= 8) {
+        if (page == live_target_page) {
+            table = live_view_hop_table ? build_mtr_hop_table(shown_samples, {})
+                                        : build_icmp_latency_table(shown_samples);
+        } else {
+            table = measurement_view_status(
+                page, view_result_slot(page, last_results, last_diagnostics_report),
+                responder_lookup.shown_responder_names);
+        }
+    } else if (page == 9 || page == 10) {
+        std::filesystem::path folder;
+        try {
+            if (!api_token.empty()) {
+                folder = std::filesystem::path(data_directory(server_origin(), api_token)) /
+                         L"reports";
+            }
+        } catch (const std::exception& failure) {
+            error = to_wide(failure.what());
+        }
+        table = report_list_table(page, folder);
+    } else if (page == 11) {
+        table.title = L"Konfiguracja tej kopii programu";
+        table.rows = settings_rows(server_origin(), is_first_choice_selected(state),
+                                   update_status_text);
+    }
+    return table;
+}
+
+void show_settings_buttons() {
+    MainWindowState& state = main_window_state;
+    const wchar_t* caption = update_ready                   ? L"Ponowne uruchamianie…"
+                             : available_release.has_value() ? L"Zainstaluj aktualizację"
+                                                             : L"Sprawdź aktualizacje";
+    set_text_if_changed(state.update_button, caption);
+    enable_control(state.update_button,
+                   !update_running && !measurement_running && !last_report_loading);
+}
+
+void show_wifi_cards(HWND window) {
+    MainWindowState& state = main_window_state;
+    load_wifi_baseline_once(wifi_comparison_state());
+    apply_wifi_scan(state, shown_wifi_reading.chart);
+    apply_wifi_recommendation(state, shown_wifi_reading.card);
+    if (collecting_view != 4) apply_wifi_comparison(state, wifi_compare_card);
+    update_button_states(window);
+    if (shown_wifi_reading.table.rows.empty()) start_view_collection(window, 4, 0);
+}
+
+void show_target_page(HWND window, int page) {
+    MainWindowState& state = main_window_state;
+    const bool idle = !measurement_running && !last_report_loading;
+    const nlohmann::json& entry = last_results[static_cast<std::size_t>(page - 6)];
+    if (!measurement_running) {
+        start_responder_lookup(window, page,
+                               view_result_slot(page, last_results, last_diagnostics_report));
+    }
+    if (entry.is_object()) {
+        show_sync_status(state, entry);
+    } else if (page == 7 && last_diagnostics_report.is_object()) {
+        set_busy_state(state, measurement_running, !api_token.empty(),
+                       !technical_report_text.empty());
+    } else {
+        show_sync_status(state, nullptr);
+    }
+
+    if (page == 6) {
+        game_result_shown = entry.is_object();
+        start_catalog_refresh(window);
+        fill_profile_list(window);
+        if (!entry.is_object()) game_choice_view(window);
+    } else {
+        if (page == 7) {
+            fill_combo(state, 314, {L"ICMP", L"TCP 443"}, 0);
+            fill_combo(state, 313, {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0);
+        } else {
+            fill_combo(state, 314, {L"Ping ICMP"}, 0);
+            fill_combo(state, 313,
+                       {L"1 minuta", L"5 minut", L"15 minut", L"30 minut", L"60 minut",
+                        L"Do zatrzymania"},
+                       0);
+        }
+        if (state.target_edit != nullptr) SendMessageW(state.target_edit, EM_SETREADONLY, FALSE, 0);
+        if (page == 7) {
+            try {
+                favorite_targets(window, false);
+            } catch (const std::exception& failure) {
+                set_view_message(state, to_wide(failure.what()));
+            }
+        }
+        const nlohmann::json& peer =
+            member_or_null(member_or_null(last_diagnostics_report, "throughput"), "peer");
+        const std::wstring target = peer.is_string() ? to_wide(peer.get<std::string>()) : L"";
+        set_text_if_changed(state.target_edit, target);
+    }
+
+    set_tool_controls_enabled(state, idle);
+    if (page == 6 && !measurement_running) {
+        show_selected_target(window);
+        if (entry.is_object()) {
+            set_view_message(state,
+                             measurement_view_status(6, entry, responder_lookup.shown_responder_names)
+                                 .title);
+        }
+    }
+    enable_control(state.run_target_button, page == live_target_page || idle);
+}
+
+}  // namespace
+
+std::optional<TableRow> report_list_row(int page, const nlohmann::json& document) {
+    if (!document.is_object()) return std::nullopt;
+    try {
+        const nlohmann::json& session =
+            document.contains("throughput") ? document["throughput"] : document;
+        const std::string session_id = session.value("session_id", std::string());
+        if (session_id.empty()) return std::nullopt;
+
+        std::string label = "Pełny test";
+        const nlohmann::json& measurement = member_or_null(document, "measurement");
+        if (measurement.is_object()) {
+            label = measurement.contains("profile_name")
+                        ? measurement["profile_name"].get<std::string>()
+                        : measurement.value("purpose", std::string());
+        }
+
+        TableRow row;
+        row.cells = {to_wide(session.value("started_at", std::string())), to_wide(label),
+                     to_wide(session_id)};
+        if (page == 9) {
+            row.cells.push_back(is_cancelled(document, session)   ? L"Przerwano"
+                                : is_completed(document) ? L"Zakończono"
+                                                         : L"Częściowy");
+            row.cells.push_back(target_cell(document, session));
+        } else if (document.contains("throughput")) {
+            const SummaryModel model = build_results_view(document);
+            row.cells.push_back(value_with_suffix(model.tiles, 0, L" Mb/s"));
+            row.cells.push_back(value_with_suffix(model.tiles, 1, L" Mb/s"));
+            row.cells.push_back(value_with_suffix(model.tiles, 2, L" ms"));
+        } else {
+            const nlohmann::json& samples = member_or_null(document, "mtr_samples");
+            const std::size_t count = samples.is_array() ? samples.size() : 0;
+            row.cells.push_back(L"—");
+            row.cells.push_back(L"—");
+            row.cells.push_back(std::to_wstring(count) + L" próbek");
+        }
+        row.detail = member_or_null(document, "synchronized") == true
+                         ? L"Serwer potwierdził synchronizację raportu."
+                         : L"Zapis lokalny w profilu komputera.";
+        return row;
+    } catch (const nlohmann::json::exception&) {
+        // A member of an unexpected type: this file is left out, the others are listed.
+        return std::nullopt;
+    }
+}
+
+TableModel report_list_table(int page, const std::filesystem::path& reports_folder) {
+    TableModel table;
+    table.title = page == 9 ? L"Dziennik wykonanych i przerwanych prób. Enter otwiera zapis."
+                            : L"Zestawienie wyników zapisanych raportów. Enter otwiera raport.";
+    table.columns = report_list_columns(page);
+    table.kind = 1;
+    if (reports_folder.empty()) return table;
+
+    std::error_code error;
+    std::filesystem::directory_iterator entry(reports_folder, error);
+    if (error) return table;
+    for (; entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        const std::filesystem::path& path = entry->path();
+        if (path.extension() != L".json") continue;
+        try {
+            const std::optional<std::string> text = read_report_file(path);
+            if (!text) continue;
+            std::optional<TableRow> row = report_list_row(page, parse_report_text(*text));
+            if (row) table.rows.push_back(std::move(*row));
+        } catch (const std::exception&) {
+            // Unreadable or not JSON: left out without a message.
+        }
+    }
+    std::sort(table.rows.begin(), table.rows.end(), [](const TableRow& a, const TableRow& b) {
+        return a.cells[0] > b.cells[0];
+    });
+    return table;
+}
+
+std::vector<TableRow> settings_rows(const std::wstring& origin, bool full_speed_profile,
+                                    const std::wstring& update_text) {
+    const auto row = [](std::wstring name, std::wstring value, std::wstring detail) {
+        TableRow result;
+        result.cells = {std::move(name), std::move(value)};
+        result.detail = std::move(detail);
+        return result;
+    };
+    return {
+        row(L"Serwer pomiarowy", origin,
+            L"Adres HTTPS z konfiguracji Tarvisko.ini lub z ustawień tej dystrybucji."),
+        row(L"Profil pomiaru", full_speed_profile ? L"Pełna prędkość" : L"Mały transfer",
+            L"Profil następnego testu wybierzesz na ekranie Podsumowanie."),
+        row(L"Wersja Windows EXE", to_wide(program_version),
+            L"Wersja binarium uruchomionego na tym komputerze."),
+        row(L"Aktualizacja aplikacji", update_text,
+            L"Program sprawdza wersję przy otwarciu. Pobieranie nowej wersji wymaga kliknięcia."),
+        row(L"Panel klienta", origin + L"/klient",
+            L"Przycisk na dole kopiuje prywatny kod do panelu klienta."),
+    };
+}
+
+void show_page(HWND window, int page) {
+    MainWindowState& state = main_window_state;
+    report_text_shown = false;
+    report_text_view = 0;
+    if (page == 0) {
+        show_summary_page(state);
+        set_busy_state(state, measurement_running, !api_token.empty(),
+                       !technical_report_text.empty());
+        set_text_if_changed(state.report_button, L"Pełny raport");
+        return;
+    }
+
+    std::wstring list_error;
+    show_table_page(state, page, page_table(page, list_error));
+
+    if ((page == 2 && !traffic_monitor) || page == 3) {
+        start_view_collection(window, page, 0);
+    } else if (page == 4) {
+        show_wifi_cards(window);
+    } else if (page == 11) {
+        show_settings_buttons();
+    }
+    set_text_if_changed(state.report_button, L"Pełny raport");
+
+    if (page >= 6 && page <= 8) {
+        show_target_page(window, page);
+    } else {
+        set_busy_state(state, measurement_running, !api_token.empty(),
+                       !technical_report_text.empty());
+    }
+    if (!list_error.empty()) set_view_message(state, list_error);
+}
+
+}  // namespace tarvisko
