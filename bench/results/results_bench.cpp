@@ -114,9 +114,16 @@ json full_report() {
     };
     const auto adapter = [](const char* id, int type, const char* v4, const char* v6) {
         return json{{"id", id},
+                    {"index", type},
+                    {"oper_status", 1},
                     {"type", type},
+                    {"mtu", 1500},
                     {"link", {{"status", "ok"}, {"value", {{"rx_bps", 1e9}, {"tx_bps", 1e9}}}}},
-                    {"unicast", {{"status", "ok"}, {"value", {{{"ip", v4}}, {{"ip", v6}}}}}}};
+                    {"unicast",
+                     {{"status", "ok"},
+                      {"value",
+                       {{{"ip", v4}, {"prefix_length", 24}},
+                        {{"ip", v6}, {"prefix_length", 64}}}}}}};
     };
     json throughput = {
         {"session_id", "0f0e0d0c-0b0a-4908-8706-050403020100"},
