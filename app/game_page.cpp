@@ -1,0 +1,93 @@
+#include "app/game_page.h"
+
+#include <utility>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "app/controls.h"
+#include "app/results_list.h"
+#include "app/services.h"
+#include "app/status_texts.h"
+#include "games/choice_page.h"
+#include "games/favorites.h"
+#include "games/log_scanners.h"
+
+namespace tarvisko {
+namespace {
+
+constexpr int kProfileListId = 313;
+constexpr int kTargetListId = 316;
+constexpr int kFavoritesListId = 326;
+
+int combo_selection(HWND combo) {
+    return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+}
+
+const nlohmann::json& shown_profile() {
+    return selected_game_profile(game_catalog,
+                                 combo_selection(main_window_state.target_profile_combo));
+}
+
+}  // namespace
+
+void start_catalog_refresh(HWND window) {
+    // Every refresh ends with a catalogue, so once one is active the page never asks again.
+    if (catalog_refresh_running || game_catalog.is_object()) return;
+    auto job = app_services().refresh_game_catalog_job;
+    if (!job) return;
+    catalog_refresh_running = true;
+    // The job gets its own copy of the entry, so a later change of the table cannot reach it.
+    start_job(catalog_slot, [job = std::move(job), window, origin = server_origin()](
+                                std::stop_token) { job(window, origin); });
+}
+
+void fill_profile_list(HWND window) {
+    fill_combo(main_window_state, kProfileListId, profile_list_entries(game_catalog), 0);
+    fill_target_list(window);
+}
+
+void fill_target_list(HWND window) {
+    const int profile = combo_selection(main_window_state.target_profile_combo);
+    // The log-derived target is looked up anew on every choice, so a stale one disappears.
+    refresh_derived_target(game_catalog, profile, unix_time_now());
+    fill_combo(main_window_state, kTargetListId,
+               target_list_entries(selected_game_profile(game_catalog, profile)), 0);
+    show_selected_target(window);
+}
+
+void show_selected_target(HWND) {
+    MainWindowState& state = main_window_state;
+    EnableWindow(state.target_edit, measurement_running ? FALSE : TRUE);
+    const TargetFieldView view = selected_target_view(
+        shown_profile(), combo_selection(state.game_server_combo), catalog_source_text);
+    set_text_if_changed(state.target_edit, view.text);
+    SendMessageW(state.target_edit, EM_SETREADONLY, view.read_only ? TRUE : FALSE, 0);
+    set_view_message(state, view.hint);
+}
+
+void game_choice_view(HWND window) {
+    // A live target run owns the page: its samples are on show, not the choice table.
+    if (live_target_page != 0) return;
+    // A later route view must ask for its responder names again.
+    responder_lookup.responder_session_id.clear();
+    game_result_shown = false;
+    show_sync_status(main_window_state, nlohmann::json());
+    std::optional<TableModel> table = game_choice_table(shown_profile());
+    if (!table) return;
+    apply_table_model(main_window_state, std::move(*table));
+    show_selected_target(window);
+}
+
+void favorite_targets(HWND, bool add) {
+    MainWindowState& state = main_window_state;
+    const std::wstring field = add ? get_window_text(state.target_edit) : std::wstring();
+    // A failed write throws with the added entry kept in the list; the command shows the text.
+    const FavoritesOutcome outcome =
+        tarvisko::favorite_targets(server_origin(), add, field, favorite_target_list);
+    if (!outcome.message.empty()) set_view_message(state, outcome.message);
+    if (outcome.refill) {
+        fill_combo(state, kFavoritesListId, favorite_combo_entries(favorite_target_list), 0);
+    }
+}
+
+}  // namespace tarvisko
