@@ -23,12 +23,12 @@ int combo_selection(HWND combo) {
     return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
 }
 
-const nlohmann::json& shown_profile() {
+}  // namespace
+
+const nlohmann::json& selected_game_profile(HWND) {
     return selected_game_profile(game_catalog,
                                  combo_selection(main_window_state.target_profile_combo));
 }
-
-}  // namespace
 
 void start_catalog_refresh(HWND window) {
     // Every refresh ends with a catalogue, so once one is active the page never asks again.
@@ -37,8 +37,8 @@ void start_catalog_refresh(HWND window) {
     if (!job) return;
     catalog_refresh_running = true;
     // The job gets its own copy of the entry, so a later change of the table cannot reach it.
-    start_job(catalog_slot, [job = std::move(job), window, origin = server_origin()](
-                                std::stop_token) { job(window, origin); });
+    start_job(catalog_slot, [job = std::move(job), window,
+                             origin = server_origin()](std::stop_token) { job(window, origin); });
 }
 
 void fill_profile_list(HWND window) {
@@ -55,11 +55,12 @@ void fill_target_list(HWND window) {
     show_selected_target(window);
 }
 
-void show_selected_target(HWND) {
+void show_selected_target(HWND window) {
     MainWindowState& state = main_window_state;
     EnableWindow(state.target_edit, measurement_running ? FALSE : TRUE);
-    const TargetFieldView view = selected_target_view(
-        shown_profile(), combo_selection(state.game_server_combo), catalog_source_text);
+    const TargetFieldView view =
+        selected_target_view(selected_game_profile(window),
+                             combo_selection(state.game_server_combo), catalog_source_text);
     set_text_if_changed(state.target_edit, view.text);
     SendMessageW(state.target_edit, EM_SETREADONLY, view.read_only ? TRUE : FALSE, 0);
     set_view_message(state, view.hint);
@@ -72,7 +73,7 @@ void game_choice_view(HWND window) {
     responder_lookup.responder_session_id.clear();
     game_result_shown = false;
     show_sync_status(main_window_state, nlohmann::json());
-    std::optional<TableModel> table = game_choice_table(shown_profile());
+    std::optional<TableModel> table = game_choice_table(selected_game_profile(window));
     if (!table) return;
     apply_table_model(main_window_state, std::move(*table));
     show_selected_target(window);
