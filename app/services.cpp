@@ -2,12 +2,14 @@
 
 #include <shellapi.h>
 
+#include "app/report_commands.h"
 #include "games/catalog.h"
 #include "readings/computer_state.h"
 #include "readings/lan_devices.h"
 #include "readings/reverse_dns.h"
 #include "readings/router_identity.h"
 #include "readings/wifi_reading.h"
+#include "results/technical_report.h"
 #include "traffic/traffic_control.h"
 #include "traffic/traffic_table.h"
 #include "update/release.h"
@@ -63,7 +65,13 @@ AppServices product_services() {
         refresh_game_catalog_job(window, origin);
     };
 
-    // The report texts and the report commands are filled in where they are built.
+    services.throughput_report_text = [](const nlohmann::json& report) {
+        return throughput_report_text(report);
+    };
+    services.diagnostic_report_text = diagnostic_report_text;
+    services.export_report = export_report;
+    services.compare_mtr_runs = compare_mtr_runs;
+    services.open_archived_report = open_archived_report;
 
     services.shell_execute = [](HWND window, const wchar_t* verb, const wchar_t* file) {
         return ShellExecuteW(window, verb, file, nullptr, nullptr, SW_SHOWNORMAL);
