@@ -1,0 +1,15 @@
+# The window test harness every window test links, and the tests of the controls, the layout,
+# the fonts, the dashboard cards and the details window.
+add_library(tarvisko_window_harness STATIC ${CMAKE_SOURCE_DIR}/tests/support/window_harness.cpp)
+target_include_directories(tarvisko_window_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests
+  ${CMAKE_SOURCE_DIR})
+target_compile_options(tarvisko_window_harness PRIVATE ${TARVISKO_WARNINGS})
+target_link_libraries(tarvisko_window_harness PUBLIC tarvisko_window comctl32 user32 gdi32)
+
+tarvisko_test(app_controls_test controls_test.cpp LIBS tarvisko_window_harness LABELS window)
+# The icon case puts "operator.ico" beside the executable: it gets a folder of its own.
+set_target_properties(app_controls_test PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/controls)
+tarvisko_test(app_cards_test cards_test.cpp LIBS tarvisko_window_harness LABELS window)
+tarvisko_test(app_details_window_test details_window_test.cpp LIBS tarvisko_window_harness
+  LABELS window)

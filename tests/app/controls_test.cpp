@@ -1,0 +1,700 @@
+// The main window's children: the pure layout as tables of hand-computed rectangles, then the
+// real window under the test display (children on those rectangles, scrolling, busy state,
+// fonts at 96 and 144 DPI, creation order, combo contents, resources).
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/cards.h"
+#include "app/controls.h"
+#include "support/window_harness.h"
+
+namespace tarvisko {
+namespace {
+
+using test::WindowHarness;
+
+ControlPlace place_of(const LayoutResult& layout, int id) {
+    for (const auto& [control, place] : layout.places) {
+        if (control == id) return place;
+    }
+    ADD_FAILURE() << "no place for control " << id;
+    return {};
+}
+
+std::string describe(const ControlPlace& p) {
+    if (!p.visible) return "hidden";
+    return std::to_string(p.x) + "," + std::to_string(p.y) + " " + std::to_string(p.width) + "x" +
+           std::to_string(p.height);
+}
+
+LayoutInput input(int width, int height, int page = 0, bool table = false) {
+    LayoutInput in;
+    in.width_dip = width;
+    in.height_dip = height;
+    in.page = page;
+    in.table_view_shown = table;
+    return in;
+}
+
+struct PlaceCase {
+    const char* name;
+    LayoutInput in;
+    int id;
+    const char* expected;  // "x,y wxh" or "hidden"
+};
+
+// Rectangles worked out by hand from the layout rules, a short and a tall size per family.
+TEST(ComputeLayout, PlacesControlsAsWorkedOutByHand) {
+    LayoutInput page7 = input(1200, 800, 7, true);
+    page7.table_rows = 3;
+    LayoutInput wifi = input(1200, 800, 4, true);
+    wifi.table_kind = 1;
+    wifi.table_rows = 5;
+    LayoutInput wifi_short = wifi;
+    wifi_short.height_dip = 600;
+    LayoutInput page3 = input(1200, 800, 3, true);
+    page3.table_rows = 2;
+    LayoutInput page2_busy = input(1200, 800, 2, true);
+    page2_busy.busy = true;
+    const LayoutInput page1 = input(1200, 700, 1, true);
+    const PlaceCase cases[] = {
+        // Page 0, tall: cards, tiles, rows and the conclusion.
+        {"p0 title", input(1200, 800), page_title_id, "234,18 590x40"},
+        {"p0 subtitle", input(1200, 800), page_subtitle_id, "234,61 595x24"},
+        {"p0 card 240", input(1200, 800), 240, "234,134 466x182"},
+        {"p0 card 241", input(1200, 800), 241, "708,134 466x182"},
+        {"p0 tile 242", input(1200, 800), 242, "234,324 305x74"},
+        {"p0 tile 243", input(1200, 800), 243, "547,324 305x74"},
+        {"p0 tile 244", input(1200, 800), 244, "860,324 314x74"},
+        {"p0 heading", input(1200, 800), diagnostics_heading_id, "234,416 470x30"},
+        {"p0 report", input(1200, 800), 105, "1044,416 130x30"},
+        {"p0 row 250", input(1200, 800), 250, "234,450 466x50"},
+        {"p0 row 257", input(1200, 800), 257, "708,606 466x50"},
+        {"p0 conclusion", input(1200, 800), 261, "234,662 940x44"},
+        {"p0 start", input(1200, 800), 101, "1022,33 152x36"},
+        {"p0 profile", input(1200, 800), 106, "861,39 145x140"},
+        {"p0 checkbox", input(1200, 800), 336, "861,67 313x19"},
+        {"p0 profile label", input(1200, 800), profile_label_id, "861,16 140x20"},
+        {"p0 side label", input(1200, 800), result_side_id, "704,100 470x28"},
+        {"p0 status bar", input(1200, 800), 111, "0,770 1200x30"},
+        {"p0 nav 9", input(1200, 800), 209, "8,473 192x40"},
+        // Page 0, short and narrow.
+        {"p0s card 240", input(1000, 600), 240, "190,111 393x100"},
+        {"p0s card 241", input(1000, 600), 241, "591,111 393x100"},
+        {"p0s tile 242", input(1000, 600), 242, "190,219 256x60"},
+        {"p0s tile 243", input(1000, 600), 243, "454,219 257x60"},
+        {"p0s tile 244", input(1000, 600), 244, "719,219 265x60"},
+        {"p0s row 252", input(1000, 600), 252, "190,374 393x49"},
+        {"p0s conclusion", input(1000, 600), 261, "190,531 794x35"},
+        {"p0s nav 11", input(1000, 600), 211, "8,486 158x35"},
+        {"p0s status bar", input(1000, 600), 111, "0,570 1000x30"},
+        // Page 7: two rows of inputs, the list, the bottom row.
+        {"p7 edit", page7, 312, "234,100 514x30"},
+        {"p7 attempts", page7, 313, "756,100 150x300"},
+        {"p7 method", page7, 314, "914,100 110x160"},
+        {"p7 run", page7, 315, "1032,100 142x31"},
+        {"p7 hops", page7, 317, "234,139 130x150"},
+        {"p7 interval", page7, 318, "372,139 115x150"},
+        {"p7 family", page7, 324, "495,139 92x120"},
+        {"p7 save", page7, 325, "595,139 105x28"},
+        {"p7 favourites", page7, 326, "708,139 466x230"},
+        {"p7 list", page7, 310, "234,182 940x412"},
+        {"p7 detail", page7, 311, "234,602 940x116"},
+        {"p7 compare", page7, 329, "910,724 132x32"},
+        {"p7 export", page7, 319, "1050,724 124x32"},
+        {"p7 copy row", page7, 332, "776,724 126x32"},
+        {"p7 copy code", page7, 102, "234,724 180x32"},
+        {"p7 report", page7, 105, "424,724 130x32"},
+        {"p7 no tiles", page7, 320, "hidden"},
+        // Page 4, tall and short: the Wi-Fi block.
+        {"p4 title", wifi, page_title_id, "234,18 324x40"},
+        {"p4 summary", wifi, 108, "574,24 135x34"},
+        {"p4 recommendation", wifi, 344, "234,100 821x63"},
+        {"p4 details", wifi, 345, "1063,115 111x32"},
+        {"p4 comparison", wifi, 349, "234,171 590x44"},
+        {"p4 before", wifi, 346, "832,177 135x32"},
+        {"p4 after", wifi, 347, "975,177 93x32"},
+        {"p4 compare", wifi, 348, "1076,177 98x32"},
+        {"p4 band 2,4", wifi, 340, "234,221 86x28"},
+        {"p4 band 6", wifi, 342, "422,221 86x28"},
+        {"p4 chart", wifi, 343, "234,257 940x136"},
+        {"p4 list", wifi, 310, "234,401 940x193"},
+        {"p4 scan", wifi, 337, "719,24 167x34"},
+        {"p4 router", wifi, 338, "894,24 137x34"},
+        {"p4 help", wifi, 339, "1039,24 135x34"},
+        {"p4s recommendation", wifi_short, 344, "234,83 821x54"},
+        {"p4s details", wifi_short, 345, "1063,94 111x32"},
+        {"p4s comparison", wifi_short, 349, "234,145 590x44"},
+        {"p4s band", wifi_short, 341, "328,195 86x28"},
+        {"p4s chart", wifi_short, 343, "234,231 940x112"},
+        {"p4s list", wifi_short, 310, "234,351 940x65"},
+        {"p4s detail", wifi_short, 311, "234,424 940x94"},
+        // Page 1 with its table: cards right under the header, then the estimate panels.
+        {"p1 card", page1, 240, "234,100 466x181"},
+        {"p1 estimate", page1, 350, "234,289 940x66"},
+        {"p1 quality", page1, 351, "234,363 940x124"},
+        {"p1 list", page1, 310, "234,495 940x67"},
+        {"p1 no tiles", page1, 242, "hidden"},
+        // Reading tiles: page 3 with two rows of kind 0.
+        {"p3 tile 320", page3, 320, "234,100 307x65"},
+        {"p3 tile 321", page3, 321, "547,100 307x65"},
+        {"p3 tile 322", page3, 322, "hidden"},
+        {"p3 list", page3, 310, "234,174 940x420"},
+        {"p3 refresh", page3, 333, "884,24 142x34"},
+        // Page 2 while a reading runs.
+        {"p2 stop", page2_busy, 335, "234,100 190x32"},
+        {"p2 monitor", page2_busy, 334, "729,24 147x34"},
+    };
+    for (const PlaceCase& c : cases) {
+        EXPECT_EQ(describe(place_of(compute_layout(c.in), c.id)), c.expected) << c.name;
+    }
+}
+
+// The navigation narrows at 1080 DIP and collapses below 940 DIP whatever was requested.
+TEST(ComputeLayout, NavigationWidthFollowsTheWindowWidth) {
+    struct Case {
+        int width;
+        bool requested;
+        bool collapsed;
+        const char* toggle;
+        const char* nav;
+        const char* title;
+    };
+    const Case cases[] = {
+        {939, false, true, "8,14 38x28", "8,88 44x40", "76,18 497x40"},
+        {940, false, false, "132,58 38x28", "8,88 158x40", "190,18 384x40"},
+        {1079, false, false, "132,58 38x28", "8,88 158x40", "190,18 523x40"},
+        {1080, false, false, "166,58 38x28", "8,88 192x40", "234,18 470x40"},
+        {1200, true, true, "8,14 38x28", "8,88 44x40", "86,18 738x40"},
+    };
+    for (const Case& c : cases) {
+        LayoutInput in = input(c.width, 800);
+        in.nav_collapse_requested = c.requested;
+        const LayoutResult layout = compute_layout(in);
+        EXPECT_EQ(layout.nav_collapsed, c.collapsed) << c.width;
+        EXPECT_EQ(describe(place_of(layout, 107)), c.toggle) << c.width;
+        EXPECT_EQ(describe(place_of(layout, 200)), c.nav) << c.width;
+        EXPECT_EQ(describe(place_of(layout, page_title_id)), c.title) << c.width;
+        EXPECT_EQ(place_of(layout, 110).visible, !c.collapsed) << c.width;
+    }
+}
+
+// The pitch stays within 31..42 DIP and the last three buttons keep their 7 DIP gap.
+TEST(ComputeLayout, NavigationPitchIsClampedAndKeepsTheGap) {
+    for (int height : {300, 590, 699, 700, 800, 2000}) {
+        const LayoutResult layout = compute_layout(input(1200, height));
+        const int pitch = place_of(layout, 201).y - place_of(layout, 200).y;
+        EXPECT_GE(pitch, 31) << height;
+        EXPECT_LE(pitch, 42) << height;
+        EXPECT_EQ(place_of(layout, 202).height, pitch - 2) << height;
+        EXPECT_EQ(place_of(layout, 209).y - place_of(layout, 208).y, pitch + 7) << height;
+        EXPECT_EQ(place_of(layout, 211).y - place_of(layout, 210).y, pitch) << height;
+    }
+    EXPECT_EQ(place_of(compute_layout(input(1200, 2000)), 201).y -
+                  place_of(compute_layout(input(1200, 2000)), 200).y,
+              42);
+    EXPECT_EQ(place_of(compute_layout(input(1200, 400)), 201).y -
+                  place_of(compute_layout(input(1200, 400)), 200).y,
+              36);
+}
+
+TEST(ComputeLayout, ContentHeightAndScrollClamps) {
+    struct Case {
+        LayoutInput in;
+        int content_height;
+        int range;
+        int pos;
+    };
+    auto scrolled = [](LayoutInput in, int pos) {
+        in.scroll_pos = pos;
+        return in;
+    };
+    const Case cases[] = {
+        {input(1200, 500), 590, 90, 0},
+        {scrolled(input(1200, 500), 200), 590, 90, 90},
+        {scrolled(input(1200, 500), -5), 590, 90, 0},
+        {scrolled(input(1200, 500), 40), 590, 90, 40},
+        {scrolled(input(1200, 500, 1, true), 500), 768, 268, 268},
+        {scrolled(input(1200, 700, 1, false), 30), 700, 0, 0},
+        {scrolled(input(1200, 900, 1, true), 30), 900, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const LayoutResult layout = compute_layout(c.in);
+        EXPECT_EQ(layout.content_height, c.content_height);
+        EXPECT_EQ(layout.scroll_range, c.range);
+        EXPECT_EQ(layout.scroll_pos, c.pos);
+    }
+    // The status bar follows the window's own height, not the content's.
+    EXPECT_EQ(describe(place_of(compute_layout(input(1200, 500)), 111)), "0,470 1200x30");
+}
+
+// NB: a narrow column on pages 7, 9 and 10 squeezes 105 and 102 to make room for a third button.
+TEST(ComputeLayout, BottomRowNarrowsOnPagesWithThreeButtons) {
+    struct Case {
+        int width;
+        int page;
+        const char* report;
+        const char* copy_code;
+        const char* copy_row;
+    };
+    const Case cases[] = {
+        {819, 7, "228,724 118x32", "76,724 142x32", "405,724 126x32"},
+        {820, 7, "266,724 130x32", "76,724 180x32", "406,724 126x32"},
+        {819, 9, "228,724 118x32", "76,724 142x32", "405,724 126x32"},
+        {819, 5, "266,724 130x32", "76,724 180x32", "545,724 126x32"},
+    };
+    for (const Case& c : cases) {
+        const LayoutResult layout = compute_layout(input(c.width, 800, c.page, true));
+        EXPECT_EQ(describe(place_of(layout, 105)), c.report) << c.width << " " << c.page;
+        EXPECT_EQ(describe(place_of(layout, 102)), c.copy_code) << c.width << " " << c.page;
+        EXPECT_EQ(describe(place_of(layout, 332)), c.copy_row) << c.width << " " << c.page;
+    }
+}
+
+struct VisibilityCase {
+    const char* name;
+    LayoutInput in;
+    std::vector<int> shown;
+    std::vector<int> hidden;
+};
+
+TEST(ComputeLayout, ShowsEachPagesControls) {
+    LayoutInput busy0 = input(1200, 800);
+    busy0.busy = true;
+    LayoutInput page3 = input(1200, 800, 3, true);
+    page3.table_rows = 2;
+    LayoutInput page7 = input(1200, 800, 7, true);
+    page7.table_rows = 5;
+    LayoutInput page7_busy = page7;
+    page7_busy.busy = true;
+    LayoutInput page5_kind1 = input(1200, 800, 5, true);
+    page5_kind1.table_rows = 5;
+    page5_kind1.table_kind = 1;
+    LayoutInput page8 = input(1200, 800, 8, true);
+    page8.table_rows = 4;
+    LayoutInput page2_busy = input(1200, 800, 2, true);
+    page2_busy.busy = true;
+    const VisibilityCase cases[] = {
+        {"idle page 0", input(1200, 800), {101, 106, 336, 105, 240, 244, 250, 257, 261, 903},
+         {103, 102, 108, 112, 310, 350, 335}},
+        {"busy page 0", busy0, {103, 106, 105}, {101, 336}},
+        {"text page", input(1200, 800, 5), {112, 102, 108, 105}, {310, 311, 101, 240, 320}},
+        {"page 3 two rows", page3, {320, 321, 310, 311, 333, 319, 332}, {322, 334, 112}},
+        {"page 7", page7, {312, 313, 314, 315, 317, 318, 324, 325, 326, 329}, {320, 316, 327}},
+        {"page 7 busy", page7_busy, {315, 312}, {329}},
+        {"kind 1 table", page5_kind1, {310}, {320, 321, 322}},
+        {"page 8", page8, {312, 313, 314, 315, 320, 321, 322}, {317, 326, 329}},
+        {"page 2 busy", page2_busy, {335, 333, 334}, {}},
+        {"page 11", input(1200, 800, 11, true), {331}, {333, 330}},
+        {"page 9", input(1200, 800, 9, true), {330, 319, 332}, {329, 320}},
+        {"page 6", input(1200, 800, 6, true), {312, 313, 316, 327, 328, 315}, {314, 317, 324}},
+        {"page 1", input(1200, 800, 1, true), {240, 241, 350, 351, 310}, {242, 250, 101}},
+    };
+    for (const VisibilityCase& c : cases) {
+        const LayoutResult layout = compute_layout(c.in);
+        for (int id : c.shown) EXPECT_TRUE(place_of(layout, id).visible) << c.name << " " << id;
+        for (int id : c.hidden) EXPECT_FALSE(place_of(layout, id).visible) << c.name << " " << id;
+    }
+}
+
+// Every child of the window, in its creation (tab) order.
+const std::vector<int> creation_order = {
+    107, 110, 200, 201, 202, 203, 204, 205, 206, 207, 208, 209, 210, 211, 900, 901, 902, 903, 904,
+    905, 106, 101, 103, 105, 102, 108, 240, 241, 242, 243, 244, 250, 251, 252, 253, 254, 255, 256,
+    257, 261, 111, 112, 350, 351, 320, 321, 322, 310, 311, 312, 313, 314, 316, 317, 318, 327, 328,
+    324, 325, 326, 331, 330, 329, 315, 319, 332, 333, 334, 337, 338, 339, 343, 344, 345, 346, 347,
+    348, 349, 340, 341, 342, 335, 336};
+
+TEST(ComputeLayout, PlacesEveryChildOnce) {
+    const LayoutResult layout = compute_layout(input(1200, 800));
+    std::multiset<int> placed;
+    for (const auto& entry : layout.places) placed.insert(entry.first);
+    EXPECT_EQ(placed, std::multiset<int>(creation_order.begin(), creation_order.end()));
+}
+
+class MainWindow : public ::testing::Test {
+  protected:
+    // Lays out the window for a page as the page switcher would leave it.
+    void show(int page, bool table, std::size_t rows = 0, std::uint8_t kind = 0) {
+        MainWindowState& state = harness.state();
+        state.current_page = page;
+        state.table_view_shown = table;
+        state.shown_table.kind = kind;
+        state.shown_table.rows.assign(rows, TableRow{});
+        layout_main_window(state);
+        WindowHarness::pump();
+    }
+
+    LayoutInput current_input() const {
+        const MainWindowState& state = harness.state();
+        const SIZE size = harness.client_size();
+        LayoutInput in;
+        in.width_dip = MulDiv(size.cx, 96, state.dpi);
+        in.height_dip = MulDiv(size.cy, 96, state.dpi);
+        in.page = state.current_page;
+        in.table_view_shown = state.table_view_shown;
+        in.busy = state.busy;
+        in.scroll_pos = state.scroll_pos;
+        in.nav_collapse_requested = state.nav_collapse_requested;
+        in.table_kind = state.shown_table.kind;
+        in.table_rows = state.shown_table.rows.size();
+        return in;
+    }
+
+    // Every child sits where the pure layout puts it for the window's present size and state.
+    void expect_children_on_layout(const std::string& label) {
+        const LayoutResult layout = compute_layout(current_input());
+        const MainWindowState& state = harness.state();
+        for (const auto& [id, place] : layout.places) {
+            EXPECT_EQ(harness.visible(id), place.visible) << label << " control " << id;
+            if (!place.visible) continue;
+            RECT want = test::expected_pixels(place.x, place.y, place.width, place.height,
+                                                    state.dpi, state.scroll_pos, id == 111);
+            const RECT got = harness.child_rect(id);
+            // A drop list's height is that of its list; the closed box keeps its own height.
+            wchar_t window_class[32]{};
+            GetClassNameW(harness.child(id), window_class, 32);
+            if (_wcsicmp(window_class, L"ComboBox") == 0) want.bottom = got.bottom;
+            EXPECT_TRUE(EqualRect(&want, &got))
+                << label << " control " << id << ": want " << want.left << "," << want.top << " "
+                << want.right << "," << want.bottom << " got " << got.left << "," << got.top << " "
+                << got.right << "," << got.bottom;
+        }
+    }
+
+    WindowHarness harness;
+};
+
+TEST_F(MainWindow, ChildrenLandOnTheLayoutAtSeveralSizes) {
+    struct Size {
+        int width, height, page;
+        bool table;
+        std::size_t rows;
+    };
+    const Size sizes[] = {{1200, 800, 0, false, 0}, {1000, 600, 0, false, 0},
+                          {900, 500, 0, false, 0},  {1200, 800, 7, true, 3},
+                          {1000, 500, 4, true, 2},  {1100, 650, 1, true, 4},
+                          {1200, 800, 3, true, 2}};
+    for (const Size& size : sizes) {
+        harness.set_client_size(size.width, size.height);
+        show(size.page, size.table, size.rows);
+        expect_children_on_layout(std::to_string(size.width) + "x" + std::to_string(size.height) +
+                                  " page " + std::to_string(size.page));
+    }
+    // A short window scrolls: content 590 DIP high in a 500 DIP client area.
+    harness.set_client_size(900, 500);
+    show(0, false);
+    EXPECT_EQ(harness.state().scroll_range, 90);
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(harness.window(), SB_VERT, &info);
+    EXPECT_EQ(info.nMax, 589);
+    EXPECT_EQ(info.nPage, 500u);
+}
+
+TEST_F(MainWindow, ScrollingMovesEveryChildButTheStatusBar) {
+    harness.set_client_size(1000, 500);
+    show(0, false);
+    MainWindowState& state = harness.state();
+    ASSERT_EQ(state.scroll_range, 90);
+    const RECT card = harness.child_rect(240);
+    const RECT nav = harness.child_rect(200);
+    const RECT status = harness.child_rect(111);
+
+    SendMessageW(harness.window(), WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(state.scroll_pos, 36);
+    EXPECT_EQ(harness.child_rect(240).top, card.top - 36);
+    EXPECT_EQ(harness.child_rect(200).top, nav.top - 36);
+    EXPECT_EQ(harness.child_rect(111).top, status.top);
+    expect_children_on_layout("scrolled");
+
+    SendMessageW(harness.window(), WM_VSCROLL, SB_PAGEDOWN, 0);
+    EXPECT_EQ(state.scroll_pos, 90);  // clamped to the range
+    SendMessageW(harness.window(), WM_VSCROLL, SB_LINEUP, 0);
+    EXPECT_EQ(state.scroll_pos, 54);
+    SendMessageW(harness.window(), WM_VSCROLL, SB_PAGEUP, 0);
+    EXPECT_EQ(state.scroll_pos, 0);
+    SendMessageW(harness.window(), WM_VSCROLL, SB_ENDSCROLL, 0);
+    EXPECT_EQ(state.scroll_pos, 0);
+
+    // Tall enough: nothing to scroll, every code ignored.
+    harness.set_client_size(1000, 700);
+    EXPECT_EQ(state.scroll_range, 0);
+    SendMessageW(harness.window(), WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(state.scroll_pos, 0);
+}
+
+TEST_F(MainWindow, BusyStateSwapsTheStartButtonAndDisablesTheProfile) {
+    MainWindowState& state = harness.state();
+    EXPECT_TRUE(harness.visible(101));
+    EXPECT_FALSE(harness.enabled(102));  // no client token yet
+    EXPECT_FALSE(harness.enabled(105));  // no report yet
+
+    set_busy_state(state, true, true, true);
+    WindowHarness::pump();
+    EXPECT_TRUE(harness.visible(103));
+    EXPECT_FALSE(harness.visible(101));
+    EXPECT_FALSE(harness.visible(336));
+    EXPECT_TRUE(harness.visible(106));
+    EXPECT_FALSE(harness.enabled(106));
+    EXPECT_FALSE(harness.enabled(101));
+    EXPECT_FALSE(harness.enabled(102));
+    EXPECT_FALSE(harness.enabled(105));
+
+    set_busy_state(state, false, true, false);
+    WindowHarness::pump();
+    EXPECT_TRUE(harness.visible(101));
+    EXPECT_TRUE(harness.visible(336));
+    EXPECT_TRUE(harness.enabled(106));
+    EXPECT_TRUE(harness.enabled(101));
+    EXPECT_TRUE(harness.enabled(102));
+    EXPECT_FALSE(harness.enabled(105));
+    set_busy_state(state, false, false, true);
+    EXPECT_FALSE(harness.enabled(102));
+    EXPECT_TRUE(harness.enabled(105));
+}
+
+TEST_F(MainWindow, OpenReportIsEnabledOnlyWhenIdleWithRows) {
+    MainWindowState& state = harness.state();
+    show(9, true, 0);
+    EXPECT_TRUE(harness.visible(330));
+    EXPECT_FALSE(harness.enabled(330));
+    show(9, true, 2);
+    EXPECT_TRUE(harness.enabled(330));
+    state.busy = true;
+    show(10, true, 2);
+    EXPECT_FALSE(harness.enabled(330));
+}
+
+// The tab order is the creation order; the z-order lists children in it.
+TEST_F(MainWindow, CreatesEveryChildInTabOrder) {
+    std::vector<int> ids;
+    for (HWND child = GetWindow(harness.window(), GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        ids.push_back(GetDlgCtrlID(child));
+    }
+    // The layout raises the status bar to the top; everything else keeps its creation order.
+    std::vector<int> expected = creation_order;
+    std::erase(expected, 111);
+    expected.insert(expected.begin(), 111);
+    EXPECT_EQ(ids, expected);
+
+    struct TextCase {
+        int id;
+        const wchar_t* text;
+    };
+    const TextCase texts[] = {{107, L"Zwiń lub rozwiń nawigację"}, {110, L"Tarvisko"},
+                              {201, L"Prędkość internetu"}, {211, L"Ustawienia"},
+                              {page_title_id, L"Podsumowanie"}, {page_subtitle_id, L"Gotowy do pomiaru"},
+                              {319, L"Eksportuj…"}, {346, L"Zapisz skan „Przed”"},
+                              {347, L"Skanuj „Po”"}, {336, L"Pokaż ruch procesów"},
+                              {340, L"2,4 GHz"}, {310, L"Wyniki diagnostyczne"}};
+    for (const TextCase& c : texts) EXPECT_EQ(harness.text(c.id), c.text) << c.id;
+
+    const LONG_PTR check_style = GetWindowLongPtrW(harness.child(336), GWL_STYLE);
+    EXPECT_EQ(check_style & BS_TYPEMASK, BS_AUTOCHECKBOX);
+    EXPECT_EQ(GetWindowLongPtrW(harness.child(101), GWL_STYLE) & (BS_TYPEMASK | WS_TABSTOP),
+              BS_OWNERDRAW | WS_TABSTOP);
+    EXPECT_EQ(GetWindowLongPtrW(harness.child(343), GWL_STYLE) & SS_TYPEMASK, SS_OWNERDRAW);
+    EXPECT_EQ(SendMessageW(harness.child(312), EM_GETLIMITTEXT, 0, 0), 253);
+    EXPECT_EQ(SendMessageW(harness.child(316), CB_GETDROPPEDWIDTH, 0, 0), 360);
+    const LRESULT extended = SendMessageW(harness.child(310), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    EXPECT_EQ(extended & (LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER),
+              LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+
+    // The navigation buttons and the profile combo carry their tooltips.
+    const MainWindowState& state = harness.state();
+    EXPECT_EQ(state.tooltip_texts.at(state.nav_buttons[6]), L"Gry online");
+    EXPECT_EQ(state.tooltip_texts.at(state.profile_combo).substr(0, 14), L"Pełna prędkość");
+}
+
+std::vector<std::wstring> combo_items(HWND combo) {
+    std::vector<std::wstring> items;
+    const auto count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::wstring text(static_cast<std::size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)),
+                          L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        items.push_back(text);
+    }
+    return items;
+}
+
+TEST_F(MainWindow, CombosStartFilledAndFillComboReplacesItems) {
+    struct Case {
+        int id;
+        std::vector<std::wstring> items;
+        int selected;
+    };
+    const Case cases[] = {
+        {106, {L"Pełna prędkość", L"Mały transfer"}, 0},
+        {317, {L"8 skoków", L"16 skoków", L"32 skoki"}, 1},
+        {318, {L"100 ms", L"500 ms", L"1000 ms"}, 0},
+        {327, {L"Ping do celu", L"Trasa MTR"}, 0},
+        {328, {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0},
+        {324, {L"Auto IP", L"IPv4", L"IPv6"}, 0},
+        {313, {}, -1},
+        {326, {}, -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(combo_items(harness.child(c.id)), c.items) << c.id;
+        EXPECT_EQ(SendMessageW(harness.child(c.id), CB_GETCURSEL, 0, 0), c.selected) << c.id;
+    }
+    EXPECT_TRUE(is_first_choice_selected(harness.state()));
+    fill_combo(harness.state(), 106, {L"a", L"b", L"c"}, 2);
+    EXPECT_EQ(combo_items(harness.child(106)), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+    EXPECT_FALSE(is_first_choice_selected(harness.state()));
+}
+
+// Each control's font slot: size and weight of the slot at 96 DPI, with the fallback face.
+TEST_F(MainWindow, FontsGoToTheirControls) {
+    struct Case {
+        int id;
+        LONG height;
+        LONG weight;
+    };
+    const Case cases[] = {
+        {page_subtitle_id, -13, 400}, {result_side_id, -13, 400}, {111, -13, 400},
+        {profile_label_id, -13, 400}, {336, -13, 400},            {106, -14, 400},
+        {112, -14, 400},              {310, -14, 400},            {312, -14, 400},
+        {313, -14, 400},              {314, -14, 400},            {316, -14, 400},
+        {317, -14, 400},              {318, -14, 400},            {324, -14, 400},
+        {326, -14, 400},              {327, -14, 400},            {328, -14, 400},
+        {result_heading_id, -19, 600}, {diagnostics_heading_id, -19, 600},
+        {page_title_id, -28, 600},
+    };
+    for (const Case& c : cases) {
+        const LOGFONTW font = harness.font(c.id);
+        EXPECT_EQ(font.lfHeight, c.height) << c.id;
+        EXPECT_EQ(font.lfWeight, c.weight) << c.id;
+        EXPECT_EQ(font.lfQuality, CLEARTYPE_QUALITY) << c.id;
+        EXPECT_EQ(font.lfCharSet, DEFAULT_CHARSET) << c.id;
+        // "Segoe UI Variable Text" is not installed under the test display's Wine.
+        EXPECT_STREQ(font.lfFaceName, L"Segoe UI") << c.id;
+    }
+    // The painting-only slots.
+    const struct {
+        int slot;
+        LONG height;
+        const wchar_t* face;
+    } painting[] = {{4, -34, L"Segoe UI"}, {5, -12, L"Segoe UI"},
+                    {6, -17, L"Segoe MDL2 Assets"}, {7, -15, L"Segoe UI"}};
+    for (const auto& p : painting) {
+        LOGFONTW font{};
+        ASSERT_NE(GetObjectW(harness.state().fonts[p.slot], sizeof font, &font), 0) << p.slot;
+        EXPECT_EQ(font.lfHeight, p.height) << p.slot;
+        EXPECT_STREQ(font.lfFaceName, p.face) << p.slot;
+    }
+}
+
+TEST(FontExistsProc, MarksTheFlagAndStopsTheEnumeration) {
+    BYTE found = 0;
+    EXPECT_EQ(font_exists_proc(nullptr, nullptr, 0, reinterpret_cast<LPARAM>(&found)), 0);
+    EXPECT_EQ(found, 1);
+}
+
+// A DPI change remakes the fonts at the new size and places everything in pixels at 144 DPI.
+TEST_F(MainWindow, DpiChangeRecreatesFontsAndScalesTheLayout) {
+    MainWindowState& state = harness.state();
+    const std::array<HFONT, 8> old_fonts = state.fonts;
+    RECT window{};
+    GetWindowRect(harness.window(), &window);
+    RECT suggested{window.left, window.top, window.left + 1800, window.top + 1250};
+    SendMessageW(harness.window(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+    WindowHarness::pump();
+    EXPECT_EQ(state.dpi, 144);
+    EXPECT_EQ(harness.font(page_subtitle_id).lfHeight, -20);  // 13 DIP
+    EXPECT_EQ(harness.font(page_title_id).lfHeight, -42);     // 28 DIP
+    EXPECT_EQ(harness.font(106).lfHeight, -21);               // 14 DIP
+    const RECT status = harness.child_rect(111);
+    EXPECT_EQ(status.bottom - status.top, 45);
+    EXPECT_EQ(status.bottom, harness.client_size().cy);
+    // The old fonts are gone once their replacements are in place.
+    for (HFONT font : old_fonts) EXPECT_EQ(GetObjectType(font), 0u);
+    show(7, true, 3);
+    expect_children_on_layout("144 DPI page 7");
+    show(0, false);
+    expect_children_on_layout("144 DPI page 0");
+
+    // Back at 96 DPI the fonts return to their sizes.
+    create_fonts(state, 0);
+    EXPECT_EQ(state.dpi, 96);
+    EXPECT_EQ(harness.font(page_subtitle_id).lfHeight, -13);
+}
+
+// The list's columns follow the DPI: their widths are kept in DIP.
+TEST_F(MainWindow, FontRecreationRescalesListColumns) {
+    MainWindowState& state = harness.state();
+    LVCOLUMNW column{};
+    column.mask = LVCF_WIDTH | LVCF_TEXT;
+    column.cx = 100;
+    column.pszText = const_cast<wchar_t*>(L"Test");
+    SendMessageW(state.results_list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+    SendMessageW(state.results_list, LVM_INSERTCOLUMNW, 1, reinterpret_cast<LPARAM>(&column));
+    state.shown_table.columns = {{L"Test", 120}, {L"Wynik", 250}};
+    create_fonts(state, 144);
+    EXPECT_EQ(SendMessageW(state.results_list, LVM_GETCOLUMNWIDTH, 0, 0), 180);
+    EXPECT_EQ(SendMessageW(state.results_list, LVM_GETCOLUMNWIDTH, 1, 0), 375);
+}
+
+TEST(MainWindowResources, OperatorIconBesideTheProgramIsLoadedAndFreed) {
+    wchar_t module[MAX_PATH]{};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    const std::filesystem::path icon = std::filesystem::path(module).parent_path() / L"operator.ico";
+    std::filesystem::remove(icon);
+    {
+        WindowHarness harness;
+        EXPECT_EQ(harness.state().app_icon, nullptr);  // missing: no icon and no message
+    }
+    // The idle icon the build draws stands in for an operator's icon.
+    const char* binary_dir = std::getenv("TARVISKO_BINARY_DIR");
+    ASSERT_NE(binary_dir, nullptr);
+    std::filesystem::copy_file(std::filesystem::path(binary_dir) / "app" / "icons" / "idle.ico",
+                               icon, std::filesystem::copy_options::overwrite_existing);
+    {
+        WindowHarness harness;
+        MainWindowState& state = harness.state();
+        ASSERT_NE(state.app_icon, nullptr);
+        destroy_window_resources(state);
+        EXPECT_EQ(state.app_icon, nullptr);
+        for (HFONT font : state.fonts) EXPECT_EQ(font, nullptr);
+    }
+    std::filesystem::remove(icon);
+}
+
+TEST_F(MainWindow, LayoutWaitsForTheStatusBar) {
+    MainWindowState empty = ui_state_init();
+    layout_main_window(empty);  // nothing exists: nothing happens
+    EXPECT_EQ(empty.scroll_range, 0);
+    EXPECT_EQ(control_by_id(empty, 101), nullptr);
+    EXPECT_EQ(control_by_id(harness.state(), 101), harness.state().start_button);
+}
+
+// Pictures of the main pages at three widths, for people to look at.
+TEST_F(MainWindow, Screenshots) {
+    for (int width : {1200, 1000, 900}) {
+        harness.set_client_size(width, 720);
+        for (int page : {0, 4, 7}) {
+            show(page, page != 0, page == 0 ? 0 : 3, page == 4 ? 1 : 0);
+            WindowHarness::screenshot("controls-page" + std::to_string(page) + "-" +
+                                      std::to_string(width));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarvisko
