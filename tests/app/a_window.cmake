@@ -13,3 +13,10 @@ set_target_properties(app_controls_test PROPERTIES
 tarvisko_test(app_cards_test cards_test.cpp LIBS tarvisko_window_harness LABELS window)
 tarvisko_test(app_details_window_test details_window_test.cpp LIBS tarvisko_window_harness
   LABELS window)
+
+# The same executable in a prefix whose system DPI is 144.
+add_test(NAME app_controls_144dpi_test COMMAND ${TARVISKO_GTEST_JUDGE}
+  ${CMAKE_CURRENT_SOURCE_DIR}/dpi144-prefix $<TARGET_FILE:app_controls_test>
+  --gtest_filter=HighDpiPrefix.*)
+set_tests_properties(app_controls_144dpi_test PROPERTIES LABELS window TIMEOUT 300
+  ENVIRONMENT "${TARVISKO_TEST_ENV}")

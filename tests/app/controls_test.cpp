@@ -324,54 +324,62 @@ TEST(ComputeLayout, PlacesEveryChildOnce) {
     EXPECT_EQ(placed, std::multiset<int>(creation_order.begin(), creation_order.end()));
 }
 
+LayoutInput current_input(const WindowHarness& harness) {
+    const MainWindowState& state = harness.state();
+    const SIZE size = harness.client_size();
+    LayoutInput in;
+    in.width_dip = MulDiv(size.cx, 96, state.dpi);
+    in.height_dip = MulDiv(size.cy, 96, state.dpi);
+    in.page = state.current_page;
+    in.table_view_shown = state.table_view_shown;
+    in.busy = state.busy;
+    in.scroll_pos = state.scroll_pos;
+    in.nav_collapse_requested = state.nav_collapse_requested;
+    in.table_kind = state.shown_table.kind;
+    in.table_rows = state.shown_table.rows.size();
+    return in;
+}
+
+// Every child sits where the pure layout puts it for the window's present size and state.
+void expect_children_on_layout(const WindowHarness& harness, const std::string& label) {
+    const LayoutResult layout = compute_layout(current_input(harness));
+    const MainWindowState& state = harness.state();
+    for (const auto& [id, place] : layout.places) {
+        EXPECT_EQ(harness.visible(id), place.visible) << label << " control " << id;
+        if (!place.visible) continue;
+        RECT want = test::expected_pixels(place.x, place.y, place.width, place.height, state.dpi,
+                                          state.scroll_pos, id == 111);
+        const RECT got = harness.child_rect(id);
+        // A drop list's height is that of its list; the closed box keeps its own height.
+        wchar_t window_class[32]{};
+        GetClassNameW(harness.child(id), window_class, 32);
+        if (_wcsicmp(window_class, L"ComboBox") == 0) want.bottom = got.bottom;
+        EXPECT_TRUE(EqualRect(&want, &got))
+            << label << " control " << id << ": want " << want.left << "," << want.top << " "
+            << want.right << "," << want.bottom << " got " << got.left << "," << got.top << " "
+            << got.right << "," << got.bottom;
+    }
+}
+
+// Lays out the window for a page as the page switcher would leave it.
+void show(WindowHarness& harness, int page, bool table, std::size_t rows = 0,
+          std::uint8_t kind = 0) {
+    MainWindowState& state = harness.state();
+    state.current_page = page;
+    state.table_view_shown = table;
+    state.shown_table.kind = kind;
+    state.shown_table.rows.assign(rows, TableRow{});
+    layout_main_window(state);
+    WindowHarness::pump();
+}
+
 class MainWindow : public ::testing::Test {
   protected:
-    // Lays out the window for a page as the page switcher would leave it.
     void show(int page, bool table, std::size_t rows = 0, std::uint8_t kind = 0) {
-        MainWindowState& state = harness.state();
-        state.current_page = page;
-        state.table_view_shown = table;
-        state.shown_table.kind = kind;
-        state.shown_table.rows.assign(rows, TableRow{});
-        layout_main_window(state);
-        WindowHarness::pump();
+        ::tarvisko::show(harness, page, table, rows, kind);
     }
-
-    LayoutInput current_input() const {
-        const MainWindowState& state = harness.state();
-        const SIZE size = harness.client_size();
-        LayoutInput in;
-        in.width_dip = MulDiv(size.cx, 96, state.dpi);
-        in.height_dip = MulDiv(size.cy, 96, state.dpi);
-        in.page = state.current_page;
-        in.table_view_shown = state.table_view_shown;
-        in.busy = state.busy;
-        in.scroll_pos = state.scroll_pos;
-        in.nav_collapse_requested = state.nav_collapse_requested;
-        in.table_kind = state.shown_table.kind;
-        in.table_rows = state.shown_table.rows.size();
-        return in;
-    }
-
-    // Every child sits where the pure layout puts it for the window's present size and state.
     void expect_children_on_layout(const std::string& label) {
-        const LayoutResult layout = compute_layout(current_input());
-        const MainWindowState& state = harness.state();
-        for (const auto& [id, place] : layout.places) {
-            EXPECT_EQ(harness.visible(id), place.visible) << label << " control " << id;
-            if (!place.visible) continue;
-            RECT want = test::expected_pixels(place.x, place.y, place.width, place.height,
-                                                    state.dpi, state.scroll_pos, id == 111);
-            const RECT got = harness.child_rect(id);
-            // A drop list's height is that of its list; the closed box keeps its own height.
-            wchar_t window_class[32]{};
-            GetClassNameW(harness.child(id), window_class, 32);
-            if (_wcsicmp(window_class, L"ComboBox") == 0) want.bottom = got.bottom;
-            EXPECT_TRUE(EqualRect(&want, &got))
-                << label << " control " << id << ": want " << want.left << "," << want.top << " "
-                << want.right << "," << want.bottom << " got " << got.left << "," << got.top << " "
-                << got.right << "," << got.bottom;
-        }
+        ::tarvisko::expect_children_on_layout(harness, label);
     }
 
     WindowHarness harness;
@@ -682,6 +690,26 @@ TEST_F(MainWindow, LayoutWaitsForTheStatusBar) {
     EXPECT_EQ(empty.scroll_range, 0);
     EXPECT_EQ(control_by_id(empty, 101), nullptr);
     EXPECT_EQ(control_by_id(harness.state(), 101), harness.state().start_button);
+}
+
+// The window in a prefix whose system DPI is 144 (run by app_controls_144dpi_test, which sets
+// TARVISKO_EXPECT_DPI): the DPI comes from the window itself, not from a message.
+TEST(HighDpiPrefix, LaysOutAndSizesFontsAtTheSystemDpi) {
+    const char* expected = std::getenv("TARVISKO_EXPECT_DPI");
+    if (expected == nullptr) GTEST_SKIP() << "runs in the 144 DPI prefix only";
+    test::HarnessOptions options;
+    options.client_width = 1800;
+    options.client_height = 1150;
+    WindowHarness harness(options);
+    MainWindowState& state = harness.state();
+    ASSERT_EQ(state.dpi, std::atoi(expected));
+    EXPECT_EQ(harness.font(page_subtitle_id).lfHeight, -20);
+    const RECT status = harness.child_rect(111);
+    EXPECT_EQ(status.bottom - status.top, 45);
+    expect_children_on_layout(harness, "system 144 DPI page 0");
+    show(harness, 4, true, 3, 1);
+    expect_children_on_layout(harness, "system 144 DPI page 4");
+    WindowHarness::screenshot("controls-144dpi-page4");
 }
 
 // Pictures of the main pages at three widths, for people to look at.
