@@ -134,7 +134,9 @@ TEST_F(DetailsWindow, AChartRequestRecreatesThePopupInTheOtherForm) {
         GetWindowRect(details_window, &rect);
         EXPECT_EQ(rect.left, work.left + (work.right - work.left - width) / 2);
         EXPECT_EQ(rect.top, work.top + (work.bottom - work.top - height) / 2);
-        if (step.width > work.right - work.left) EXPECT_EQ(rect.left, work.left);
+        if (step.width > work.right - work.left) {
+            EXPECT_EQ(rect.left, work.left);
+        }
         previous = details_window;
     }
 }
