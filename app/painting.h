@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "app/main_window_state.h"
@@ -36,11 +37,14 @@ void draw_line(HDC dc, int x1, int y1, int x2, int y2, COLORREF colour);
 void update_app_traffic_series(MainWindowState& state, int direction,
                                const nlohmann::json& series, double rate_cap_mbps);
 
-// Seams for tests: every text drawn (slot, box in DIP, text) and every gauge painted. Empty in
-// the product.
+// Seams for tests: every text drawn (slot, colour, box in DIP, text, the DrawTextW flags used)
+// and every gauge painted (centre and radius in pixels). Empty in the product.
 struct PaintHooks {
-    std::function<void(int slot, RECT box, const std::wstring& text, UINT flags)> on_text;
-    std::function<void(POINT centre, int radius, double scale_maximum, double value)> on_gauge;
+    std::function<void(int slot, COLORREF colour, RECT box, const std::wstring& text, UINT flags)>
+        on_text;
+    std::function<void(POINT centre, int radius, double scale_maximum,
+                       std::optional<double> value)>
+        on_gauge;
     std::function<bool()> high_contrast;  // empty: ask SystemParametersInfoW
 };
 PaintHooks& paint_hooks();

@@ -30,7 +30,10 @@ struct DecimalCell {
 DecimalCell parse_decimal_cell(const std::wstring& text);
 LRESULT custom_draw_results_list(MainWindowState& state, NMLVCUSTOMDRAW& custom_draw);
 void show_selected_row_detail(MainWindowState& state);
+// LVM_GETNEXTITEM from -1 with LVNI_SELECTED; -1 without a list or a selection.
 int selected_row_index(const MainWindowState& state);
+// The name of page 0..11 as the navigation and the page title show it; empty for other values.
+const std::wstring& navigation_page_name(int page);
 
 // Panel 311 and tiles 320-322, drawn by draw_owner_drawn_control.
 struct Painter;
