@@ -1,0 +1,468 @@
+// The results list: the number parsing and row order of the sort, the cell colours, and a real
+// list view fed with table models (columns, selection, detail panel, row tiles, the sort state).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/b_paint_support.h"
+#include "app/painting.h"
+#include "app/results_list.h"
+#include "app/status_texts.h"
+
+namespace tarvisko {
+namespace {
+
+using namespace paint_test;
+
+constexpr COLORREF accent = rgb(0x0067C0);
+constexpr COLORREF border = rgb(0xE0E0E0);
+constexpr COLORREF white = rgb(0xFFFFFF);
+
+TEST(ParseDecimalCell, NumbersAndTexts) {
+    struct Case {
+        std::wstring text;
+        bool valid;
+        double value;
+    };
+    const std::vector<Case> cases{
+        {L"12,5", true, 12.5},   {L"12.5", true, 12.5},    {L"-3", true, -3.0},
+        {L" 7", true, 7.0},      {L"0", true, 0.0},        {L"1e3", true, 1000.0},
+        {L"12,5 ms", false, 0},  {L"7 ", false, 0},        {L"-", false, 0},
+        {L"—", false, 0},        {L"", false, 0},          {L"abc", false, 0},
+        {L"1,2,3", false, 0},    {L"1 000", false, 0},     {L"nan", false, 0},
+        {L"NaN", false, 0},      {L"inf", false, 0},       {L"-infinity", false, 0},
+        {L"1e999", false, 0},    {L"10%", false, 0}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const DecimalCell cell = parse_decimal_cell(c.text);
+        EXPECT_EQ(cell.valid, c.valid) << "case " << i;
+        if (c.valid) {
+            EXPECT_DOUBLE_EQ(cell.value, c.value);
+        }
+    }
+}
+
+TableRow row_of(std::vector<std::wstring> cells) {
+    TableRow row;
+    row.cells = std::move(cells);
+    return row;
+}
+
+// The first cells of the rows sorted as the list sorts them.
+std::vector<std::wstring> sorted_firsts(const MainWindowState& state,
+                                        std::vector<TableRow> rows, std::size_t column) {
+    std::stable_sort(rows.begin(), rows.end(), [&state](const TableRow& a, const TableRow& b) {
+        return compare_table_rows(state, a, b);
+    });
+    std::vector<std::wstring> firsts;
+    for (const TableRow& row : rows) firsts.push_back(row.cells.size() > column ? row.cells[column] : L"<none>");
+    return firsts;
+}
+
+TEST(CompareTableRows, NumbersBeforeTextsInBothDirections) {
+    MainWindowState state = ui_state_init();
+    state.sort_column = 0;
+    const std::vector<TableRow> rows{row_of({L"10"}), row_of({L"9,5"}), row_of({L"abc"}),
+                                     row_of({L"2"})};
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"2", L"9,5", L"10", L"abc"}));
+    state.sort_descending = true;
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"10", L"9,5", L"2", L"abc"}));
+}
+
+TEST(CompareTableRows, TextsByCodeUnitsWithoutLocale) {
+    MainWindowState state = ui_state_init();
+    state.sort_column = 0;
+    const std::vector<TableRow> rows{row_of({L"b"}), row_of({L"ab"}), row_of({L"a"}),
+                                     row_of({L"B"}), row_of({L"ą"}), row_of({L"z"})};
+    // Upper case before lower case, a longer text after its beginning, "ą" (U+0105) last.
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"B", L"a", L"ab", L"b", L"z", L"ą"}));
+    state.sort_descending = true;
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"ą", L"z", L"b", L"ab", L"a", L"B"}));
+}
+
+TEST(CompareTableRows, EqualKeysKeepTheirOrder) {
+    MainWindowState state = ui_state_init();
+    state.sort_column = 1;
+    const std::vector<TableRow> rows{row_of({L"a", L"5"}), row_of({L"b", L"x"}),
+                                     row_of({L"c", L"5,0"}), row_of({L"d", L"x"}),
+                                     row_of({L"e", L"5"})};
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"a", L"c", L"e", L"b", L"d"}));
+    state.sort_descending = true;
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"a", L"c", L"e", L"b", L"d"}));
+}
+
+// Regression: a row shorter than the sort column was read past its end.
+TEST(CompareTableRows, MissingCellComparesAsEmptyText) {
+    MainWindowState state = ui_state_init();
+    state.sort_column = 1;
+    const std::vector<TableRow> rows{row_of({L"long", L"b"}), row_of({L"short"}),
+                                     row_of({L"number", L"3"}), row_of({})};
+    // The empty text sorts first among the texts and after every number.
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"number", L"short", L"<none>", L"long"}));
+    const TableRow empty = row_of({L"x", L""});
+    EXPECT_FALSE(compare_table_rows(state, rows[1], empty));
+    EXPECT_FALSE(compare_table_rows(state, empty, rows[1]));
+}
+
+// Regression: "nan" counted as a number, and a NaN key breaks the ordering a stable sort needs.
+TEST(CompareTableRows, NanAndInfinityAreTexts) {
+    MainWindowState state = ui_state_init();
+    state.sort_column = 0;
+    const std::vector<TableRow> rows{row_of({L"nan"}), row_of({L"3"}), row_of({L"inf"}),
+                                     row_of({L"1"}), row_of({L"nan"}), row_of({L"2"})};
+    EXPECT_EQ(sorted_firsts(state, rows, 0),
+              (std::vector<std::wstring>{L"1", L"2", L"3", L"inf", L"nan", L"nan"}));
+    // Irreflexive and consistent for every pair, as a strict weak ordering must be.
+    for (const TableRow& a : rows) {
+        EXPECT_FALSE(compare_table_rows(state, a, a));
+        for (const TableRow& b : rows) {
+            EXPECT_FALSE(compare_table_rows(state, a, b) && compare_table_rows(state, b, a));
+        }
+    }
+}
+
+// A real report list view in a hidden top-level window, as the window creates list 310, with
+// a detail panel, a copy button and three row tiles as plain children.
+class ListTest : public PaintTest {
+  protected:
+    void SetUp() override {
+        PaintTest::SetUp();
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&controls);
+        host_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+        keep_window(host_);
+        state.results_list = CreateWindowExW(
+            0, WC_LISTVIEWW, L"",
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0,
+            0, 600, 300, host_, reinterpret_cast<HMENU>(310), GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(state.results_list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                     LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+        state.result_detail_static = child(L"STATIC", 311);
+        state.copy_row_button = child(L"BUTTON", 332);
+        for (int i = 0; i < 3; ++i) state.reading_tiles[static_cast<std::size_t>(i)] = child(L"STATIC", 320 + i);
+    }
+
+    HWND child(const wchar_t* window_class, int id) {
+        return CreateWindowExW(0, window_class, L"", WS_CHILD, 0, 0, 10, 10, host_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+    }
+
+    int list_rows() const {
+        return static_cast<int>(SendMessageW(state.results_list, LVM_GETITEMCOUNT, 0, 0));
+    }
+    int list_columns() const {
+        const HWND header = reinterpret_cast<HWND>(
+            SendMessageW(state.results_list, LVM_GETHEADER, 0, 0));
+        return static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    }
+    int column_width(int column) const {
+        return static_cast<int>(SendMessageW(state.results_list, LVM_GETCOLUMNWIDTH, column, 0));
+    }
+    std::wstring cell(int row, int column) const {
+        wchar_t text[256] = {};
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = 256;
+        SendMessageW(state.results_list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        return text;
+    }
+    void select(int row) {
+        LVITEMW item{};
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(state.results_list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    }
+    void clear_selection() {
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED;
+        SendMessageW(state.results_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(&item));
+    }
+
+    HWND host_ = nullptr;
+};
+
+TableModel model_of(std::vector<std::wstring> firsts,
+                    std::vector<TableColumn> columns = {{L"Nazwa", 120}, {L"Wartość", 80}}) {
+    TableModel model;
+    model.title = L"Tabela";
+    model.columns = std::move(columns);
+    for (const std::wstring& first : firsts) {
+        TableRow row;
+        row.cells = {first, L"v" + first};
+        row.detail = L"Szczegóły " + first;
+        model.rows.push_back(std::move(row));
+    }
+    return model;
+}
+
+TEST_F(ListTest, ModelFillsListAndLeavesCallerEmpty) {
+    TableModel model = model_of({L"a", L"b", L"c"});
+    model.rows[1].cells.push_back(L"beyond the columns");
+    model.rows.push_back(TableRow{});  // a row without cells still has its list row
+    apply_table_model(state, std::move(model));
+    EXPECT_EQ(model, TableModel{});
+    EXPECT_EQ(list_columns(), 2);
+    EXPECT_EQ(list_rows(), 4);
+    EXPECT_EQ(cell(0, 0), L"a");
+    EXPECT_EQ(cell(2, 1), L"vc");
+    EXPECT_EQ(cell(3, 0), L"");
+    EXPECT_EQ(state.shown_table.rows.size(), 4u);
+    EXPECT_EQ(state.shown_table.title, L"Tabela");
+    // A fresh table starts on its first row.
+    EXPECT_EQ(selected_row_index(state), 0);
+    EXPECT_EQ(get_window_text(state.result_detail_static), L"Szczegóły a");
+    EXPECT_TRUE(IsWindowEnabled(state.copy_row_button));
+    EXPECT_EQ(get_window_text(state.reading_tiles[0]), L"a  va");
+    EXPECT_EQ(get_window_text(state.reading_tiles[2]), L"c  vc");
+}
+
+TEST_F(ListTest, SameColumnsKeepDraggedWidthAnyDifferenceRebuilds) {
+    apply_table_model(state, model_of({L"a"}));
+    EXPECT_EQ(column_width(0), 120);
+    SendMessageW(state.results_list, LVM_SETCOLUMNWIDTH, 0, 250);
+    apply_table_model(state, model_of({L"a", L"b"}));
+    EXPECT_EQ(column_width(0), 250);
+
+    for (const std::vector<TableColumn>& columns :
+         {std::vector<TableColumn>{{L"Nazwa", 121}, {L"Wartość", 80}},
+          std::vector<TableColumn>{{L"Nazwa", 121}, {L"Wartosc", 80}},
+          std::vector<TableColumn>{{L"Nazwa", 121}},
+          std::vector<TableColumn>{{L"Nazwa", 121}, {L"Wartosc", 80}, {L"Stan", 60}}}) {
+        SendMessageW(state.results_list, LVM_SETCOLUMNWIDTH, 0, 250);
+        apply_table_model(state, model_of({L"a"}, columns));
+        EXPECT_EQ(list_columns(), static_cast<int>(columns.size()));
+        EXPECT_EQ(column_width(0), 121);
+    }
+    // Widths are DIP, scaled at the window's DPI.
+    state.dpi = 144;
+    apply_table_model(state, model_of({L"a"}, {{L"Nazwa", 100}}));
+    EXPECT_EQ(column_width(0), 150);
+}
+
+TEST_F(ListTest, SelectedPositionKeptAndClamped) {
+    apply_table_model(state, model_of({L"a", L"b", L"c", L"d"}));
+    select(2);
+    apply_table_model(state, model_of({L"w", L"x", L"y", L"z"}));
+    EXPECT_EQ(selected_row_index(state), 2);
+    EXPECT_EQ(get_window_text(state.result_detail_static), L"Szczegóły y");
+    apply_table_model(state, model_of({L"p", L"q"}));
+    EXPECT_EQ(selected_row_index(state), 1);
+    clear_selection();
+    apply_table_model(state, model_of({L"p", L"q", L"r"}));
+    EXPECT_EQ(selected_row_index(state), 0);
+}
+
+TEST_F(ListTest, EmptyModelShowsNoResults) {
+    apply_table_model(state, model_of({L"a", L"b"}));
+    apply_table_model(state, model_of({}));
+    EXPECT_EQ(list_rows(), 0);
+    EXPECT_EQ(selected_row_index(state), -1);
+    EXPECT_EQ(get_window_text(state.result_detail_static), L"Brak zebranych wyników.");
+    EXPECT_FALSE(IsWindowEnabled(state.copy_row_button));
+    // Tiles whose row is gone keep their text.
+    EXPECT_EQ(get_window_text(state.reading_tiles[0]), L"a  va");
+}
+
+TEST_F(ListTest, SortCyclesDirectionAndKeepsPosition) {
+    TableModel model = model_of({L"10", L"9,5", L"abc", L"2"});
+    apply_table_model(state, std::move(model));
+    select(1);
+    struct Click {
+        int column;
+        int sort_column;
+        bool descending;
+        std::vector<std::wstring> order;
+    };
+    const std::vector<Click> clicks{
+        {0, 0, false, {L"2", L"9,5", L"10", L"abc"}},
+        {0, 0, true, {L"10", L"9,5", L"2", L"abc"}},
+        {0, 0, false, {L"2", L"9,5", L"10", L"abc"}},
+        {1, 1, false, {L"10", L"2", L"9,5", L"abc"}},  // "v..." texts by code units
+        {0, 0, false, {L"2", L"9,5", L"10", L"abc"}},
+        {5, 0, false, {L"2", L"9,5", L"10", L"abc"}},  // outside the columns: ignored
+        {-1, 0, false, {L"2", L"9,5", L"10", L"abc"}}};
+    for (const Click& click : clicks) {
+        sort_results_by_column(state, click.column);
+        EXPECT_EQ(state.sort_column, click.sort_column);
+        EXPECT_EQ(state.sort_descending, click.descending) << click.column;
+        std::vector<std::wstring> shown;
+        for (int i = 0; i < list_rows(); ++i) {
+            shown.push_back(cell(i, 0));
+            EXPECT_EQ(state.shown_table.rows[static_cast<std::size_t>(i)].cells[0], cell(i, 0));
+        }
+        EXPECT_EQ(shown, click.order) << click.column;
+        EXPECT_EQ(selected_row_index(state), 1);
+    }
+    // A refreshed table arrives in its builder's order; the sort state stays for the next click.
+    sort_results_by_column(state, 0);
+    apply_table_model(state, model_of({L"10", L"9,5", L"abc", L"2"}));
+    EXPECT_EQ(cell(0, 0), L"10");
+    EXPECT_EQ(state.sort_column, 0);
+    EXPECT_TRUE(state.sort_descending);
+    sort_results_by_column(state, 0);
+    EXPECT_FALSE(state.sort_descending);
+}
+
+NMLVCUSTOMDRAW sub_item_draw(std::size_t row, int column) {
+    NMLVCUSTOMDRAW draw{};
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | CDDS_SUBITEM;
+    draw.nmcd.dwItemSpec = row;
+    draw.iSubItem = column;
+    draw.clrText = rgb(0x123456);
+    return draw;
+}
+
+TEST_F(ListTest, CustomDrawColoursVerdictCells) {
+    TableModel model = model_of({L"a", L"b", L"c"});
+    model.rows[0].status = {0, 3};
+    model.rows[1].status = {2};
+    apply_table_model(state, std::move(model));
+    clear_selection();
+
+    NMLVCUSTOMDRAW draw{};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(custom_draw_results_list(state, draw), CDRF_NOTIFYITEMDRAW);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    EXPECT_EQ(custom_draw_results_list(state, draw), CDRF_NOTIFYSUBITEMDRAW);
+
+    struct Case {
+        std::size_t row;
+        int column;
+        COLORREF text;
+    };
+    for (const Case c : {Case{0, 1, rgb(0xC42B1C)}, Case{1, 0, rgb(0x9D5D00)},
+                         Case{0, 0, rgb(0x123456)},    // verdict 0
+                         Case{1, 1, rgb(0x123456)},    // no status entry for the column
+                         Case{2, 0, rgb(0x123456)},    // no status at all
+                         Case{7, 0, rgb(0x123456)}}) {  // no such row
+        NMLVCUSTOMDRAW cell_draw = sub_item_draw(c.row, c.column);
+        EXPECT_EQ(custom_draw_results_list(state, cell_draw), CDRF_DODEFAULT);
+        EXPECT_EQ(cell_draw.clrText, c.text) << c.row << "," << c.column;
+    }
+
+    // A selected row keeps the highlight colours only while the list has the focus.
+    ShowWindow(host_, SW_SHOW);
+    select(0);
+    SetFocus(nullptr);
+    NMLVCUSTOMDRAW unfocused = sub_item_draw(0, 1);
+    custom_draw_results_list(state, unfocused);
+    EXPECT_EQ(unfocused.clrText, rgb(0xC42B1C));
+    SetFocus(state.results_list);
+    if (GetFocus() == state.results_list) {
+        NMLVCUSTOMDRAW focused = sub_item_draw(0, 1);
+        custom_draw_results_list(state, focused);
+        EXPECT_EQ(focused.clrText, rgb(0x123456));
+        NMLVCUSTOMDRAW other_row = sub_item_draw(1, 0);
+        custom_draw_results_list(state, other_row);
+        EXPECT_EQ(other_row.clrText, rgb(0x9D5D00));
+    } else {
+        ADD_FAILURE() << "the list did not take the focus";
+    }
+    SetFocus(nullptr);
+
+    paint_hooks().high_contrast = [] { return true; };
+    NMLVCUSTOMDRAW contrast = sub_item_draw(1, 0);
+    custom_draw_results_list(state, contrast);
+    EXPECT_EQ(contrast.clrText, rgb(0x123456));
+}
+
+TEST_F(ListTest, RowTilesPaintFirstRows) {
+    TableModel model = model_of({L"Ping", L"Jitter"});
+    model.rows[0].status = {0, 3};
+    model.rows[1].status = {1};
+    apply_table_model(state, std::move(model));
+    for (const int tile : {0, 1}) {
+        Canvas canvas(200, 56);
+        ASSERT_TRUE(render(canvas, static_cast<UINT>(320 + tile)));
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(texts[0].slot, 0);
+        EXPECT_TRUE(same_box(texts[0].box, RECT{12, 3, 188, 28}));
+        EXPECT_EQ(texts[1].slot, 2);
+        EXPECT_TRUE(same_box(texts[1].box, RECT{12, 26, 188, 53}));
+        // The second status entry colours the value; without one the main text colour.
+        EXPECT_EQ(texts[1].colour, tile == 0 ? rgb(0xC42B1C) : rgb(0x202020));
+        EXPECT_EQ(canvas.at(100, 0), border);
+    }
+    Canvas canvas(200, 56);
+    ASSERT_TRUE(render(canvas, 322));  // no third row: the frame alone
+    EXPECT_TRUE(texts.empty());
+    EXPECT_EQ(canvas.at(100, 0), border);
+    EXPECT_EQ(canvas.at(100, 28), white);
+}
+
+TableModel chart_model(std::vector<ChartPoint> points) {
+    TableModel model = model_of({L"a", L"b"});
+    model.rows[1].chart = std::move(points);
+    model.rows[1].unit = L"ms";
+    return model;
+}
+
+TEST_F(ListTest, DetailPanelChartPointsAndGap) {
+    apply_table_model(state, chart_model({{1.0, true}, {2.5, true}, {0.0, false}, {2.0, true},
+                                          {2.5, true}}));
+    select(1);
+    Canvas canvas(400, 160);
+    ASSERT_TRUE(render(canvas, 311));
+    const DrawnText* detail = find_text(L"Szczegóły b");
+    ASSERT_NE(detail, nullptr);
+    EXPECT_TRUE(same_box(detail->box, RECT{14, 6, 386, 41}));
+    EXPECT_NE(detail->flags & DT_WORDBREAK, 0u);
+    const DrawnText* top_label = find_text(L"2,5 ms");
+    ASSERT_NE(top_label, nullptr);
+    EXPECT_TRUE(same_box(top_label->box, RECT{12, 44, 76, 66}));
+    const DrawnText* zero_label = find_text(L"0 ms");
+    ASSERT_NE(zero_label, nullptr);
+    EXPECT_TRUE(same_box(zero_label->box, RECT{12, 134, 72, 154}));
+
+    // x = 80 + (w-100)*i/(n-1), y = h-13 - (h-60)*value/m, with m = 2.5.
+    const std::vector<POINT> points{{80, 107}, {155, 47}, {305, 67}, {380, 47}};
+    for (const POINT p : points) {
+        EXPECT_EQ(canvas.count(accent, RECT{p.x - 1, p.y - 1, p.x + 2, p.y + 2}), 9)
+            << p.x << "," << p.y;
+        EXPECT_NE(canvas.at(p.x - 2, p.y - 2), accent);
+    }
+    // Joined between valid neighbours, broken around the invalid third point.
+    EXPECT_GT(canvas.count(accent, RECT{115, 74, 120, 80}), 0);
+    EXPECT_GT(canvas.count(accent, RECT{340, 54, 345, 60}), 0);
+    EXPECT_EQ(canvas.count(accent, RECT{160, 0, 300, 160}), 0);
+    EXPECT_EQ(canvas.at(200, 148), border);  // the base line at h-12
+    EXPECT_EQ(canvas.at(77, 148), white);
+}
+
+TEST_F(ListTest, DetailPanelWithoutSelectionOrChart) {
+    apply_table_model(state, chart_model({{0.2, true}}));
+    select(1);
+    Canvas canvas(400, 160);
+    ASSERT_TRUE(render(canvas, 311));
+    EXPECT_NE(find_text(L"1 ms"), nullptr);  // the scale is at least 1
+    EXPECT_EQ(canvas.count(accent, RECT{79, 126, 82, 129}), 9);  // one point at (80, 127)
+
+    select(0);
+    ASSERT_TRUE(render(canvas, 311));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(same_box(texts[0].box, RECT{14, 6, 386, 155}));
+    EXPECT_EQ(canvas.count(accent, RECT{0, 0, 400, 160}), 0);
+
+    clear_selection();
+    ASSERT_TRUE(render(canvas, 311));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].text, L"Brak zebranych wyników.");
+    EXPECT_EQ(texts[0].colour, rgb(0x616161));
+    EXPECT_TRUE(same_box(texts[0].box, RECT{16, 0, 384, 160}));
+}
+
+}  // namespace
+}  // namespace tarvisko
