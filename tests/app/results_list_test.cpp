@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "app/b_paint_support.h"
+#include "app/cards.h"
+#include "app/controls.h"
 #include "app/painting.h"
 #include "app/results_list.h"
 #include "app/status_texts.h"
+#include "support/window_harness.h"
 
 namespace tarvisko {
 namespace {
@@ -464,5 +468,214 @@ TEST_F(ListTest, DetailPanelWithoutSelectionOrChart) {
     EXPECT_TRUE(same_box(texts[0].box, RECT{16, 0, 384, 160}));
 }
 
+
+// The harness's main window with the painting and the list's notifications passed on, as the
+// program's own procedure does.
+LRESULT CALLBACK painted_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    MainWindowState& state = main_window_state;
+    switch (message) {
+        case WM_ERASEBKGND:
+            paint_window_background(state, reinterpret_cast<HDC>(wparam));
+            return 1;
+        case WM_DRAWITEM:
+            return draw_owner_drawn_control(state, *reinterpret_cast<DRAWITEMSTRUCT*>(lparam));
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+            if (header->idFrom != 310) break;
+            if (header->code == NM_CUSTOMDRAW) {
+                return custom_draw_results_list(state, *reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
+            }
+            if (header->code == LVN_ITEMCHANGED) show_selected_row_detail(state);
+            if (header->code == LVN_COLUMNCLICK) {
+                sort_results_by_column(state, reinterpret_cast<const NMLISTVIEW*>(lparam)->iSubItem);
+            }
+            return 0;
+        }
+        default:
+            break;
+    }
+    return test::harness_window_proc(window, message, wparam, lparam);
+}
+
+test::HarnessOptions painted_options() {
+    test::HarnessOptions options;
+    options.procedure = painted_window_proc;
+    options.class_name = L"TarviskoPaintedHarness";
+    return options;
+}
+
+TableModel reading_model(std::uint8_t kind, std::size_t rows) {
+    TableModel model;
+    model.title = L"Odczyt komputera";
+    model.kind = kind;
+    model.columns = {{L"Element", 200}, {L"Wartość", 160}, {L"Ocena", 120}};
+    const std::vector<std::wstring> names{L"Procesor", L"Pamięć", L"Dysk", L"Karta sieciowa",
+                                          L"Sterownik", L"System"};
+    for (std::size_t i = 0; i < rows; ++i) {
+        TableRow row;
+        row.cells = {names[i % names.size()], std::to_wstring(10 * (i + 1)) + L",5 %",
+                     i % 3 == 0 ? L"Dobrze" : i % 3 == 1 ? L"Uwaga" : L"Źle"};
+        row.status = {0, static_cast<Verdict>(i % 3 + 1), static_cast<Verdict>(i % 3 + 1)};
+        row.detail = L"Odczyt " + names[i % names.size()] + L": wartości z ostatnich minut.";
+        for (int k = 0; k < 12; ++k) {
+            row.chart.push_back({10.0 + 5.0 * ((k * 7 + static_cast<int>(i)) % 6), k != 5});
+        }
+        row.unit = L"%";
+        model.rows.push_back(std::move(row));
+    }
+    return model;
+}
+
+class PageTest : public ::testing::Test {
+  protected:
+    MainWindowState& state() const { return harness.state(); }
+    int column_width(int column) const {
+        return static_cast<int>(SendMessageW(state().results_list, LVM_GETCOLUMNWIDTH, column, 0));
+    }
+
+    test::WindowHarness harness{painted_options()};
+};
+
+TEST_F(PageTest, TablePageShowsListTitleTilesAndFocus) {
+    state().report_status_text = L"Raport z wczoraj";
+    state().sort_column = 1;
+    state().sort_descending = true;
+    show_table_page(state(), 2, reading_model(0, 4));
+    test::WindowHarness::pump();
+    EXPECT_EQ(state().current_page, 2);
+    EXPECT_TRUE(state().table_view_shown);
+    EXPECT_EQ(state().sort_column, -1);
+    EXPECT_FALSE(state().sort_descending);
+    EXPECT_TRUE(state().report_status_text.empty());
+    EXPECT_EQ(harness.text(page_title_id), L"Komputer");
+    EXPECT_TRUE(harness.visible(310));
+    EXPECT_TRUE(harness.visible(311));
+    for (int id = 320; id <= 322; ++id) EXPECT_TRUE(harness.visible(id)) << id;
+    EXPECT_EQ(harness.text(320), L"Procesor  10,5 %");
+    EXPECT_EQ(GetFocus(), harness.child(202));
+    EXPECT_EQ(harness.text(311), L"Odczyt Procesor: wartości z ostatnich minut.");
+    EXPECT_TRUE(harness.enabled(332));
+}
+
+TEST_F(PageTest, SameColumnsAnotherKindRelaysAndKeepsColumns) {
+    show_table_page(state(), 2, reading_model(0, 3));
+    SendMessageW(state().results_list, LVM_SETCOLUMNWIDTH, 0, 333);
+    const RECT list_before = harness.child_rect(310);
+
+    // Kind 1 has no row tiles: the window is laid out again, the dragged width stays.
+    apply_table_model(state(), reading_model(1, 3));
+    test::WindowHarness::pump();
+    for (int id = 320; id <= 322; ++id) EXPECT_FALSE(harness.visible(id)) << id;
+    EXPECT_NE(harness.child_rect(310).top, list_before.top);
+    EXPECT_EQ(column_width(0), 333);
+
+    // Back to kind 0 with a single row: one tile.
+    apply_table_model(state(), reading_model(0, 1));
+    test::WindowHarness::pump();
+    EXPECT_TRUE(harness.visible(320));
+    EXPECT_FALSE(harness.visible(321));
+    EXPECT_FALSE(harness.visible(322));
+    EXPECT_EQ(column_width(0), 333);
+}
+
+TEST_F(PageTest, TextPageZeroLandsOnReportPage) {
+    show_table_page(state(), 3, reading_model(1, 2));
+    show_text_page(state(), 0, L"Raport techniczny", L"Pierwszy wiersz\r\nDrugi wiersz");
+    test::WindowHarness::pump();
+    EXPECT_EQ(state().current_page, 10);
+    EXPECT_FALSE(state().table_view_shown);
+    EXPECT_EQ(harness.text(page_title_id), L"Raport techniczny");
+    EXPECT_EQ(harness.text(112), L"Pierwszy wiersz\r\nDrugi wiersz");
+    EXPECT_TRUE(harness.visible(112));
+    EXPECT_FALSE(harness.visible(310));
+    EXPECT_EQ(GetFocus(), harness.child(108));
+    DWORD start = 1, end = 1;
+    SendMessageW(harness.child(112), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 0u);
+
+    show_text_page(state(), 7, L"Trasa", L"Skok 1");
+    EXPECT_EQ(state().current_page, 7);
+}
+
+TEST_F(PageTest, SummaryPageReturnsToDashboard) {
+    show_table_page(state(), 4, reading_model(1, 2));
+    state().report_status_text = L"Raport";
+    show_summary_page(state());
+    test::WindowHarness::pump();
+    EXPECT_EQ(state().current_page, 0);
+    EXPECT_FALSE(state().table_view_shown);
+    EXPECT_TRUE(state().report_status_text.empty());
+    EXPECT_EQ(harness.text(page_title_id), L"Podsumowanie");
+    EXPECT_FALSE(harness.visible(310));
+    EXPECT_TRUE(harness.visible(240));
+    EXPECT_EQ(GetFocus(), harness.child(200));
+}
+
+SummaryModel canned_summary() {
+    SummaryModel summary;
+    const std::array<const wchar_t*, 5> titles{L"Pobieranie", L"Wysyłanie", L"Ping",
+                                               L"Jitter ICMP", L"Utrata odpowiedzi"};
+    const std::array<const wchar_t*, 5> values{L"87,4", L"12,1", L"14", L"2,3", L"0"};
+    for (std::size_t i = 0; i < titles.size(); ++i) summary.tiles[i] = {titles[i], values[i], L"", 1};
+    const std::array<const wchar_t*, 8> sections{L"Komputer", L"Połączenie",  L"Sieć lokalna",
+                                                 L"Sieć operatora", L"DNS", L"IPv4", L"IPv6",
+                                                 L"Stabilność połączenia"};
+    const std::array<const wchar_t*, 8> verdicts{
+        L"Bez zastrzeżeń", L"Kabel, 1 Gb/s", L"Router odpowiada", L"Opóźnienie w normie",
+        L"Odpowiedzi wolniejsze niż zwykle", L"Działa", L"Brak adresu IPv6 od operatora",
+        L"Stabilne"};
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        summary.sections[i] = {sections[i], verdicts[i], L"", static_cast<Verdict>(i % 4)};
+    }
+    summary.download_mbps = 87.4;
+    summary.upload_mbps = 12.1;
+    IdleQualityCard quality;
+    quality.tiles = {TextCard{L"Ping do serwera", L"14 ms", L"", 1},
+                     TextCard{L"Wahania pingu", L"2,3 ms", L"", 2},
+                     TextCard{L"Bez odpowiedzi na ping", L"0%", L"", 1}};
+    quality.profile_line = L"Węzeł: światłowód";
+    quality.sentence = L"Połączenie w spoczynku jest stabilne i szybko odpowiada.";
+    summary.idle_quality = quality;
+    summary.headline = L"Połączenie działa dobrze.";
+    summary.advice = L"Nic nie trzeba zmieniać.";
+    summary.overall_status = 1;
+    summary.has_report = true;
+    summary.test_time_text = L"dziś 12:30";
+    return summary;
+}
+
+// For people to look at: the painted dashboard and a list page. The items are also drawn
+// through the window's WM_DRAWITEM at their real sizes.
+TEST_F(PageTest, PaintedDashboardAndListPage) {
+    apply_summary_model(state(), canned_summary());
+    show_summary_page(state());
+    RedrawWindow(harness.window(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    test::WindowHarness::pump();
+    for (const int id : {110, 240, 241, 242, 250, 261, 350, 351, 101, 200}) {
+        bool handled = false;
+        const std::unique_ptr<test::Dib> item = harness.render_item(id, &handled);
+        EXPECT_TRUE(handled) << id;
+        EXPECT_EQ(item->count(RGB(255, 0, 255), RECT{0, 0, item->width(), item->height()}), 0)
+            << id;
+    }
+    test::WindowHarness::screenshot("paint_dashboard");
+
+    show_table_page(state(), 2, reading_model(0, 6));
+    LVITEMW select{};
+    select.state = LVIS_SELECTED | LVIS_FOCUSED;
+    select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(state().results_list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&select));
+    RedrawWindow(harness.window(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    test::WindowHarness::pump();
+    EXPECT_EQ(harness.text(311), L"Odczyt Pamięć: wartości z ostatnich minut.");
+    const std::unique_ptr<test::Dib> panel = harness.render_item(311);
+    EXPECT_GT(panel->count(RGB(0x00, 0x67, 0xC0), RECT{0, 0, panel->width(), panel->height()}),
+              0);
+    test::WindowHarness::screenshot("paint_list_page");
+}
 }  // namespace
 }  // namespace tarvisko
