@@ -33,9 +33,8 @@ constexpr COLORREF selected_band_colour = RGB(0xE8, 0xF2, 0xFA);
 constexpr UINT single_line_style = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX;
 constexpr UINT wrapped_style = DT_WORDBREAK | DT_END_ELLIPSIS | DT_NOPREFIX;
 
-constexpr std::array<wchar_t, 12> navigation_glyphs{0xE80F, 0xE945, 0xE7F8, 0xE968,
-                                                    0xE701, 0xE774, 0xE7FC, 0xE8AB,
-                                                    0xE9D9, 0xE81C, 0xE8A5, 0xE713};
+constexpr std::array<wchar_t, 12> navigation_glyphs{0xE80F, 0xE945, 0xE7F8, 0xE968, 0xE701, 0xE774,
+                                                    0xE7FC, 0xE8AB, 0xE9D9, 0xE81C, 0xE8A5, 0xE713};
 constexpr std::array<wchar_t, 8> card_glyphs{0xE7F8, 0xE701, 0xE968, 0xE839,
                                              0xE12B, 0xE968, 0xE968, 0xE9D9};
 constexpr wchar_t chevron_glyph = 0xE76C;
@@ -124,7 +123,7 @@ void draw_speed_tile(const Painter& painter, int direction) {
     const int value_bottom = std::min(g + 42, h - 17);
     draw_text_in_box(painter, h > 126 ? 3 : 2, text_colour, 0, g + 4, w, value_bottom,
                      tile.subtitle, DT_CENTER);
-    const wchar_t* unit = !value.has_value()        ? L"Mb/s"
+    const wchar_t* unit = !value.has_value()         ? L"Mb/s"
                           : state.summary.has_report ? L"Średnia · Mb/s"
                                                      : L"Chwilowa · Mb/s";
     draw_text_in_box(painter, 5, secondary_colour, 0, value_bottom, w, h - 3, unit, DT_CENTER);
@@ -137,9 +136,9 @@ void draw_value_tile(const Painter& painter, int index) {
     const int h = painter.height;
     draw_frame(painter);
     draw_text_in_box(painter, 0, secondary_colour, 10, 4, w - 5, h / 2, tile.title, 0);
-    const std::wstring value =
-        tile.subtitle == L"—" ? tile.subtitle
-                              : tile.subtitle + L" " + units[static_cast<std::size_t>(index)];
+    const std::wstring value = tile.subtitle == L"—"
+                                   ? tile.subtitle
+                                   : tile.subtitle + L" " + units[static_cast<std::size_t>(index)];
     draw_text_in_box(painter, 2, text_colour, 10, h / 2 - 4, w - 5, h - 4, value, 0);
 }
 
@@ -175,8 +174,7 @@ void draw_conclusion_card(const Painter& painter) {
         draw_text_in_box(painter, 1, text_colour, 41, 0, w - 28, h, summary.headline, 0);
     } else {
         draw_text_in_box(painter, 1, text_colour, 41, 1, w - 28, h / 2 + 2, summary.headline, 0);
-        draw_text_in_box(painter, 5, secondary_colour, 41, h / 2, w - 28, h - 1, summary.advice,
-                         0);
+        draw_text_in_box(painter, 5, secondary_colour, 41, h / 2, w - 28, h - 1, summary.advice, 0);
     }
     draw_glyph(painter, chevron_glyph, secondary_colour, w - 25, 0, 18, h);
 }
@@ -222,8 +220,7 @@ void draw_quality_card(const Painter& painter, const DRAWITEMSTRUCT& item) {
         const int x1 = (k + 1) * w / 3 - 8;
         if (k < 2) draw_dip_line(painter, (k + 1) * w / 3, 34, (k + 1) * w / 3, 82, line_colour);
         draw_text_in_box(painter, 0, secondary_colour, x0, 30, x1, 49, card.title, 0);
-        draw_text_in_box(painter, 2, verdict_colour(card.status), x0, 48, x1, 70, card.subtitle,
-                         0);
+        draw_text_in_box(painter, 2, verdict_colour(card.status), x0, 48, x1, 70, card.subtitle, 0);
         draw_text_in_box(painter, 5, verdict_colour(card.status), x0, 68, x1, 85,
                          rating_label(card.status), 0);
     }
@@ -268,16 +265,15 @@ void draw_band_button(const Painter& painter, const DRAWITEMSTRUCT& item, int in
 
 void draw_primary_button(const Painter& painter, const DRAWITEMSTRUCT& item, bool pressed) {
     draw_card_frame(painter, pressed ? pressed_colour : accent_colour, accent_colour);
-    draw_glyph(painter, item.CtlID == 103 ? 0xE71A : 0xE768, card_colour, 8, 0, 25,
-               painter.height);
+    draw_glyph(painter, item.CtlID == 103 ? 0xE71A : 0xE768, card_colour, 8, 0, 25, painter.height);
     draw_text_in_box(painter, 1, card_colour, 36, 0, painter.width - 7, painter.height,
                      get_window_text(item.hwndItem), 0);
 }
 
 void draw_plain_button(const Painter& painter, const DRAWITEMSTRUCT& item, bool disabled) {
     draw_frame(painter);
-    draw_text_in_box(painter, 0, disabled ? secondary_colour : text_colour, 5, 0,
-                     painter.width - 5, painter.height, get_window_text(item.hwndItem), DT_CENTER);
+    draw_text_in_box(painter, 0, disabled ? secondary_colour : text_colour, 5, 0, painter.width - 5,
+                     painter.height, get_window_text(item.hwndItem), DT_CENTER);
 }
 
 bool is_plain_button(UINT id) {
@@ -403,8 +399,8 @@ int draw_text_in_box(const Painter& painter, int font_slot, COLORREF colour, int
     if (font != nullptr) selected_font.emplace(painter.dc, font);
     const COLORREF previous_colour = SetTextColor(painter.dc, colour);
     const int previous_mode = SetBkMode(painter.dc, TRANSPARENT);
-    const int result = DrawTextW(painter.dc, text.c_str(), static_cast<int>(text.size()), &box,
-                                 style);
+    const int result =
+        DrawTextW(painter.dc, text.c_str(), static_cast<int>(text.size()), &box, style);
     SetBkMode(painter.dc, previous_mode);
     SetTextColor(painter.dc, previous_colour);
     return result;

@@ -34,16 +34,15 @@ void fill_round_rect(HDC dc, const RECT& rect, COLORREF fill, COLORREF border, i
 void fill_rect_color(HDC dc, const RECT& rect, COLORREF colour);
 void draw_line(HDC dc, int x1, int y1, int x2, int y2, COLORREF colour);
 // d: 0 download, 1 upload; series: read_live_progress's [ms, bytes] pairs; cap in Mb/s.
-void update_app_traffic_series(MainWindowState& state, int direction,
-                               const nlohmann::json& series, double rate_cap_mbps);
+void update_app_traffic_series(MainWindowState& state, int direction, const nlohmann::json& series,
+                               double rate_cap_mbps);
 
 // Seams for tests: every text drawn (slot, colour, box in DIP, text, the DrawTextW flags used)
 // and every gauge painted (centre and radius in pixels). Empty in the product.
 struct PaintHooks {
     std::function<void(int slot, COLORREF colour, RECT box, const std::wstring& text, UINT flags)>
         on_text;
-    std::function<void(POINT centre, int radius, double scale_maximum,
-                       std::optional<double> value)>
+    std::function<void(POINT centre, int radius, double scale_maximum, std::optional<double> value)>
         on_gauge;
     std::function<bool()> high_contrast;  // empty: ask SystemParametersInfoW
 };

@@ -24,9 +24,9 @@ constexpr COLORREF accent_colour = RGB(0x00, 0x67, 0xC0);
 constexpr wchar_t no_results_text[] = L"Brak zebranych wyników.";
 
 const std::array<std::wstring, 12> page_names{
-    L"Podsumowanie", L"Prędkość internetu", L"Komputer",         L"Sieć lokalna",
-    L"Wi-Fi",        L"Internet",           L"Gry online",       L"MTR i Traceroute",
-    L"Monitoring",   L"Historia",           L"Raporty",          L"Ustawienia"};
+    L"Podsumowanie", L"Prędkość internetu", L"Komputer",   L"Sieć lokalna",
+    L"Wi-Fi",        L"Internet",           L"Gry online", L"MTR i Traceroute",
+    L"Monitoring",   L"Historia",           L"Raporty",    L"Ustawienia"};
 
 void lay_out(MainWindowState& state) {
     if (state.main_window != nullptr) layout_main_window(state);
@@ -127,8 +127,8 @@ void draw_row_chart(const Painter& painter, const TableRow& row) {
         const double y_dip = h - 13 - std::trunc((h - 60) * height_share);
         const POINT here{MulDiv(static_cast<int>(x_dip), dpi, 96),
                          MulDiv(static_cast<int>(y_dip), dpi, 96)};
-        if (previous_valid) draw_line(painter.dc, previous.x, previous.y, here.x, here.y,
-                                      accent_colour);
+        if (previous_valid)
+            draw_line(painter.dc, previous.x, previous.y, here.x, here.y, accent_colour);
         fill_rect_color(painter.dc, RECT{here.x - 1, here.y - 1, here.x + 2, here.y + 2},
                         accent_colour);
         previous = here;
@@ -146,8 +146,8 @@ const std::wstring& navigation_page_name(int page) {
 
 int selected_row_index(const MainWindowState& state) {
     if (state.results_list == nullptr) return -1;
-    return static_cast<int>(SendMessageW(state.results_list, LVM_GETNEXTITEM,
-                                         static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return static_cast<int>(
+        SendMessageW(state.results_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void apply_table_model(MainWindowState& state, TableModel&& incoming) {
@@ -233,10 +233,9 @@ void sort_results_by_column(MainWindowState& state, int column) {
     state.sort_descending = column == state.sort_column && !state.sort_descending;
     state.sort_column = column;
     TableModel sorted = state.shown_table;
-    std::stable_sort(sorted.rows.begin(), sorted.rows.end(),
-                     [&state](const TableRow& a, const TableRow& b) {
-                         return compare_table_rows(state, a, b);
-                     });
+    std::stable_sort(
+        sorted.rows.begin(), sorted.rows.end(),
+        [&state](const TableRow& a, const TableRow& b) { return compare_table_rows(state, a, b); });
     apply_table_model(state, std::move(sorted));
 }
 
@@ -288,9 +287,9 @@ LRESULT custom_draw_results_list(MainWindowState& state, NMLVCUSTOMDRAW& custom_
     if (high_contrast_on()) return CDRF_DODEFAULT;
     // A selected row in a focused list is drawn in the highlight colours; a verdict colour
     // there could be unreadable.
-    const bool selected = (SendMessageW(state.results_list, LVM_GETITEMSTATE, row_index,
-                                        LVIS_SELECTED) &
-                           LVIS_SELECTED) != 0;
+    const bool selected =
+        (SendMessageW(state.results_list, LVM_GETITEMSTATE, row_index, LVIS_SELECTED) &
+         LVIS_SELECTED) != 0;
     if (selected && state.results_list != nullptr && GetFocus() == state.results_list) {
         return CDRF_DODEFAULT;
     }
@@ -331,9 +330,8 @@ void draw_row_tile(const Painter& painter, int tile_index) {
     const TableRow& row = rows[static_cast<std::size_t>(tile_index)];
     if (row.cells.size() < 2) return;
     draw_text_in_box(painter, 0, secondary_colour, 12, 3, w - 12, h / 2, row.cells[0], 0);
-    const COLORREF value_colour = row.status.size() >= 2
-                                      ? static_cast<COLORREF>(verdict_color(row.status[1]))
-                                      : text_colour;
+    const COLORREF value_colour =
+        row.status.size() >= 2 ? static_cast<COLORREF>(verdict_color(row.status[1])) : text_colour;
     draw_text_in_box(painter, 2, value_colour, 12, h / 2 - 2, w - 12, h - 3, row.cells[1], 0);
 }
 

@@ -2,8 +2,10 @@
 // The results list (310) with its detail panel (311) and row tiles (320-322): showing a
 // TableModel, sorting by a clicked column, colouring cells by verdict; and the three ways a page
 // shows its content: a table, the dashboard or a text.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #include <string>
 

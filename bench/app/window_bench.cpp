@@ -46,7 +46,10 @@ TableModel traffic_table(int rows) {
     TableModel model;
     model.title = L"Ruch sieciowy procesów";
     model.kind = 1;
-    model.columns = {{L"Proces", 180}, {L"PID", 60}, {L"Pobieranie", 100}, {L"Wysyłanie", 100},
+    model.columns = {{L"Proces", 180},
+                     {L"PID", 60},
+                     {L"Pobieranie", 100},
+                     {L"Wysyłanie", 100},
                      {L"Połączenia", 90}};
     for (int i = 0; i < rows; ++i) {
         TableRow row;
@@ -61,9 +64,10 @@ TableModel traffic_table(int rows) {
 }
 
 HWND make_list(HWND host) {
-    const HWND list = CreateWindowExW(
-        0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
-        0, 0, 800, 500, host, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND list =
+        CreateWindowExW(0, WC_LISTVIEWW, L"",
+                        WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0,
+                        0, 800, 500, host, nullptr, GetModuleHandleW(nullptr), nullptr);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
     return list;
@@ -116,10 +120,12 @@ void bench_list(HWND host) {
             SendMessageW(bare, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
         }
         const double plain = median_us(rounds, [&] { bare_fill(bare, model); });
-        std::printf("  %6d rows: apply_table_model %10.1f us   bare fill %10.1f us   (ratio %.2f)\n",
-                    rows, refresh, plain, plain > 0 ? refresh / plain : 0.0);
-        std::printf("              share of the 400 ms live tick %.1f%%, of the 1000 ms tick %.1f%%\n",
-                    refresh / 4000.0, refresh / 10000.0);
+        std::printf(
+            "  %6d rows: apply_table_model %10.1f us   bare fill %10.1f us   (ratio %.2f)\n", rows,
+            refresh, plain, plain > 0 ? refresh / plain : 0.0);
+        std::printf(
+            "              share of the 400 ms live tick %.1f%%, of the 1000 ms tick %.1f%%\n",
+            refresh / 4000.0, refresh / 10000.0);
         DestroyWindow(bare);
         DestroyWindow(state.results_list);
     }
@@ -127,15 +133,15 @@ void bench_list(HWND host) {
 
 SummaryModel canned_summary() {
     SummaryModel summary;
-    const std::array<const wchar_t*, 5> titles{L"Pobieranie", L"Wysyłanie", L"Ping",
-                                               L"Jitter ICMP", L"Utrata odpowiedzi"};
+    const std::array<const wchar_t*, 5> titles{L"Pobieranie", L"Wysyłanie", L"Ping", L"Jitter ICMP",
+                                               L"Utrata odpowiedzi"};
     const std::array<const wchar_t*, 5> values{L"87,4", L"12,1", L"14", L"2,3", L"0"};
     for (std::size_t i = 0; i < titles.size(); ++i) {
         summary.tiles[i] = {titles[i], values[i], L"", 1};
     }
-    const std::array<const wchar_t*, 8> sections{L"Komputer",        L"Połączenie", L"Sieć lokalna",
-                                                 L"Sieć operatora",  L"DNS",        L"IPv4",
-                                                 L"IPv6",            L"Stabilność połączenia"};
+    const std::array<const wchar_t*, 8> sections{
+        L"Komputer", L"Połączenie", L"Sieć lokalna", L"Sieć operatora",
+        L"DNS",      L"IPv4",       L"IPv6",         L"Stabilność połączenia"};
     for (std::size_t i = 0; i < sections.size(); ++i) {
         summary.sections[i] = {sections[i], L"Bez zastrzeżeń dla tego elementu", L"",
                                static_cast<Verdict>(i % 4)};
@@ -175,11 +181,11 @@ void bench_paint() {
     state.summary = canned_summary();
     state.summary_cards.emplace(TextCard{L"Plik 1 GB", L"1 min 32 s", L"przy 87,4 Mb/s", 0},
                                 TextCard{L"Filmy 4K", L"3 naraz", L"po 25 Mb/s", 0});
-    const HWND labelled = CreateWindowExW(0, L"STATIC", L"Rozpocznij test", WS_POPUP, 0, 0, 10,
-                                          10, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND labelled = CreateWindowExW(0, L"STATIC", L"Rozpocznij test", WS_POPUP, 0, 0, 10, 10,
+                                          nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 
-    std::vector<Item> items{{110, 208, 44}, {107, 40, 40}, {111, 1100, 24}, {101, 170, 36},
-                            {103, 150, 36}, {102, 120, 32}, {105, 120, 32}, {261, 700, 48},
+    std::vector<Item> items{{110, 208, 44}, {107, 40, 40},  {111, 1100, 24}, {101, 170, 36},
+                            {103, 150, 36}, {102, 120, 32}, {105, 120, 32},  {261, 700, 48},
                             {350, 500, 70}, {351, 600, 140}};
     for (UINT id = 200; id <= 211; ++id) items.push_back({id, 190, 40});
     items.push_back({240, 300, 220});
@@ -228,8 +234,8 @@ void bench_paint() {
 int main() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    const HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 820, 520, nullptr,
-                                      nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 820, 520, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
     bench_list(host);
     bench_paint();
     DestroyWindow(host);

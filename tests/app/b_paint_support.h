@@ -147,10 +147,10 @@ class PaintTest : public ::testing::Test {
         static constexpr std::array<int, 8> heights{13, 14, 19, 28, 34, 12, 17, 15};
         for (std::size_t slot = 0; slot < heights.size(); ++slot) {
             const bool semibold = slot >= 2 && slot <= 4;
-            state.fonts[slot] = CreateFontW(
-                -MulDiv(heights[slot], dpi, 96), 0, 0, 0, semibold ? FW_SEMIBOLD : FW_NORMAL, 0,
-                0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0,
-                slot == 6 ? L"Segoe MDL2 Assets" : L"Segoe UI");
+            state.fonts[slot] =
+                CreateFontW(-MulDiv(heights[slot], dpi, 96), 0, 0, 0,
+                            semibold ? FW_SEMIBOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                            CLEARTYPE_QUALITY, 0, slot == 6 ? L"Segoe MDL2 Assets" : L"Segoe UI");
         }
     }
 

@@ -1,6 +1,8 @@
 // The owner-drawn painting rendered into memory bitmaps: the frame every item shares, the state
 // colours, the DPI scaling, the texts each control hands to DrawTextW, the window background,
 // and the live update of the speed tiles.
+#include "app/painting.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "app/b_paint_support.h"
-#include "app/painting.h"
 #include "app/results_list.h"
 
 namespace tarvisko {
@@ -173,10 +174,10 @@ TEST_F(PaintStates, PrimaryButtonFillPressedAndDisabled) {
         COLORREF fill;
         wchar_t glyph;
     };
-    for (const Case c : {Case{101, 0, accent, 0xE768}, Case{101, ODS_SELECTED, pressed_accent, 0xE768},
-                         Case{101, ODS_DISABLED, accent, 0xE768}, Case{103, 0, accent, 0xE71A},
-                         Case{315, ODS_SELECTED, pressed_accent, 0xE768},
-                         Case{335, 0, accent, 0xE768}}) {
+    for (const Case c :
+         {Case{101, 0, accent, 0xE768}, Case{101, ODS_SELECTED, pressed_accent, 0xE768},
+          Case{101, ODS_DISABLED, accent, 0xE768}, Case{103, 0, accent, 0xE71A},
+          Case{315, ODS_SELECTED, pressed_accent, 0xE768}, Case{335, 0, accent, 0xE768}}) {
         Canvas canvas(160, 36);
         const HWND control = control_with_text(L"Rozpocznij test");
         ASSERT_TRUE(render(canvas, c.id, c.item_state, control));
@@ -283,14 +284,14 @@ TEST(PaintBackground, SeparatorAtNavigationWidth) {
         int dpi;
         int separator_x;
     };
-    for (const Case c : {Case{true, 1200, 96, 60}, Case{false, 1079, 96, 174},
-                         Case{false, 1080, 96, 208}, Case{true, 900, 144, 90},
-                         Case{false, 1079, 144, 261}, Case{false, 1300, 144, 312}}) {
+    for (const Case c :
+         {Case{true, 1200, 96, 60}, Case{false, 1079, 96, 174}, Case{false, 1080, 96, 208},
+          Case{true, 900, 144, 90}, Case{false, 1079, 144, 261}, Case{false, 1300, 144, 312}}) {
         // A child is never held to the screen's size, so any client width can be had.
         const int width = MulDiv(c.width_dip, c.dpi, 96);
-        const HWND child = CreateWindowExW(0, L"TarviskoPaintBackground", L"", WS_CHILD, 0, 0,
-                                           width, 40, host, nullptr, GetModuleHandleW(nullptr),
-                                           nullptr);
+        const HWND child =
+            CreateWindowExW(0, L"TarviskoPaintBackground", L"", WS_CHILD, 0, 0, width, 40, host,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
         MainWindowState state = ui_state_init();
         state.main_window = child;
         state.dpi = c.dpi;
@@ -315,9 +316,9 @@ TEST_F(PaintTexts, ValueTileUnitsAndPlaceholder) {
         std::wstring subtitle;
         std::wstring shown;
     };
-    for (const Case& c : {Case{242, L"—", L"—"}, Case{242, L"12,5", L"12,5 ms"},
-                          Case{243, L"3", L"3 ms"}, Case{244, L"0,5", L"0,5 %"},
-                          Case{244, L"—", L"—"}}) {
+    for (const Case& c :
+         {Case{242, L"—", L"—"}, Case{242, L"12,5", L"12,5 ms"}, Case{243, L"3", L"3 ms"},
+          Case{244, L"0,5", L"0,5 %"}, Case{244, L"—", L"—"}}) {
         state.summary.tiles[c.id - 240].title = L"Tytuł";
         state.summary.tiles[c.id - 240].subtitle = c.subtitle;
         Canvas canvas(160, 64);
@@ -338,9 +339,9 @@ TEST_F(PaintTexts, SpeedTileUnitLabelAndGauge) {
         const wchar_t* unit;
     };
     state.chart_maximum = 100.0;
-    for (const Case c : {Case{std::nullopt, false, L"Mb/s"}, Case{std::nullopt, true, L"Mb/s"},
-                         Case{87.0, true, L"Średnia · Mb/s"},
-                         Case{87.0, false, L"Chwilowa · Mb/s"}}) {
+    for (const Case c :
+         {Case{std::nullopt, false, L"Mb/s"}, Case{std::nullopt, true, L"Mb/s"},
+          Case{87.0, true, L"Średnia · Mb/s"}, Case{87.0, false, L"Chwilowa · Mb/s"}}) {
         for (const UINT id : {240u, 241u}) {
             state.summary.has_report = c.has_report;
             (id == 240 ? state.summary.download_mbps : state.summary.upload_mbps) = c.value;
@@ -381,9 +382,9 @@ TEST_F(PaintTexts, SectionCardsTakeTwoLinesOnlyForLongVerdicts) {
         std::size_t length;
         bool two_lines;
     };
-    for (const Case c : {Case{254, 27, true}, Case{254, 26, false}, Case{255, 27, true},
-                         Case{256, 40, true}, Case{250, 40, false}, Case{253, 27, false},
-                         Case{257, 60, false}}) {
+    for (const Case c :
+         {Case{254, 27, true}, Case{254, 26, false}, Case{255, 27, true}, Case{256, 40, true},
+          Case{250, 40, false}, Case{253, 27, false}, Case{257, 60, false}}) {
         TextCard& card = state.summary.sections[c.id - 250];
         card.title = L"DNS";
         card.subtitle = std::wstring(c.length, L'x');
@@ -500,9 +501,8 @@ TEST_F(PaintTexts, SingleLineStyleUnlessWrapped) {
     Canvas canvas(200, 40);
     ASSERT_TRUE(render(canvas, 102, 0, control_with_text(L"Kopiuj kod")));
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].flags,
-              static_cast<UINT>(DT_CENTER | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS |
-                                DT_NOPREFIX));
+    EXPECT_EQ(texts[0].flags, static_cast<UINT>(DT_CENTER | DT_SINGLELINE | DT_VCENTER |
+                                                DT_END_ELLIPSIS | DT_NOPREFIX));
 }
 
 TEST_F(PaintTexts, WifiChartDrawnInsideItsFrame) {

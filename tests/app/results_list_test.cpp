@@ -1,5 +1,7 @@
 // The results list: the number parsing and row order of the sort, the cell colours, and a real
 // list view fed with table models (columns, selection, detail panel, row tiles, the sort state).
+#include "app/results_list.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +16,6 @@
 #include "app/cards.h"
 #include "app/controls.h"
 #include "app/painting.h"
-#include "app/results_list.h"
 #include "app/status_texts.h"
 #include "support/window_harness.h"
 
@@ -34,13 +35,13 @@ TEST(ParseDecimalCell, NumbersAndTexts) {
         double value;
     };
     const std::vector<Case> cases{
-        {L"12,5", true, 12.5},   {L"12.5", true, 12.5},    {L"-3", true, -3.0},
-        {L" 7", true, 7.0},      {L"0", true, 0.0},        {L"1e3", true, 1000.0},
-        {L"12,5 ms", false, 0},  {L"7 ", false, 0},        {L"-", false, 0},
-        {L"—", false, 0},        {L"", false, 0},          {L"abc", false, 0},
-        {L"1,2,3", false, 0},    {L"1 000", false, 0},     {L"nan", false, 0},
-        {L"NaN", false, 0},      {L"inf", false, 0},       {L"-infinity", false, 0},
-        {L"1e999", false, 0},    {L"10%", false, 0}};
+        {L"12,5", true, 12.5},  {L"12.5", true, 12.5}, {L"-3", true, -3.0},
+        {L" 7", true, 7.0},     {L"0", true, 0.0},     {L"1e3", true, 1000.0},
+        {L"12,5 ms", false, 0}, {L"7 ", false, 0},     {L"-", false, 0},
+        {L"—", false, 0},       {L"", false, 0},       {L"abc", false, 0},
+        {L"1,2,3", false, 0},   {L"1 000", false, 0},  {L"nan", false, 0},
+        {L"NaN", false, 0},     {L"inf", false, 0},    {L"-infinity", false, 0},
+        {L"1e999", false, 0},   {L"10%", false, 0}};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         const DecimalCell cell = parse_decimal_cell(c.text);
@@ -58,13 +59,14 @@ TableRow row_of(std::vector<std::wstring> cells) {
 }
 
 // The first cells of the rows sorted as the list sorts them.
-std::vector<std::wstring> sorted_firsts(const MainWindowState& state,
-                                        std::vector<TableRow> rows, std::size_t column) {
+std::vector<std::wstring> sorted_firsts(const MainWindowState& state, std::vector<TableRow> rows,
+                                        std::size_t column) {
     std::stable_sort(rows.begin(), rows.end(), [&state](const TableRow& a, const TableRow& b) {
         return compare_table_rows(state, a, b);
     });
     std::vector<std::wstring> firsts;
-    for (const TableRow& row : rows) firsts.push_back(row.cells.size() > column ? row.cells[column] : L"<none>");
+    for (const TableRow& row : rows)
+        firsts.push_back(row.cells.size() > column ? row.cells[column] : L"<none>");
     return firsts;
 }
 
@@ -84,7 +86,7 @@ TEST(CompareTableRows, TextsByCodeUnitsWithoutLocale) {
     MainWindowState state = ui_state_init();
     state.sort_column = 0;
     const std::vector<TableRow> rows{row_of({L"b"}), row_of({L"ab"}), row_of({L"a"}),
-                                     row_of({L"B"}), row_of({L"ą"}), row_of({L"z"})};
+                                     row_of({L"B"}), row_of({L"ą"}),  row_of({L"z"})};
     // Upper case before lower case, a longer text after its beginning, "ą" (U+0105) last.
     EXPECT_EQ(sorted_firsts(state, rows, 0),
               (std::vector<std::wstring>{L"B", L"a", L"ab", L"b", L"z", L"ą"}));
@@ -124,8 +126,8 @@ TEST(CompareTableRows, MissingCellComparesAsEmptyText) {
 TEST(CompareTableRows, NanAndInfinityAreTexts) {
     MainWindowState state = ui_state_init();
     state.sort_column = 0;
-    const std::vector<TableRow> rows{row_of({L"nan"}), row_of({L"3"}), row_of({L"inf"}),
-                                     row_of({L"1"}), row_of({L"nan"}), row_of({L"2"})};
+    const std::vector<TableRow> rows{row_of({L"nan"}), row_of({L"3"}),   row_of({L"inf"}),
+                                     row_of({L"1"}),   row_of({L"nan"}), row_of({L"2"})};
     EXPECT_EQ(sorted_firsts(state, rows, 0),
               (std::vector<std::wstring>{L"1", L"2", L"3", L"inf", L"nan", L"nan"}));
     // Irreflexive and consistent for every pair, as a strict weak ordering must be.
@@ -156,7 +158,8 @@ class ListTest : public PaintTest {
                      LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
         state.result_detail_static = child(L"STATIC", 311);
         state.copy_row_button = child(L"BUTTON", 332);
-        for (int i = 0; i < 3; ++i) state.reading_tiles[static_cast<std::size_t>(i)] = child(L"STATIC", 320 + i);
+        for (int i = 0; i < 3; ++i)
+            state.reading_tiles[static_cast<std::size_t>(i)] = child(L"STATIC", 320 + i);
     }
 
     HWND child(const wchar_t* window_class, int id) {
@@ -169,8 +172,8 @@ class ListTest : public PaintTest {
         return static_cast<int>(SendMessageW(state.results_list, LVM_GETITEMCOUNT, 0, 0));
     }
     int list_columns() const {
-        const HWND header = reinterpret_cast<HWND>(
-            SendMessageW(state.results_list, LVM_GETHEADER, 0, 0));
+        const HWND header =
+            reinterpret_cast<HWND>(SendMessageW(state.results_list, LVM_GETHEADER, 0, 0));
         return static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
     }
     int column_width(int column) const {
@@ -351,9 +354,9 @@ TEST_F(ListTest, CustomDrawColoursVerdictCells) {
         COLORREF text;
     };
     for (const Case c : {Case{0, 1, rgb(0xC42B1C)}, Case{1, 0, rgb(0x9D5D00)},
-                         Case{0, 0, rgb(0x123456)},    // verdict 0
-                         Case{1, 1, rgb(0x123456)},    // no status entry for the column
-                         Case{2, 0, rgb(0x123456)},    // no status at all
+                         Case{0, 0, rgb(0x123456)},     // verdict 0
+                         Case{1, 1, rgb(0x123456)},     // no status entry for the column
+                         Case{2, 0, rgb(0x123456)},     // no status at all
                          Case{7, 0, rgb(0x123456)}}) {  // no such row
         NMLVCUSTOMDRAW cell_draw = sub_item_draw(c.row, c.column);
         EXPECT_EQ(custom_draw_results_list(state, cell_draw), CDRF_DODEFAULT);
@@ -418,8 +421,8 @@ TableModel chart_model(std::vector<ChartPoint> points) {
 }
 
 TEST_F(ListTest, DetailPanelChartPointsAndGap) {
-    apply_table_model(state, chart_model({{1.0, true}, {2.5, true}, {0.0, false}, {2.0, true},
-                                          {2.5, true}}));
+    apply_table_model(
+        state, chart_model({{1.0, true}, {2.5, true}, {0.0, false}, {2.0, true}, {2.5, true}}));
     select(1);
     Canvas canvas(400, 160);
     ASSERT_TRUE(render(canvas, 311));
@@ -454,7 +457,7 @@ TEST_F(ListTest, DetailPanelWithoutSelectionOrChart) {
     select(1);
     Canvas canvas(400, 160);
     ASSERT_TRUE(render(canvas, 311));
-    EXPECT_NE(find_text(L"1 ms"), nullptr);  // the scale is at least 1
+    EXPECT_NE(find_text(L"1 ms"), nullptr);                      // the scale is at least 1
     EXPECT_EQ(canvas.count(accent, RECT{79, 126, 82, 129}), 9);  // one point at (80, 127)
 
     select(0);
@@ -470,7 +473,6 @@ TEST_F(ListTest, DetailPanelWithoutSelectionOrChart) {
     EXPECT_EQ(texts[0].colour, rgb(0x616161));
     EXPECT_TRUE(same_box(texts[0].box, RECT{16, 0, 384, 160}));
 }
-
 
 // The harness's main window with the painting and the list's notifications passed on, as the
 // program's own procedure does.
@@ -490,7 +492,8 @@ LRESULT CALLBACK painted_window_proc(HWND window, UINT message, WPARAM wparam, L
             }
             if (header->code == LVN_ITEMCHANGED) show_selected_row_detail(state);
             if (header->code == LVN_COLUMNCLICK) {
-                sort_results_by_column(state, reinterpret_cast<const NMLISTVIEW*>(lparam)->iSubItem);
+                sort_results_by_column(state,
+                                       reinterpret_cast<const NMLISTVIEW*>(lparam)->iSubItem);
             }
             return 0;
         }
@@ -512,12 +515,14 @@ TableModel reading_model(std::uint8_t kind, std::size_t rows) {
     model.title = L"Odczyt komputera";
     model.kind = kind;
     model.columns = {{L"Element", 200}, {L"Wartość", 160}, {L"Ocena", 120}};
-    const std::vector<std::wstring> names{L"Procesor", L"Pamięć", L"Dysk", L"Karta sieciowa",
-                                          L"Sterownik", L"System"};
+    const std::vector<std::wstring> names{L"Procesor",       L"Pamięć",    L"Dysk",
+                                          L"Karta sieciowa", L"Sterownik", L"System"};
     for (std::size_t i = 0; i < rows; ++i) {
         TableRow row;
         row.cells = {names[i % names.size()], std::to_wstring(10 * (i + 1)) + L",5 %",
-                     i % 3 == 0 ? L"Dobrze" : i % 3 == 1 ? L"Uwaga" : L"Źle"};
+                     i % 3 == 0   ? L"Dobrze"
+                     : i % 3 == 1 ? L"Uwaga"
+                                  : L"Źle"};
         row.status = {0, static_cast<Verdict>(i % 3 + 1), static_cast<Verdict>(i % 3 + 1)};
         row.detail = L"Odczyt " + names[i % names.size()] + L": wartości z ostatnich minut.";
         for (int k = 0; k < 12; ++k) {
@@ -618,17 +623,22 @@ TEST_F(PageTest, SummaryPageReturnsToDashboard) {
 
 SummaryModel canned_summary() {
     SummaryModel summary;
-    const std::array<const wchar_t*, 5> titles{L"Pobieranie", L"Wysyłanie", L"Ping",
-                                               L"Jitter ICMP", L"Utrata odpowiedzi"};
+    const std::array<const wchar_t*, 5> titles{L"Pobieranie", L"Wysyłanie", L"Ping", L"Jitter ICMP",
+                                               L"Utrata odpowiedzi"};
     const std::array<const wchar_t*, 5> values{L"87,4", L"12,1", L"14", L"2,3", L"0"};
-    for (std::size_t i = 0; i < titles.size(); ++i) summary.tiles[i] = {titles[i], values[i], L"", 1};
-    const std::array<const wchar_t*, 8> sections{L"Komputer", L"Połączenie",  L"Sieć lokalna",
-                                                 L"Sieć operatora", L"DNS", L"IPv4", L"IPv6",
-                                                 L"Stabilność połączenia"};
-    const std::array<const wchar_t*, 8> verdicts{
-        L"Bez zastrzeżeń", L"Kabel, 1 Gb/s", L"Router odpowiada", L"Opóźnienie w normie",
-        L"Odpowiedzi wolniejsze niż zwykle", L"Działa", L"Brak adresu IPv6 od operatora",
-        L"Stabilne"};
+    for (std::size_t i = 0; i < titles.size(); ++i)
+        summary.tiles[i] = {titles[i], values[i], L"", 1};
+    const std::array<const wchar_t*, 8> sections{
+        L"Komputer", L"Połączenie", L"Sieć lokalna", L"Sieć operatora",
+        L"DNS",      L"IPv4",       L"IPv6",         L"Stabilność połączenia"};
+    const std::array<const wchar_t*, 8> verdicts{L"Bez zastrzeżeń",
+                                                 L"Kabel, 1 Gb/s",
+                                                 L"Router odpowiada",
+                                                 L"Opóźnienie w normie",
+                                                 L"Odpowiedzi wolniejsze niż zwykle",
+                                                 L"Działa",
+                                                 L"Brak adresu IPv6 od operatora",
+                                                 L"Stabilne"};
     for (std::size_t i = 0; i < sections.size(); ++i) {
         summary.sections[i] = {sections[i], verdicts[i], L"", static_cast<Verdict>(i % 4)};
     }
@@ -718,8 +728,7 @@ TEST_F(PageTest, PaintedDashboardAndListPage) {
     test::WindowHarness::pump();
     EXPECT_EQ(harness.text(311), L"Odczyt Pamięć: wartości z ostatnich minut.");
     const std::unique_ptr<test::Dib> panel = harness.render_item(311);
-    EXPECT_GT(panel->count(RGB(0x00, 0x67, 0xC0), RECT{0, 0, panel->width(), panel->height()}),
-              0);
+    EXPECT_GT(panel->count(RGB(0x00, 0x67, 0xC0), RECT{0, 0, panel->width(), panel->height()}), 0);
     test::WindowHarness::screenshot("paint_list_page");
     save_client_bitmap(harness.window(), "paint_list_page");
 }
