@@ -474,19 +474,13 @@ TEST_F(ListTest, DetailPanelWithoutSelectionOrChart) {
     EXPECT_TRUE(same_box(texts[0].box, RECT{16, 0, 384, 160}));
 }
 
-// The harness's main window with the painting and the list's notifications passed on, as the
-// program's own procedure does.
+// The harness's main window with the list's notifications passed on, as the program's own
+// procedure does; the harness paints.
 LRESULT CALLBACK painted_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     MainWindowState& state = main_window_state;
-    switch (message) {
-        case WM_ERASEBKGND:
-            paint_window_background(state, reinterpret_cast<HDC>(wparam));
-            return 1;
-        case WM_DRAWITEM:
-            return draw_owner_drawn_control(state, *reinterpret_cast<DRAWITEMSTRUCT*>(lparam));
-        case WM_NOTIFY: {
-            const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-            if (header->idFrom != 310) break;
+    if (message == WM_NOTIFY) {
+        const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+        if (header->idFrom == 310) {
             if (header->code == NM_CUSTOMDRAW) {
                 return custom_draw_results_list(state, *reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
             }
@@ -497,8 +491,6 @@ LRESULT CALLBACK painted_window_proc(HWND window, UINT message, WPARAM wparam, L
             }
             return 0;
         }
-        default:
-            break;
     }
     return test::harness_window_proc(window, message, wparam, lparam);
 }
