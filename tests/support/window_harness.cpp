@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/controls.h"
+#include "app/painting.h"
 
 namespace tarvisko::test {
 
@@ -40,6 +41,11 @@ LRESULT CALLBACK harness_window_proc(HWND window, UINT message, WPARAM wparam, L
         case WM_DESTROY:
             destroy_window_resources(state);
             return 0;
+        case WM_ERASEBKGND:
+            paint_window_background(state, reinterpret_cast<HDC>(wparam));
+            return 1;
+        case WM_DRAWITEM:
+            return draw_owner_drawn_control(state, *reinterpret_cast<DRAWITEMSTRUCT*>(lparam));
         default:
             return DefWindowProcW(window, message, wparam, lparam);
     }

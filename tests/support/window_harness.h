@@ -25,7 +25,8 @@ namespace tarvisko::test {
 
 // The harness's own procedure: WM_CREATE creates the children and sets the idle busy state,
 // WM_SIZE lays out, WM_VSCROLL scrolls, WM_DPICHANGED takes the suggested rectangle and remakes
-// the fonts, WM_DESTROY frees the window's resources; painting is left to the default.
+// the fonts, WM_DESTROY frees the window's resources; WM_ERASEBKGND and WM_DRAWITEM paint as
+// the program does.
 LRESULT CALLBACK harness_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 struct HarnessOptions {
