@@ -35,6 +35,14 @@ struct RouteInput {
 };
 MessageRoute route_message(const MSG& message, const RouteInput& input);
 
+// The main window's message loop until WM_QUIT, routing each message as route_message says; the
+// exit code is the quit message's, or 1 when GetMessageW fails. `get_message` is GetMessageW in
+// the program.
+using GetMessageCall = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT);
+int run_message_loop(HWND main_window, GetMessageCall get_message = GetMessageW);
+
+// The interactive application: the window class, the window at its first or saved place, the
+// message loop, and after it every job stopped and joined.
 int run_application(HINSTANCE instance, int show_command);
 
 }  // namespace tarvisko

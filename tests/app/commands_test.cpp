@@ -1,0 +1,105 @@
+// The two small window operations the commands use, on real windows under the test display:
+// a child's text and the clipboard, read back, and refused while another thread holds it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/commands.h"
+
+namespace tarvisko {
+namespace {
+
+class PlainWindow {
+  public:
+    PlainWindow() {
+        WNDCLASSW window_class{};
+        window_class.lpfnWndProc = DefWindowProcW;
+        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.lpszClassName = L"TarviskoCommandsTestHost";
+        RegisterClassW(&window_class);
+        window = CreateWindowExW(0, window_class.lpszClassName, L"host", WS_OVERLAPPEDWINDOW, 0, 0,
+                                 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    ~PlainWindow() { DestroyWindow(window); }
+    PlainWindow(const PlainWindow&) = delete;
+    PlainWindow& operator=(const PlainWindow&) = delete;
+    HWND child(int id, const wchar_t* text) const {
+        return CreateWindowExW(0, L"EDIT", text, WS_CHILD, 0, 0, 100, 20, window,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+    }
+    HWND window = nullptr;
+};
+
+std::wstring clipboard_text() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) {
+        return L"(clipboard closed)";
+    }
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+TEST(DialogItemText, TheChildsWholeText) {
+    PlainWindow host;
+    host.child(312, L"żółć 1.1.1.1");
+    host.child(313, L"");
+    EXPECT_EQ(dialog_item_text(host.window, 312), L"żółć 1.1.1.1");
+    EXPECT_EQ(dialog_item_text(host.window, 313), L"");
+    // No such child: the empty text, not an error.
+    EXPECT_EQ(dialog_item_text(host.window, 999), L"");
+    const std::wstring long_text(5000, L'x');
+    SetDlgItemTextW(host.window, 313, long_text.c_str());
+    EXPECT_EQ(dialog_item_text(host.window, 313), long_text);
+}
+
+TEST(CopyToClipboard, PutsTheTextAndRefusesEmptyText) {
+    PlainWindow host;
+    ASSERT_TRUE(copy_to_clipboard(host.window, L"Wiersz · 12,5 ms"));
+    EXPECT_EQ(clipboard_text(), L"Wiersz · 12,5 ms");
+    // Empty text gives false and leaves what was there.
+    EXPECT_FALSE(copy_to_clipboard(host.window, L""));
+    EXPECT_EQ(clipboard_text(), L"Wiersz · 12,5 ms");
+    // The clipboard is closed again after every call: another opener succeeds.
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    CloseClipboard();
+}
+
+TEST(CopyToClipboard, FailsWhileAnotherThreadHoldsTheClipboard) {
+    PlainWindow host;
+    ASSERT_TRUE(copy_to_clipboard(host.window, L"before"));
+    std::atomic<int> stage{0};
+    std::thread holder([&stage] {
+        HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+        stage = OpenClipboard(owner) ? 1 : -1;
+        while (stage == 1) {
+            Sleep(1);
+        }
+        CloseClipboard();
+        DestroyWindow(owner);
+    });
+    while (stage == 0) {
+        Sleep(1);
+    }
+    ASSERT_EQ(stage.load(), 1);
+    EXPECT_FALSE(copy_to_clipboard(host.window, L"after"));
+    stage = 2;
+    holder.join();
+    EXPECT_EQ(clipboard_text(), L"before");
+    EXPECT_TRUE(copy_to_clipboard(host.window, L"after"));
+    EXPECT_EQ(clipboard_text(), L"after");
+}
+
+}  // namespace
+}  // namespace tarvisko
