@@ -105,7 +105,7 @@ class GamePage : public ::testing::Test {
     test::ScopedEnv local_env{L"LOCALAPPDATA", local.path().wstring()};
     test::ScopedEnv origin_env{L"QUORVEL_DESKTOP_ORIGIN", std::wstring(L"https://games.test:9443")};
     AppServices saved_services = app_services();
-    test::MainWindowHarness harness;
+    test::WindowHarness harness;
     HWND window = harness.window();
 };
 
