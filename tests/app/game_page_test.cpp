@@ -5,14 +5,16 @@
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
+#include "app/game_page.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../games/log_fixtures.h"
 #include "app/app_state.h"
-#include "app/game_page.h"
 #include "app/results_list.h"
 #include "app/services.h"
 #include "engine/common/text.h"
@@ -22,7 +24,6 @@
 #include "results/view_status.h"
 #include "support/test_support.h"
 #include "support/window_harness.h"
-#include "../games/log_fixtures.h"
 
 namespace tarvisko {
 namespace {
@@ -145,8 +146,9 @@ TEST_F(GamePage, CatalogueRegionsFillTheTargetListAndLockTheField) {
     ASSERT_EQ(names.size(), 19u);
     EXPECT_EQ(names.front(), L"Fortnite");
     EXPECT_EQ(names.back(), L"Własny profil");
-    EXPECT_EQ(combo_items(targets()),
-              (std::vector<std::wstring>{L"Niemcy", L"Francja", L"Wielka Brytania", L"Własny cel"}));
+    EXPECT_EQ(
+        combo_items(targets()),
+        (std::vector<std::wstring>{L"Niemcy", L"Francja", L"Wielka Brytania", L"Własny cel"}));
     EXPECT_EQ(selection(targets()), 0);
     const json& fortnite = builtin_profile(0);
     EXPECT_EQ(text_of(field()), to_wide(fortnite["regions"][0]["host"].get<std::string>()));
@@ -176,9 +178,9 @@ TEST_F(GamePage, CatalogueRegionsFillTheTargetListAndLockTheField) {
     fill_target_list(window);
     game_choice_view(window);
     EXPECT_EQ(combo_items(targets()), std::vector<std::wstring>{L"Własny cel"});
-    EXPECT_EQ(list_column(state().results_list, 1),
-              (std::vector<std::wstring>{L"Brak potwierdzonego procesu",
-                                         L"Brak zweryfikowanego celu"}));
+    EXPECT_EQ(
+        list_column(state().results_list, 1),
+        (std::vector<std::wstring>{L"Brak potwierdzonego procesu", L"Brak zweryfikowanego celu"}));
     EXPECT_EQ(message(), L"Podaj własny cel dla wybranego profilu.");
 
     // While a measurement runs the field is disabled.
@@ -192,8 +194,8 @@ TEST_F(GamePage, CatalogueRegionsFillTheTargetListAndLockTheField) {
 
 TEST_F(GamePage, FreshRobloxRelayIsPreselectedOnce) {
     const UnixSeconds now = unix_time_now();
-    const std::filesystem::path log = local.path() / L"Roblox" / L"logs" /
-                                      L"0.612.0_20260314T180211Z_Player_A1B2C_last.log";
+    const std::filesystem::path log =
+        local.path() / L"Roblox" / L"logs" / L"0.612.0_20260314T180211Z_Player_A1B2C_last.log";
     test::write_fixture_file(log, "2026-03-14T18:02:11.001Z,0.1,1c34,6 [FLog::Output] start\r\n" +
                                       test::udmux_line(now - 600, "128.116.50.27") + "\r\n");
     test::set_last_write(log, now - 600);
