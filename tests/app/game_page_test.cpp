@@ -15,6 +15,7 @@
 
 #include "../games/log_fixtures.h"
 #include "app/app_state.h"
+#include "app/config.h"
 #include "app/results_list.h"
 #include "app/services.h"
 #include "engine/common/text.h"
