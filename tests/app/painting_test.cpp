@@ -137,6 +137,24 @@ TEST_F(PaintStates, NavigationButtonCurrentPressedAndPlain) {
     }
 }
 
+TEST_F(PaintStates, NavigationBarScalesAt144Dpi) {
+    set_dpi(144);
+    state.current_page = 0;
+    Canvas canvas(300, 60);  // 200 by 40 DIP
+    ASSERT_TRUE(render(canvas, 200));
+    // The bar (1, 12, 4, 28) DIP is x 2..5 and y 18..41 in pixels.
+    EXPECT_EQ(canvas.at(1, 30), current_grey);
+    EXPECT_EQ(canvas.at(2, 30), accent);
+    EXPECT_EQ(canvas.at(5, 30), accent);
+    EXPECT_EQ(canvas.at(6, 30), current_grey);
+    EXPECT_EQ(canvas.at(3, 17), current_grey);
+    EXPECT_EQ(canvas.at(3, 18), accent);
+    EXPECT_EQ(canvas.at(3, 41), accent);
+    EXPECT_EQ(canvas.at(3, 42), current_grey);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_TRUE(same_box(texts[1].box, RECT{42, 0, 196, 40}));  // boxes stay in DIP
+}
+
 TEST_F(PaintStates, NavigationGlyphAndLabelColours) {
     state.current_page = 3;
     struct Case {
