@@ -16,8 +16,11 @@
 #include "../games/log_fixtures.h"
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/messages.h"
+#include "app/page_switcher.h"
 #include "app/results_list.h"
 #include "app/services.h"
+#include "app/window_proc.h"
 #include "engine/common/text.h"
 #include "games/catalog.h"
 #include "games/choice_page.h"
@@ -320,6 +323,75 @@ TEST_F(GamePage, FailedFavouriteWriteReachesTheCaller) {
     // The entry stays in memory until the next load; the combo is not refilled.
     EXPECT_EQ(favorite_target_list, std::vector<std::wstring>{L"a.example"});
     EXPECT_EQ(combo_items(favorites()), std::vector<std::wstring>{L"Ulubione cele"});
+}
+
+// The program's own window procedure: the page switch, the catalogue job against a closed
+// loopback port (the built-in copy arrives), the list commands and the save command.
+TEST(GamePageInTheProgramWindow, PageCommandsAndTheBuiltInCatalogue) {
+    test::TempDir local;
+    test::ScopedEnv local_env{L"LOCALAPPDATA", local.path().wstring()};
+    test::ScopedEnv origin_env{L"QUORVEL_DESKTOP_ORIGIN", std::wstring(L"https://127.0.0.1:1")};
+    const AppServices saved = app_services();
+    app_services().load_release_description = nullptr;  // no update check at window creation
+    game_catalog = nullptr;
+    catalog_source_text.clear();
+    live_target_page = 0;
+    measurement_running = false;
+    {
+        test::HarnessOptions options;
+        options.procedure = main_window_proc;
+        options.class_name = L"TarviskoGamePageProgramWindow";
+        test::WindowHarness harness(options);
+        HWND window = harness.window();
+        MainWindowState& state = main_window_state;
+        ASSERT_TRUE(test::WindowHarness::pump_until([] { return !last_report_loading; }));
+
+        show_page(window, 6);
+        ASSERT_TRUE(test::WindowHarness::pump_until(
+            [] { return game_catalog.is_object() && !catalog_refresh_running; },
+            std::chrono::seconds(30)));
+        EXPECT_EQ(catalog_source_text, kCatalogBuiltIn);
+        EXPECT_EQ(combo_items(state.target_profile_combo).size(), 19u);
+        EXPECT_EQ(combo_items(state.game_server_combo).size(), 4u);
+        EXPECT_TRUE(read_only(state.target_edit));
+        EXPECT_EQ(list_column(state.results_list, 0).front(), L"Fortnite");
+
+        const auto command = [window](int id, int notification) {
+            SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, notification), 0);
+        };
+        // The own profile: only "Własny cel", the field unlocked, the source in the hint.
+        select(state.target_profile_combo, 18);
+        command(313, CBN_SELCHANGE);
+        EXPECT_EQ(combo_items(state.game_server_combo), std::vector<std::wstring>{L"Własny cel"});
+        EXPECT_FALSE(read_only(state.target_edit));
+        EXPECT_EQ(state.shown_table.title, kCatalogBuiltIn);
+
+        // While a target run is live the list commands change nothing.
+        live_target_page = 6;
+        select(state.target_profile_combo, 0);
+        command(313, CBN_SELCHANGE);
+        EXPECT_EQ(combo_items(state.game_server_combo), std::vector<std::wstring>{L"Własny cel"});
+        EXPECT_EQ(list_column(state.results_list, 0).front(), L"Własny profil");
+        live_target_page = 0;
+
+        // The route page's favourites: a save that cannot make the folder shows its error.
+        show_page(window, 7);
+        EXPECT_EQ(combo_items(state.favorites_combo), std::vector<std::wstring>{L"Ulubione cele"});
+        test::write_fixture_file(local.path() / L"QUORVEL", "not a folder");
+        set_text(state.target_edit, L"a.example");
+        command(325, BN_CLICKED);
+        EXPECT_NE(state.shown_table.title.find(L"create_directories"), std::wstring::npos);
+        std::filesystem::remove(local.path() / L"QUORVEL");
+        command(325, BN_CLICKED);
+        EXPECT_EQ(state.shown_table.title, kFavoriteSaved);
+        EXPECT_EQ(combo_items(state.favorites_combo),
+                  (std::vector<std::wstring>{L"Ulubione cele", L"a.example"}));
+    }
+    stop_and_join_all_jobs();
+    session_cancel_flag = false;
+    app_services() = saved;
+    game_catalog = nullptr;
+    catalog_source_text.clear();
 }
 
 }  // namespace
