@@ -13,6 +13,7 @@
 #include "app/config.h"
 #include "app/page_switcher.h"
 #include "app/services.h"
+#include "results/view_status.h"
 #include "support/window_harness.h"
 #include "results/dashboard.h"
 #include "results/fixtures.h"
@@ -363,6 +364,49 @@ TEST_F(PageInWindow, HistoryPageListsTheReportsOfTheClient) {
     show_page(harness.window(), 10);
     ASSERT_EQ(harness.state().shown_table.rows.size(), 2u);
     EXPECT_EQ(harness.state().shown_table.rows[1].cells[5], L"3 próbek");
+}
+
+TEST_F(PageInWindow, WifiPageShowsTheReadingOrStartsOne) {
+    std::vector<std::function<void(std::stop_token)>> started;
+    app_services().read_wifi_environment = [](bool) { return WifiReading{}; };
+    app_services().start_job_thread = [&](JobSlot&, std::function<void(std::stop_token)> job) {
+        started.push_back(std::move(job));
+    };
+    collecting_view = 0;
+    shown_wifi_reading = WifiReading{};
+    shown_wifi_reading.table.title = L"Sieci Wi-Fi";
+    shown_wifi_reading.table.rows.resize(1);
+    shown_wifi_reading.table.rows[0].cells = {L"sieć"};
+    show_page(harness.window(), 4);
+    EXPECT_EQ(harness.state().shown_table.rows, shown_wifi_reading.table.rows);
+    EXPECT_EQ(harness.state().wifi.recommendation, shown_wifi_reading.card);
+    EXPECT_TRUE(started.empty());
+
+    shown_wifi_reading = WifiReading{};
+    show_page(harness.window(), 4);
+    EXPECT_EQ(collecting_view, 4);
+    EXPECT_EQ(started.size(), 1u);
+    EXPECT_EQ(harness.state().shown_table.title, L"Odczytywanie bieżących danych Windows…");
+    collecting_view = 0;
+}
+
+TEST_F(PageInWindow, GamesPageWithoutCatalogueAndWithAStoredResult) {
+    game_catalog = nullptr;
+    show_page(harness.window(), 6);
+    EXPECT_EQ(harness.state().current_page, 6);
+    EXPECT_EQ(combo_items(harness.child(313)), std::vector<std::wstring>{L"Własny profil"});
+    EXPECT_FALSE(game_result_shown);
+    EXPECT_EQ(harness.state().report_status_text, L"Brak pomiaru w tym widoku");
+    EXPECT_TRUE(harness.enabled(315));
+
+    last_results[0] = test::load_result_fixture("echo-run");
+    last_results[0]["synchronized"] = true;
+    show_page(harness.window(), 6);
+    EXPECT_TRUE(game_result_shown);
+    EXPECT_EQ(harness.state().shown_table.title,
+              measurement_view_status(6, last_results[0], {}).title);
+    EXPECT_EQ(harness.state().report_status_text, L"Serwer potwierdził zapis tej sesji");
+    last_results = {};
 }
 
 }  // namespace
