@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth libz-mingw-w64-dev
   nlohmann-json3-dev googletest cmake make python3 openssl iproute2 iputils-ping
-  ca-certificates procps iperf3 mtr-tiny traceroute curl
+  ca-certificates procps iperf3 mtr-tiny traceroute curl imagemagick
 )
 # npm comes with the machine's Node.js; Debian's npm conflicts with it, so only add it when absent.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
