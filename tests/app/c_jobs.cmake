@@ -1,11 +1,9 @@
 # The window's jobs, the starts of full tests and target runs, and the page switcher. The jobs'
 # test registers a client at the simulator's portal and uploads one real target run. They link
-# the whole window library, so they are built once the results list is part of it.
-if(EXISTS ${CMAKE_SOURCE_DIR}/app/results_list.cpp)
-  tarvisko_simulator_test(app_jobs_test jobs_test.cpp LIBS tarvisko_window_harness
-    LABELS window MODULES portal upload)
-  tarvisko_test(app_start_runs_test start_runs_test.cpp LIBS tarvisko_window_harness
-    LABELS window)
-  tarvisko_test(app_page_switcher_test page_switcher_test.cpp LIBS tarvisko_window_harness
-    LABELS window)
-endif()
+# the whole window library.
+tarvisko_simulator_test(app_jobs_test jobs_test.cpp LIBS tarvisko_window_harness
+  LABELS window MODULES portal upload)
+tarvisko_test(app_start_runs_test start_runs_test.cpp LIBS tarvisko_window_harness
+  LABELS window)
+tarvisko_test(app_page_switcher_test page_switcher_test.cpp LIBS tarvisko_window_harness
+  LABELS window)
