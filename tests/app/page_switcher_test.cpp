@@ -216,47 +216,6 @@ std::vector<std::wstring> combo_items(HWND combo) {
     return items;
 }
 
-// The main window's client area as a BMP under TARVISKO_BINARY_DIR/screenshots, beside the
-// harness's picture of the whole display: this one needs no ImageMagick. Never compared.
-void save_client_bitmap(HWND window, const std::string& name) {
-    const char* binary_dir = std::getenv("TARVISKO_BINARY_DIR");
-    if (binary_dir == nullptr) return;
-    RECT client{};
-    GetClientRect(window, &client);
-    test::Dib copy(client.right, client.bottom);
-    const HDC window_dc = GetDC(window);
-    BitBlt(copy.dc(), 0, 0, copy.width(), copy.height(), window_dc, 0, 0, SRCCOPY);
-    ReleaseDC(window, window_dc);
-    GdiFlush();
-    std::vector<std::uint32_t> pixels;
-    for (int y = copy.height() - 1; y >= 0; --y) {  // a BMP stores its bottom row first
-        for (int x = 0; x < copy.width(); ++x) {
-            const COLORREF colour = copy.pixel(x, y);
-            pixels.push_back((GetRValue(colour) << 16) | (GetGValue(colour) << 8) |
-                             GetBValue(colour));
-        }
-    }
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = copy.width();
-    info.biHeight = copy.height();
-    info.biPlanes = 1;
-    info.biBitCount = 32;
-    info.biCompression = BI_RGB;
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size() * 4);
-    const std::filesystem::path folder = std::filesystem::path(binary_dir) / "screenshots";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    std::ofstream out(folder / (name + ".bmp"), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info), sizeof info);
-    out.write(reinterpret_cast<const char*>(pixels.data()),
-              static_cast<std::streamsize>(pixels.size() * 4));
-}
-
 // Pages that start nothing in the background: no reading, lookup or catalogue service.
 class PageInWindow : public ::testing::Test {
   protected:
@@ -328,7 +287,7 @@ TEST_F(PageInWindow, SettingsPageRowsAndUpdateButton) {
     EXPECT_EQ(harness.text(331), L"Sprawdź aktualizacje");
     EXPECT_TRUE(harness.enabled(331));
     WindowHarness::screenshot("page-11-settings");
-    save_client_bitmap(harness.window(), "page-11-settings");
+    test::save_client_bitmap(harness.window(), "page-11-settings");
 
     available_release = ReleaseInfo{"1.2.0", std::string(64, 'a'), 1};
     show_page(harness.window(), 11);
@@ -360,7 +319,7 @@ TEST_F(PageInWindow, HistoryPageListsTheReportsOfTheClient) {
               L"6572EA5B-F7AF-40F7-BC7C-D6CFF95224FB");
     EXPECT_EQ(harness.state().current_page, 9);
     WindowHarness::screenshot("page-9-history");
-    save_client_bitmap(harness.window(), "page-9-history");
+    test::save_client_bitmap(harness.window(), "page-9-history");
     show_page(harness.window(), 10);
     ASSERT_EQ(harness.state().shown_table.rows.size(), 2u);
     EXPECT_EQ(harness.state().shown_table.rows[1].cells[5], L"3 próbek");

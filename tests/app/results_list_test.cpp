@@ -651,47 +651,6 @@ SummaryModel canned_summary() {
     return summary;
 }
 
-// The main window's client area as a BMP under TARVISKO_BINARY_DIR/screenshots, beside the
-// harness's picture of the whole display: this one needs no ImageMagick. Never compared.
-void save_client_bitmap(HWND window, const std::string& name) {
-    const char* binary_dir = std::getenv("TARVISKO_BINARY_DIR");
-    if (binary_dir == nullptr) return;
-    RECT client{};
-    GetClientRect(window, &client);
-    test::Dib copy(client.right, client.bottom);
-    const HDC window_dc = GetDC(window);
-    BitBlt(copy.dc(), 0, 0, copy.width(), copy.height(), window_dc, 0, 0, SRCCOPY);
-    ReleaseDC(window, window_dc);
-    GdiFlush();
-    std::vector<std::uint32_t> pixels;
-    for (int y = copy.height() - 1; y >= 0; --y) {  // a BMP stores its bottom row first
-        for (int x = 0; x < copy.width(); ++x) {
-            const COLORREF colour = copy.pixel(x, y);
-            pixels.push_back((GetRValue(colour) << 16) | (GetGValue(colour) << 8) |
-                             GetBValue(colour));
-        }
-    }
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = copy.width();
-    info.biHeight = copy.height();
-    info.biPlanes = 1;
-    info.biBitCount = 32;
-    info.biCompression = BI_RGB;
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size() * 4);
-    const std::filesystem::path folder = std::filesystem::path(binary_dir) / "screenshots";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    std::ofstream out(folder / (name + ".bmp"), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info), sizeof info);
-    out.write(reinterpret_cast<const char*>(pixels.data()),
-              static_cast<std::streamsize>(pixels.size() * 4));
-}
-
 // For people to look at: the painted dashboard and a list page. The items are also drawn
 // through the window's WM_DRAWITEM at their real sizes.
 TEST_F(PageTest, PaintedDashboardAndListPage) {
@@ -708,7 +667,7 @@ TEST_F(PageTest, PaintedDashboardAndListPage) {
             << id;
     }
     test::WindowHarness::screenshot("paint_dashboard");
-    save_client_bitmap(harness.window(), "paint_dashboard");
+    test::save_client_bitmap(harness.window(), "paint_dashboard");
 
     show_table_page(state(), 2, reading_model(0, 6));
     LVITEMW select{};
@@ -722,7 +681,7 @@ TEST_F(PageTest, PaintedDashboardAndListPage) {
     const std::unique_ptr<test::Dib> panel = harness.render_item(311);
     EXPECT_GT(panel->count(RGB(0x00, 0x67, 0xC0), RECT{0, 0, panel->width(), panel->height()}), 0);
     test::WindowHarness::screenshot("paint_list_page");
-    save_client_bitmap(harness.window(), "paint_list_page");
+    test::save_client_bitmap(harness.window(), "paint_list_page");
 }
 }  // namespace
 }  // namespace tarvisko

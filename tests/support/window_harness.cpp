@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <thread>
 
@@ -272,6 +273,45 @@ RECT expected_pixels(int x, int y, int width, int height, int dpi, int scroll_po
     const int top = MulDiv(y, dpi, 96);
     return RECT{left, top, left + MulDiv(std::max(1, width), dpi, 96),
                 top + MulDiv(std::max(1, height), dpi, 96)};
+}
+
+void save_client_bitmap(HWND window, const std::string& name) {
+    const char* binary_dir = std::getenv("TARVISKO_BINARY_DIR");
+    if (binary_dir == nullptr) return;
+    RECT client{};
+    GetClientRect(window, &client);
+    Dib copy(client.right, client.bottom);
+    const HDC window_dc = GetDC(window);
+    BitBlt(copy.dc(), 0, 0, copy.width(), copy.height(), window_dc, 0, 0, SRCCOPY);
+    ReleaseDC(window, window_dc);
+    GdiFlush();
+    std::vector<std::uint32_t> pixels;
+    for (int y = copy.height() - 1; y >= 0; --y) {  // a BMP stores its bottom row first
+        for (int x = 0; x < copy.width(); ++x) {
+            const COLORREF colour = copy.pixel(x, y);
+            pixels.push_back((GetRValue(colour) << 16) | (GetGValue(colour) << 8) |
+                             GetBValue(colour));
+        }
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = copy.width();
+    info.biHeight = copy.height();
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    info.biCompression = BI_RGB;
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size() * 4);
+    const std::filesystem::path folder = std::filesystem::path(binary_dir) / "screenshots";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    std::ofstream out(folder / (name + ".bmp"), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(reinterpret_cast<const char*>(pixels.data()),
+              static_cast<std::streamsize>(pixels.size() * 4));
 }
 
 }  // namespace tarvisko::test

@@ -111,6 +111,10 @@ class WindowHarness {
     HWND window_ = nullptr;
 };
 
+// The window's client area as a BMP under TARVISKO_BINARY_DIR/screenshots, for people to look
+// at: it needs no ImageMagick and shows what the window itself drew. Never compared.
+void save_client_bitmap(HWND window, const std::string& name);
+
 // The control's rectangle in DIP as the layout gives it, in pixels at `dpi`, shifted up by the
 // scroll position unless it is the status bar: what child_rect should read.
 RECT expected_pixels(int x, int y, int width, int height, int dpi, int scroll_pos, bool pinned);
