@@ -1,3 +1,9 @@
 # Program entry, command dispatch and the main window procedure.
 tarvisko_test(app_entry_test entry_test.cpp LIBS tarvisko_window)
-tarvisko_test(app_commands_test commands_test.cpp LIBS tarvisko_window LABELS window)
+tarvisko_test(app_commands_test commands_test.cpp command_dispatch_test.cpp shell_window.cpp
+  LIBS tarvisko_window LABELS window)
+# Tarvisko.exe itself as a process.
+tarvisko_test(app_entry_process_test entry_process_test.cpp LIBS tarvisko_window)
+target_compile_definitions(app_entry_process_test PRIVATE
+  "TARVISKO_EXE_PATH=L\"Z:$<TARGET_FILE:Tarvisko>\"")
+add_dependencies(app_entry_process_test Tarvisko)

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The README's screenshots: Tarvisko.exe on a virtual display (Xvfb) against the provider
+# simulator runs one full test, then every page is opened through the window tool (it finds the
+# window by its class and sends the navigation commands) and photographed into
+# docs/screenshots/NN-name.png. Run as root from anywhere after a build (tools/run.sh or the
+# README's build commands); builds the two executables it needs.
+# The program runs in a private copy of the Wine prefix, so its credential, reports and
+# settings never reach the tests' prefix; the copy, its wineserver, the display and the
+# simulator are gone when the script ends.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+build=${TARVISKO_BUILD_DIR:-$top/build}
+exe=$build/bin/Tarvisko.exe
+tool=$build/bin/tarvisko_window_tool.exe
+out=$top/docs/screenshots
+pages=(00-podsumowanie 01-predkosc-internetu 02-komputer 03-siec-lokalna 04-wi-fi 05-internet
+  06-gry-online 07-mtr-i-traceroute 08-monitoring 09-historia 10-raporty 11-ustawienia)
+
+# Second stage, started by with-simulator with the simulator's origin.
+if [ "${1:-}" = --photograph ]; then
+  export QUORVEL_DESKTOP_ORIGIN=$TARVISKO_SIMULATOR_ORIGIN
+  wine "$exe" &
+  program=$!
+  trap 'kill "$program" 2>/dev/null || true' EXIT
+  wine "$tool" wait-idle 120 || { echo "screenshots.sh: the window did not become idle" >&2; exit 1; }
+  echo "screenshots.sh: running a full test against $QUORVEL_DESKTOP_ORIGIN"
+  wine "$tool" command 101
+  sleep 2
+  wine "$tool" wait-idle 600 || { echo "screenshots.sh: the full test did not end" >&2; exit 1; }
+  mkdir -p "$out"
+  for i in "${!pages[@]}"; do
+    wine "$tool" command $((200 + i))
+    # Pages 2 to 4 read Windows' current state on a job of their own.
+    sleep 4
+    import -window root "$out/${pages[$i]}.png"
+    echo "screenshots.sh: $out/${pages[$i]}.png"
+  done
+  wine "$tool" command 200
+  wine "$tool" close 120 || true
+  wait "$program" || true
+  trap - EXIT
+  exit 0
+fi
+
+cmake -S . -B "$build" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target Tarvisko tarvisko_window_tool
+export WINEDEBUG=-all TARVISKO_BINARY_DIR="$build"
+. tools/wine/env.sh
+WINEPREFIX="$build/wineprefix" tools/wine/prefix --no-server >/dev/null
+prefix=$(mktemp -d "$build/screenshots-prefix.XXXXXX")
+display_pid=""
+cleanup() {
+  local status=$?
+  trap - EXIT
+  set +e
+  WINEPREFIX="$prefix/p" wineserver -k 2>/dev/null
+  [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null
+  rm -rf "$prefix"
+  exit "$status"
+}
+trap cleanup EXIT INT TERM
+tools/wine/copy-prefix "$build/wineprefix" "$prefix/p"
+export WINEPREFIX="$prefix/p" TARVISKO_CA_DIR="$build/test-ca"
+
+# A display of the window's own size: the window fills it, so the screen is the screenshot.
+for n in $(seq 161 200); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    Xvfb ":$n" -screen 0 1200x800x24 -nolisten tcp >/dev/null 2>&1 &
+    display_pid=$!
+    export DISPLAY=":$n"
+    break
+  fi
+done
+[ -n "$display_pid" ] || { echo "screenshots.sh: no free display number" >&2; exit 1; }
+for _ in $(seq 1 50); do
+  [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
+  sleep 0.1
+done
+python3 tools/simulator/with-simulator -- "$0" --photograph
