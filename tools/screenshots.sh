@@ -77,4 +77,6 @@ for _ in $(seq 1 50); do
   [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
   sleep 0.1
 done
+# The window opens at its first, centred place, whatever an earlier run of the prefix saved.
+wine reg delete 'HKCU\Software\Tarvisko\Portable' /f >/dev/null 2>&1 || true
 python3 tools/simulator/with-simulator -- "$0" --photograph
