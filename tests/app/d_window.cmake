@@ -7,3 +7,5 @@ tarvisko_test(app_entry_process_test entry_process_test.cpp LIBS tarvisko_window
 target_compile_definitions(app_entry_process_test PRIVATE
   "TARVISKO_EXE_PATH=L\"Z:$<TARGET_FILE:Tarvisko>\"")
 add_dependencies(app_entry_process_test Tarvisko)
+tarvisko_test(app_window_proc_test window_proc_test.cpp shell_window.cpp LIBS tarvisko_window
+  LABELS window)

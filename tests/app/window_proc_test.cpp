@@ -1,0 +1,363 @@
+// The main window procedure in the program's own window under the test display: the job
+// messages with fake services, the timers' gauge, the orderly close, and the message loop.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "results/fixtures.h"
+#include "app/app_state.h"
+#include "app/config.h"
+#include "app/entry.h"
+#include "app/jobs.h"
+#include "app/messages.h"
+#include "app/services.h"
+#include "app/window_proc.h"
+#include "shell_window.h"
+
+namespace tarvisko {
+namespace {
+
+using test::pump_until;
+using test::ShellWindow;
+
+// A full-test report of a real run, which the dashboard and the plain-language text are built
+// from, marked with a session id of its own.
+nlohmann::json small_report() {
+    nlohmann::json report = test::load_result_fixture("diagnostics-report");
+    report["session_id"] = "s-1";
+    return report;
+}
+
+TEST(JobFinished, FullTestReportGivesTheTextsAndTheDashboard) {
+    ShellWindow shell;
+    app_services().throughput_report_text = [](const nlohmann::json&) {
+        return std::wstring(L"Tekst techniczny");
+    };
+    measurement_running = true;
+    job_api_token = L"token-1";
+    current_report = small_report();
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_FALSE(measurement_running);
+    EXPECT_EQ(api_token, L"token-1");
+    EXPECT_TRUE(job_api_token.empty());
+    EXPECT_TRUE(current_report.is_null());
+    EXPECT_EQ(last_diagnostics_report["session_id"], "s-1");
+    EXPECT_FALSE(simple_report_text.empty());
+    EXPECT_EQ(technical_report_text, L"Tekst techniczny");
+    EXPECT_EQ(main_window_state.status_message, L"");
+    EXPECT_TRUE(main_window_state.summary.has_report);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 105)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 102)));
+}
+
+TEST(JobFinished, SavingFailedWithAReport) {
+    ShellWindow shell;
+    app_services().throughput_report_text = [](const nlohmann::json&) {
+        return std::wstring(L"T");
+    };
+    measurement_running = true;
+    current_report = small_report();
+    last_error_text = L"reports_not_writable";
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_EQ(main_window_state.status_message, L"Sprawdź szczegóły zapisu raportu");
+    EXPECT_EQ(main_window_state.summary.sync_text, L"Błąd zapisu lokalnego");
+    EXPECT_EQ(technical_report_text, L"T\r\nBłąd zapisu lokalnego: reports_not_writable");
+}
+
+TEST(JobFinished, FailureTextsWithoutAReport) {
+    for (const bool was_loading : {false, true}) {
+        ShellWindow shell;
+        (was_loading ? last_report_loading : measurement_running) = true;
+        last_error_text = L"central_server_not_configured";
+        SendMessageW(shell.window, job_finished, 0, 0);
+        EXPECT_EQ(main_window_state.status_message, was_loading
+                                                        ? L"Poprzedni raport jest niedostępny"
+                                                        : L"Nie udało się zakończyć testu");
+        EXPECT_EQ(simple_report_text,
+                  L"Sprawdź połączenie i adres serwera, a następnie powtórz test.");
+        EXPECT_EQ(technical_report_text,
+                  L"Serwer: https://localhost:9\r\nPrzyczyna: central_server_not_configured");
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 105)));
+    }
+}
+
+TEST(JobFinished, ThrowingReportBuilderIsCaught) {
+    ShellWindow shell;
+    app_services().throughput_report_text = [](const nlohmann::json&) -> std::wstring {
+        throw std::runtime_error("zły raport");
+    };
+    measurement_running = true;
+    current_report = small_report();
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_TRUE(IsWindow(shell.window));
+    EXPECT_EQ(main_window_state.status_message, L"Nie udało się odczytać raportu");
+    EXPECT_EQ(technical_report_text, L"zły raport");
+    EXPECT_FALSE(measurement_running);
+}
+
+TEST(JobFinished, TargetRunKeepsItsReportAndShowsTheError) {
+    ShellWindow shell;
+    measurement_running = true;
+    live_target_page = 7;
+    main_window_state.current_page = 7;
+    current_report = nlohmann::json{{"session_id", "r-1"}, {"state", "completed"}};
+    last_error_text = L"disk_full";
+    live_samples = nlohmann::json::array({1, 2});
+    shown_samples = nlohmann::json::array({1});
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_EQ(live_target_page, 0);
+    EXPECT_EQ(last_results[1]["session_id"], "r-1");
+    EXPECT_TRUE(current_report.is_null());
+    EXPECT_EQ(main_window_state.shown_table.title, L"Pomiar lub zapis nie powiódł się · disk_full");
+    EXPECT_TRUE(live_samples.empty());
+    EXPECT_TRUE(shown_samples.empty());
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 108)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 207)));
+    EXPECT_EQ(shell.control_text(315), L"Wykonaj test");
+}
+
+TEST(PhaseChanged, StatusTextsAndTheGaugeTimer) {
+    ShellWindow shell;
+    measurement_running = true;
+    SendMessageW(shell.window, run_phase_changed, 1, 0);
+    EXPECT_EQ(main_window_state.status_message, L"Pobieranie danych");
+    EXPECT_EQ(transfer_phase, 1);
+    EXPECT_TRUE(KillTimer(shell.window, timer_transfer_gauge));
+
+    SendMessageW(shell.window, run_phase_changed, 2, 0);
+    EXPECT_EQ(transfer_phase, 2);
+    SendMessageW(shell.window, run_phase_changed, 3, 0);
+    EXPECT_EQ(main_window_state.status_message, L"Powtórny pomiar w spoczynku");
+    EXPECT_EQ(transfer_phase, 0);
+    EXPECT_FALSE(KillTimer(shell.window, timer_transfer_gauge));
+
+    SendMessageW(shell.window, run_phase_changed, 6, 0);
+    EXPECT_EQ(main_window_state.status_message, L"Powtórny pomiar w spoczynku");
+
+    session_cancel_flag = true;
+    SendMessageW(shell.window, run_phase_changed, 5, 0);
+    EXPECT_EQ(main_window_state.status_message, L"Powtórny pomiar w spoczynku");
+    session_cancel_flag = false;
+    measurement_running = false;
+    SendMessageW(shell.window, run_phase_changed, 4, 0);
+    EXPECT_EQ(main_window_state.status_message, L"Powtórny pomiar w spoczynku");
+}
+
+TEST(UpdateCheckDone, StagedUpdateClosesAndNewerReleaseRenames) {
+    {
+        ShellWindow shell;
+        update_running = true;
+        update_result.release = ReleaseInfo{"9.9.9", std::string(64, 'a'), 1000};
+        update_result.message = L"Dostępna wersja 9.9.9. Wybierz przycisk aktualizacji.";
+        SendMessageW(shell.window, update_check_done, 0, 0);
+        EXPECT_FALSE(update_running);
+        EXPECT_TRUE(available_release.has_value());
+        EXPECT_FALSE(update_ready);
+        EXPECT_EQ(update_status_text, L"Dostępna wersja 9.9.9. Wybierz przycisk aktualizacji.");
+        wchar_t title[100]{};
+        GetWindowTextW(shell.window, title, 100);
+        EXPECT_STREQ(title, L"Tarvisko — aktualizacja dostępna w Ustawieniach");
+        MSG message{};
+        EXPECT_FALSE(PeekMessageW(&message, shell.window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE));
+    }
+    {
+        ShellWindow shell;
+        update_running = true;
+        update_download_mode = true;
+        update_result.release = ReleaseInfo{"9.9.9", std::string(64, 'a'), 1000};
+        update_result.installed = true;
+        SendMessageW(shell.window, update_check_done, 0, 0);
+        EXPECT_TRUE(update_ready);
+        EXPECT_FALSE(update_download_mode);
+        MSG message{};
+        EXPECT_TRUE(PeekMessageW(&message, shell.window, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+    }
+}
+
+TEST(TransferGaugeTimer, IconLevelFollowsTheLastSampleAgainstTheCap) {
+    struct Case {
+        int phase;
+        std::uint64_t cap_bits;
+        std::uint64_t bytes_in_a_second;
+        std::int32_t icon;
+    };
+    const Case cases[]{
+        {1, 100'000'000, 6'250'000, 30},   // 50 Mb/s of 100: half way, level 10
+        {1, 100'000'000, 0, 20},           // nothing moves: level 0
+        {2, 50'000'000, 12'500'000, 40},   // above the cap: level 20
+        {2, 100'000'000, 12'500'000, 40},  // at the cap
+        {1, 0, 6'250'000, 1},              // no cap: the idle icon stays
+    };
+    for (const auto& c : cases) {
+        ShellWindow shell;
+        ASSERT_EQ(icon_level, 1);
+        transfer_phase = c.phase;
+        live_traffic.rate_cap = c.cap_bits;
+        {
+            std::lock_guard lock(live_traffic.mutex);
+            live_traffic.series[static_cast<std::size_t>(c.phase - 1)] =
+                nlohmann::json::array({nlohmann::json::array({0, 0}),
+                                       nlohmann::json::array({1000, c.bytes_in_a_second})});
+        }
+        SendMessageW(shell.window, WM_TIMER, timer_transfer_gauge, 0);
+        EXPECT_EQ(icon_level, c.icon) << c.bytes_in_a_second << " bytes, cap " << c.cap_bits;
+        // A stop request freezes the gauge.
+        session_cancel_flag = true;
+        live_traffic.rate_cap = 1'000'000'000;
+        SendMessageW(shell.window, WM_TIMER, timer_transfer_gauge, 0);
+        EXPECT_EQ(icon_level, c.icon);
+    }
+}
+
+TEST(Close, DuringAFullTestWaitsForTheJobAndSavesThePlacement) {
+    test::SavedPlacementGuard placement;
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, placement_key, placement_value);
+    ShellWindow shell;
+    measurement_running = true;
+    SendMessageW(shell.window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(shell.window));
+    EXPECT_TRUE(close_requested);
+    EXPECT_TRUE(session_cancel_flag.load());
+    EXPECT_EQ(main_window_state.status_message, L"Zamykanie i zapis wyniku…");
+    EXPECT_FALSE(test::SavedPlacementGuard::read().has_value());
+
+    current_report = small_report();
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_FALSE(IsWindow(shell.window));
+    // Destroyed without rendering the report.
+    EXPECT_TRUE(last_diagnostics_report.is_null());
+    EXPECT_TRUE(test::SavedPlacementGuard::read().has_value());
+}
+
+TEST(Close, WhileOnlyTheUpdateCheckRunsTheUpdateMessageCloses) {
+    test::SavedPlacementGuard placement;
+    ShellWindow shell;
+    update_running = true;
+    SendMessageW(shell.window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(shell.window));
+    SendMessageW(shell.window, update_check_done, 0, 0);
+    EXPECT_FALSE(IsWindow(shell.window));
+}
+
+TEST(Close, IdleWindowClosesAtOnce) {
+    test::SavedPlacementGuard placement;
+    ShellWindow shell;
+    SendMessageW(shell.window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(shell.window));
+    EXPECT_FALSE(close_requested);
+    MSG message{};
+    EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 0u);
+}
+
+TEST(RepeatRoundDone, EmptiesBothSampleLists) {
+    ShellWindow shell;
+    live_samples = nlohmann::json::array({1, 2, 3});
+    shown_samples = nlohmann::json::array({4});
+    SendMessageW(shell.window, repeat_round_done, 0, 0);
+    EXPECT_TRUE(live_samples.is_array() && live_samples.empty());
+    EXPECT_TRUE(shown_samples.is_array() && shown_samples.empty());
+}
+
+TEST(LiveSamplesTimer, NoNewSamplesLeavesTheTable) {
+    ShellWindow shell;
+    live_target_page = 8;
+    main_window_state.shown_table.title = L"stary";
+    live_samples = nlohmann::json::array();
+    SendMessageW(shell.window, WM_TIMER, timer_live_samples, 0);
+    EXPECT_EQ(main_window_state.shown_table.title, L"stary");
+}
+
+TEST(ViewReadingReady, ReplaysTheLatestRequestAfterAPageChange) {
+    ShellWindow shell;
+    int lan_readings = 0;
+    app_services().lan_devices_view = [&lan_readings] {
+        ++lan_readings;
+        TableModel table;
+        table.title = L"Sieć lokalna teraz";
+        table.kind = 1;
+        return table;
+    };
+    // A reading of page 2 arrives after the user moved to page 3 and asked for its reading.
+    collecting_view = 2;
+    main_window_state.current_page = 3;
+    pending_view_page = 3;
+    pending_view_mode = 0;
+    auto* reading = new ViewReading;
+    reading->table.title = L"Komputer";
+    SendMessageW(shell.window, view_reading_ready, 2, reinterpret_cast<LPARAM>(reading));
+    EXPECT_EQ(collecting_view, 3);
+    ASSERT_TRUE(pump_until([] { return collecting_view == 0; }));
+    EXPECT_EQ(lan_readings, 1);
+    EXPECT_EQ(main_window_state.shown_table.title, L"Sieć lokalna teraz");
+}
+
+TEST(WindowProcedure, ThrowingCommandLeavesAViewMessageAndTheWindow) {
+    ShellWindow shell;
+    app_services().export_report = [](HWND) { throw std::runtime_error("export_failed"); };
+    shell.command(319);
+    EXPECT_TRUE(IsWindow(shell.window));
+    EXPECT_EQ(main_window_state.shown_table.title, L"export_failed");
+}
+
+TEST(WindowProcedure, MouseWheelScrollsOneLineEitherWay) {
+    ShellWindow shell;
+    // Page 1's table is taller than the smallest window, so the content scrolls there.
+    shell.command(201);
+    SetWindowPos(shell.window, nullptr, 0, 0, 1000, 360,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_GT(main_window_state.scroll_range, 0);
+    SendMessageW(shell.window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-360)), 0);
+    const int one_line = main_window_state.scroll_pos;
+    EXPECT_GT(one_line, 0);
+    SendMessageW(shell.window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+    const int two_lines = main_window_state.scroll_pos;
+    EXPECT_EQ(two_lines, std::min(2 * one_line, main_window_state.scroll_range));
+    SendMessageW(shell.window, WM_MOUSEWHEEL, MAKEWPARAM(0, 120 * 5), 0);
+    EXPECT_EQ(main_window_state.scroll_pos, two_lines - one_line);
+}
+
+TEST(WindowProcedure, MinimumTrackSize) {
+    ShellWindow shell;
+    MINMAXINFO info{};
+    info.ptMaxSize = {77, 88};
+    SendMessageW(shell.window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(shell.window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const int dpi = static_cast<int>(GetDpiForWindow(shell.window));
+    EXPECT_EQ(info.ptMinTrackSize.x,
+              std::min<LONG>(monitor.rcWork.right - monitor.rcWork.left, MulDiv(960, dpi, 96)));
+    EXPECT_EQ(info.ptMinTrackSize.y,
+              std::min<LONG>(monitor.rcWork.bottom - monitor.rcWork.top, MulDiv(640, dpi, 96)));
+    EXPECT_EQ(info.ptMaxSize.x, 77);
+}
+
+TEST(MessageLoop, FailedGetMessageEndsWithOne) {
+    // A failed GetMessageW leaves the record unfilled; its wParam must not become the exit code.
+    static int calls = 0;
+    calls = 0;
+    auto failing = [](LPMSG message, HWND, UINT, UINT) -> BOOL {
+        message->message = WM_NULL;
+        message->wParam = 77;
+        return ++calls == 1 ? TRUE : -1;
+    };
+    EXPECT_EQ(run_message_loop(nullptr, failing), 1);
+    EXPECT_EQ(calls, 2);
+    auto quitting = [](LPMSG message, HWND, UINT, UINT) -> BOOL {
+        message->message = WM_QUIT;
+        message->wParam = 5;
+        return FALSE;
+    };
+    EXPECT_EQ(run_message_loop(nullptr, quitting), 5);
+}
+
+}  // namespace
+}  // namespace tarvisko
