@@ -197,12 +197,10 @@ void update_button_states(HWND window) {
     const bool before_scan_allowed =
         collecting_view == 0 && no_main_job && !update_download_mode && !update_ready;
     enable(GetDlgItem(window, 337), wifi_idle && no_main_job);
-    // The router panel (338) and the "after" scan (347) wait for the Wi-Fi reading and the
-    // stored "before" scan, which the Wi-Fi page brings.
-    enable(GetDlgItem(window, 338), false);
+    enable(GetDlgItem(window, 338), !shown_wifi_reading.panel_address.empty());
     enable(GetDlgItem(window, 345), wifi_idle);
     enable(GetDlgItem(window, 346), before_scan_allowed);
-    enable(GetDlgItem(window, 347), false);
+    enable(GetDlgItem(window, 347), before_scan_allowed && wifi_baseline_snapshot.has_value());
     enable(GetDlgItem(window, 348), wifi_idle);
 }
 

@@ -348,5 +348,32 @@ TEST(WifiButtons, FollowTheBusyFlags) {
     measurement_running = last_report_loading = update_download_mode = update_ready = false;
 }
 
+// The router panel needs an address from the reading on show; the "after" scan a stored "before"
+// scan, on top of what the "before" scan itself needs.
+TEST(WifiButtons, RouterPanelAndAfterScanFollowTheReadingAndTheBaseline) {
+    HostWindow host;
+    for (int id : {337, 338, 345, 346, 347, 348}) host.child(L"BUTTON", id);
+    const auto enabled = [&](int id) { return IsWindowEnabled(GetDlgItem(host.window, id)) != 0; };
+
+    update_button_states(host.window);
+    EXPECT_FALSE(enabled(338));
+    EXPECT_FALSE(enabled(347));
+
+    shown_wifi_reading.panel_address = L"http://192.168.1.1/";
+    wifi_baseline_snapshot = WifiSnapshot{};
+    update_button_states(host.window);
+    EXPECT_TRUE(enabled(338));
+    EXPECT_TRUE(enabled(347));
+
+    measurement_running = true;  // the "before" scan is not allowed now, so neither is "after"
+    update_button_states(host.window);
+    EXPECT_TRUE(enabled(338));
+    EXPECT_FALSE(enabled(347));
+
+    measurement_running = false;
+    shown_wifi_reading.panel_address.clear();
+    wifi_baseline_snapshot.reset();
+}
+
 }  // namespace
 }  // namespace tarvisko
