@@ -20,19 +20,6 @@ namespace {
 using test::pump_until;
 using test::ShellWindow;
 
-std::wstring clipboard_text() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) return L"(closed)";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 std::wstring window_text(HWND window) {
     wchar_t text[4096]{};
     GetWindowTextW(window, text, 4096);
@@ -173,7 +160,7 @@ TEST(Commands, CopyCodeReportsSuccessAndFailure) {
     api_token = L"kod-klienta-123";
     shell.command(102);
     EXPECT_EQ(main_window_state.status_message, L"Skopiowano prywatny kod klienta");
-    EXPECT_EQ(clipboard_text(), L"kod-klienta-123");
+    EXPECT_EQ(test::clipboard_text(), L"kod-klienta-123");
     api_token.clear();
     shell.command(102);
     EXPECT_EQ(main_window_state.status_message, L"Nie można skopiować kodu klienta");

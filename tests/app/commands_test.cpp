@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "support/test_support.h"
 
 namespace tarvisko {
 namespace {
@@ -35,21 +36,6 @@ class PlainWindow {
     HWND window = nullptr;
 };
 
-std::wstring clipboard_text() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) {
-        return L"(clipboard closed)";
-    }
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 TEST(DialogItemText, TheChildsWholeText) {
     PlainWindow host;
     host.child(312, L"żółć 1.1.1.1");
@@ -66,10 +52,10 @@ TEST(DialogItemText, TheChildsWholeText) {
 TEST(CopyToClipboard, PutsTheTextAndRefusesEmptyText) {
     PlainWindow host;
     ASSERT_TRUE(copy_to_clipboard(host.window, L"Wiersz · 12,5 ms"));
-    EXPECT_EQ(clipboard_text(), L"Wiersz · 12,5 ms");
+    EXPECT_EQ(test::clipboard_text(), L"Wiersz · 12,5 ms");
     // Empty text gives false and leaves what was there.
     EXPECT_FALSE(copy_to_clipboard(host.window, L""));
-    EXPECT_EQ(clipboard_text(), L"Wiersz · 12,5 ms");
+    EXPECT_EQ(test::clipboard_text(), L"Wiersz · 12,5 ms");
     // The clipboard is closed again after every call: another opener succeeds.
     ASSERT_TRUE(OpenClipboard(nullptr));
     CloseClipboard();
@@ -96,9 +82,9 @@ TEST(CopyToClipboard, FailsWhileAnotherThreadHoldsTheClipboard) {
     EXPECT_FALSE(copy_to_clipboard(host.window, L"after"));
     stage = 2;
     holder.join();
-    EXPECT_EQ(clipboard_text(), L"before");
+    EXPECT_EQ(test::clipboard_text(), L"before");
     EXPECT_TRUE(copy_to_clipboard(host.window, L"after"));
-    EXPECT_EQ(clipboard_text(), L"after");
+    EXPECT_EQ(test::clipboard_text(), L"after");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/details_window.h"
+#include "support/test_support.h"
 #include "support/window_harness.h"
 
 namespace tarvisko {
@@ -47,19 +48,6 @@ std::wstring text_of(HWND control) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(),
                                                         static_cast<int>(text.size()))));
-    return text;
-}
-
-std::wstring clipboard_text(HWND owner) {
-    std::wstring text;
-    if (!OpenClipboard(owner)) return L"(clipboard busy)";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
     return text;
 }
 
@@ -257,7 +245,7 @@ TEST_F(DetailsWindow, CopyAllCopiesTheWholeTextAndLeavesItSelected) {
     }
     SendMessageW(popup, WM_COMMAND, MAKEWPARAM(402, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(popup, 402)));
-    EXPECT_EQ(clipboard_text(popup), text);
+    EXPECT_EQ(test::clipboard_text(popup), text);
     DWORD start = 1, end = 0;
     SendMessageW(GetDlgItem(popup, 401), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));

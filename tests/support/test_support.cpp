@@ -50,4 +50,17 @@ void save_fixture(const std::string& name, const nlohmann::json& document) {
     if (!out.flush()) throw std::runtime_error("fixture not written: " + path.string());
 }
 
+std::wstring clipboard_text(HWND owner) {
+    std::wstring text;
+    if (!OpenClipboard(owner)) return L"(clipboard busy)";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 }  // namespace tarvisko::test

@@ -3,9 +3,11 @@
 #include <cstddef>
 #include <exception>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
-#include <nlohmann/json.hpp>
+// A window handle, without including windows.h here (winsock2.h must come first where used).
+struct HWND__;
 
 namespace tarvisko::test {
 
@@ -58,6 +60,10 @@ struct QueueDir {
 // `depth` nested empty arrays: nested_arrays(2) is "[[]]". Tests of foreign JSON build documents
 // one level under and one level over the depth limit with it.
 std::string nested_arrays(std::size_t depth);
+
+// The clipboard's text (CF_UNICODETEXT), opened for `owner`; "(clipboard busy)" when another
+// window holds it.
+std::wstring clipboard_text(::HWND__* owner = nullptr);
 
 // Writes `document` as `name`.json into the folder named by TARVISKO_FIXTURE_DIR, when that
 // variable is set: tools/capture-result-fixtures turns reports of real runs into fixtures this
