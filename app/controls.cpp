@@ -433,19 +433,19 @@ void create_fonts(MainWindowState& state, int dpi) {
     }
     const wchar_t* text_face = found ? L"Segoe UI Variable Text" : L"Segoe UI";
 
-    struct FontSpec {
+    struct FontShape {
         int size;
         int weight;
         const wchar_t* face;
     };
-    const FontSpec specs[8] = {{13, 400, text_face}, {14, 400, text_face},
+    const FontShape shapes[8] = {{13, 400, text_face}, {14, 400, text_face},
                                {19, 600, text_face}, {28, 600, text_face},
                                {34, 600, text_face}, {12, 400, text_face},
                                {17, 400, L"Segoe MDL2 Assets"}, {15, 400, text_face}};
     for (int slot = 0; slot < 8; ++slot) {
         // The new font exists before the old one goes, so no control ever holds a deleted font
         // for longer than this loop.
-        HFONT font = make_font(specs[slot].size, specs[slot].weight, specs[slot].face, dpi);
+        HFONT font = make_font(shapes[slot].size, shapes[slot].weight, shapes[slot].face, dpi);
         if (state.fonts[slot] != nullptr) DeleteObject(state.fonts[slot]);
         state.fonts[slot] = font;
     }

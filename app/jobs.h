@@ -46,7 +46,7 @@ void update_check_job(HWND window, bool download, std::wstring origin);
 void resolve_ptr_names_job(std::stop_token stop, HWND window, std::string session_id,
                            std::vector<std::string> addresses);
 
-// The subtitle of cards[index] with the suffix, or the bare placeholder "—".
+// The subtitle of cards[index] with the suffix; a subtitle "—" (no value) stays bare.
 std::wstring value_with_suffix(std::span<const TextCard> cards, std::size_t index,
                                const std::wstring& suffix);
 

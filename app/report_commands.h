@@ -13,8 +13,8 @@ void export_report(HWND window);
 void compare_mtr_runs(HWND window);
 void open_archived_report(HWND window);
 
-// The save dialog the export asks for its file. GetSaveFileNameW in the product; tests put a
-// stand-in here that checks the request and answers with a path and a filter index.
+// The save dialog the export asks for its file: GetSaveFileNameW. Tests point it at a function
+// of their own that checks the request and answers with a path and a filter index.
 using SaveDialogCall = BOOL(WINAPI*)(LPOPENFILENAMEW);
 SaveDialogCall& export_save_dialog();
 

@@ -35,7 +35,8 @@ void add_table_row(TableModel& model, std::wstring label, std::wstring value, st
 // A third cell with the verdict's text; the value and the verdict text take its colour.
 void add_verdict_row(TableModel& model, std::wstring label, std::wstring value, std::wstring detail,
                      Verdict verdict);
-// The card's title, its subtitle followed by `unit` (none after the placeholder "—"), its body.
+// The card's title, its subtitle followed by `unit` (none after "—", which means no value), its
+// body.
 void add_row_with_unit(TableModel& model, const TextCard& reading, std::wstring_view unit);
 
 }  // namespace tarvisko

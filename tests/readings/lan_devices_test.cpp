@@ -33,7 +33,7 @@ const std::wstring kDetailTail =
 const std::wstring kTitleTail =
     L"Urządzenia znane karcie i połączenia TCP widoczne na tym komputerze.";
 
-struct NeighborSpec {
+struct NeighborFields {
     const char* address;
     Mac mac = kAcme;
     ULONG64 luid = 2;
@@ -43,15 +43,15 @@ struct NeighborSpec {
     ULONG mac_length = 6;
 };
 
-MIB_IPNET_ROW2 neighbor(const NeighborSpec& spec) {
+MIB_IPNET_ROW2 neighbor(const NeighborFields& fields) {
     MIB_IPNET_ROW2 row{};
-    row.Address = socket_address(spec.address, spec.scope);
-    row.InterfaceLuid.Value = spec.luid;
-    row.InterfaceIndex = static_cast<NET_IFINDEX>(spec.luid);
-    std::memcpy(row.PhysicalAddress, spec.mac.data(), spec.mac.size());
-    row.PhysicalAddressLength = spec.mac_length;
-    row.State = spec.state;
-    row.IsRouter = spec.router;
+    row.Address = socket_address(fields.address, fields.scope);
+    row.InterfaceLuid.Value = fields.luid;
+    row.InterfaceIndex = static_cast<NET_IFINDEX>(fields.luid);
+    std::memcpy(row.PhysicalAddress, fields.mac.data(), fields.mac.size());
+    row.PhysicalAddressLength = fields.mac_length;
+    row.State = fields.state;
+    row.IsRouter = fields.router;
     return row;
 }
 

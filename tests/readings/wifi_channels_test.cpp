@@ -69,9 +69,9 @@ TEST(MhzToChannel, WidthFromOperationElements) {
     using test::vht_operation;
     const Bytes ht36_above = ht_operation(36, test::ht_secondary_above);
     const auto six = [](std::uint8_t primary, std::uint8_t code, std::uint8_t s0, std::uint8_t s1) {
-        test::HeOperation spec;
-        spec.six_ghz = test::SixGhzOperation{primary, code, s0, s1};
-        return spec;
+        test::HeOperation operation;
+        operation.six_ghz = test::SixGhzOperation{primary, code, s0, s1};
+        return operation;
     };
     test::HeOperation shifted = six(5, 2, 7, 0);
     shifted.vht_information = true;

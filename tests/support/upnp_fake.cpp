@@ -98,7 +98,7 @@ namespace {
 
 class Device : public Dispatch<IUPnPDevice> {
   public:
-    FakeUpnpDevice spec;
+    FakeUpnpDevice wanted;
     std::size_t index = 0;
 
     HRESULT STDMETHODCALLTYPE get_IsRootDevice(VARIANT_BOOL*) override { return E_NOTIMPL; }
@@ -111,14 +111,14 @@ class Device : public Dispatch<IUPnPDevice> {
     HRESULT STDMETHODCALLTYPE get_Type(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_PresentationURL(BSTR* text) override {
         world->devices_examined.push_back(index);
-        return hand_out(spec.presentation_url, text);
+        return hand_out(wanted.presentation_url, text);
     }
     HRESULT STDMETHODCALLTYPE get_ManufacturerName(BSTR* text) override {
-        return hand_out(spec.manufacturer, text);
+        return hand_out(wanted.manufacturer, text);
     }
     HRESULT STDMETHODCALLTYPE get_ManufacturerURL(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_ModelName(BSTR* text) override {
-        return hand_out(spec.model_name, text);
+        return hand_out(wanted.model_name, text);
     }
     HRESULT STDMETHODCALLTYPE get_ModelNumber(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Description(BSTR*) override { return E_NOTIMPL; }
@@ -130,16 +130,16 @@ class Device : public Dispatch<IUPnPDevice> {
 
   protected:
     bool answers(REFIID iid) const override {
-        if (IsEqualIID(iid, iid_upnp_device)) return spec.answers_device;
+        if (IsEqualIID(iid, iid_upnp_device)) return wanted.answers_device;
         return answers_dispatch(iid, iid_upnp_device);
     }
 
   private:
     HRESULT hand_out(const std::wstring& value, BSTR* text) const {
         *text = nullptr;
-        if (FAILED(spec.property_result) || spec.null_strings) return spec.property_result;
+        if (FAILED(wanted.property_result) || wanted.null_strings) return wanted.property_result;
         *text = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-        return spec.property_result;
+        return wanted.property_result;
     }
 };
 
@@ -153,19 +153,19 @@ class Enumerator : public Counted<IEnumVARIANT> {
         if (count != 1) ADD_FAILURE() << "devices are taken one at a time";
         if (next >= world->devices.size()) return S_FALSE;
         const std::size_t index = next++;
-        const FakeUpnpDevice& spec = world->devices[index];
+        const FakeUpnpDevice& wanted = world->devices[index];
         VariantInit(items);
-        if (spec.handed_as == VT_DISPATCH || spec.handed_as == VT_UNKNOWN) {
+        if (wanted.handed_as == VT_DISPATCH || wanted.handed_as == VT_UNKNOWN) {
             Device* device = FakeUpnpAccess::make<Device>(*world);
-            device->spec = spec;
+            device->wanted = wanted;
             device->index = index;
-            items->vt = spec.handed_as;
-            if (spec.handed_as == VT_DISPATCH) {
+            items->vt = wanted.handed_as;
+            if (wanted.handed_as == VT_DISPATCH) {
                 items->pdispVal = device;
             } else {
                 items->punkVal = device;
             }
-        } else if (spec.handed_as == VT_BSTR) {
+        } else if (wanted.handed_as == VT_BSTR) {
             items->vt = VT_BSTR;
             items->bstrVal = SysAllocString(L"uuid:00000000-0000-0000-0000-000000000001");
         }

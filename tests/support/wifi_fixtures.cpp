@@ -47,11 +47,11 @@ Bytes vht_operation(std::uint8_t width, std::uint8_t segment0, std::uint8_t segm
     return element(192, {width, segment0, segment1, 0xFC, 0xFF});
 }
 
-Bytes he_operation(const HeOperation& spec) {
+Bytes he_operation(const HeOperation& operation) {
     std::uint32_t parameters = 0x000004;  // default PE duration 4
-    if (spec.vht_information) parameters |= 1u << 14;
-    if (spec.cohosted_bss) parameters |= 1u << 15;
-    if (spec.six_ghz) parameters |= 1u << 17;
+    if (operation.vht_information) parameters |= 1u << 14;
+    if (operation.cohosted_bss) parameters |= 1u << 15;
+    if (operation.six_ghz) parameters |= 1u << 17;
     Bytes data{he_extension,
                static_cast<std::uint8_t>(parameters & 0xFF),
                static_cast<std::uint8_t>((parameters >> 8) & 0xFF),
@@ -59,12 +59,13 @@ Bytes he_operation(const HeOperation& spec) {
                0x2A,  // BSS colour 42
                0xFC,
                0xFF};  // basic HE-MCS: MCS 0-7 on one stream
-    if (spec.vht_information) {
-        data.insert(data.end(), {spec.vht_width, spec.vht_segment0, spec.vht_segment1});
+    if (operation.vht_information) {
+        data.insert(data.end(),
+                    {operation.vht_width, operation.vht_segment0, operation.vht_segment1});
     }
-    if (spec.cohosted_bss) data.push_back(3);  // max co-hosted BSSID indicator
-    if (spec.six_ghz) {
-        const SixGhzOperation& six = *spec.six_ghz;
+    if (operation.cohosted_bss) data.push_back(3);  // max co-hosted BSSID indicator
+    if (operation.six_ghz) {
+        const SixGhzOperation& six = *operation.six_ghz;
         data.insert(data.end(), {six.primary_channel, static_cast<std::uint8_t>(six.width_code & 3),
                                  six.segment0, six.segment1, six.minimum_rate});
     }
@@ -147,34 +148,35 @@ Bytes bss_list(const BssList& list) {
 
     std::size_t blob_at = header + entry_size * list.entries.size();
     for (std::size_t i = 0; i < list.entries.size(); ++i) {
-        const BssEntry& spec = list.entries[i];
+        const BssEntry& operation = list.entries[i];
         const std::size_t entry_at = header + entry_size * i;
         WLAN_BSS_ENTRY entry{};
-        const std::size_t ssid_bytes = std::min<std::size_t>(spec.ssid.size(), 32);
-        entry.dot11Ssid.uSSIDLength = spec.ssid_length.value_or(static_cast<ULONG>(ssid_bytes));
-        std::memcpy(entry.dot11Ssid.ucSSID, spec.ssid.data(), ssid_bytes);
+        const std::size_t ssid_bytes = std::min<std::size_t>(operation.ssid.size(), 32);
+        entry.dot11Ssid.uSSIDLength =
+            operation.ssid_length.value_or(static_cast<ULONG>(ssid_bytes));
+        std::memcpy(entry.dot11Ssid.ucSSID, operation.ssid.data(), ssid_bytes);
         entry.uPhyId = 0;
-        std::memcpy(entry.dot11Bssid, spec.bssid.data(), 6);
-        entry.dot11BssType = spec.bss_type;
-        entry.dot11BssPhyType = spec.phy;
-        entry.lRssi = spec.rssi_dbm;
-        entry.uLinkQuality = spec.link_quality;
+        std::memcpy(entry.dot11Bssid, operation.bssid.data(), 6);
+        entry.dot11BssType = operation.bss_type;
+        entry.dot11BssPhyType = operation.phy;
+        entry.lRssi = operation.rssi_dbm;
+        entry.uLinkQuality = operation.link_quality;
         entry.bInRegDomain = TRUE;
-        entry.usBeaconPeriod = spec.beacon_period;
+        entry.usBeaconPeriod = operation.beacon_period;
         entry.ullTimestamp = 0x0000'0123'4567'89ABull + i;
         entry.ullHostTimestamp = 0x01DA'0000'0000'0000ull + i;
-        entry.usCapabilityInformation = spec.capability;
-        entry.ulChCenterFrequency = spec.frequency_khz;
+        entry.usCapabilityInformation = operation.capability;
+        entry.ulChCenterFrequency = operation.frequency_khz;
         // 802.11g rates in 500 kbit/s units, basic rates flagged with the top bit.
         const USHORT rates[] = {0x8002, 0x8004, 0x800B, 0x8016, 12, 18, 24, 36, 48, 72, 96, 108};
         entry.wlanRateSet.uRateSetLength = sizeof rates;
         std::memcpy(entry.wlanRateSet.usRateSet, rates, sizeof rates);
-        entry.ulIeOffset = spec.ie_offset.value_or(static_cast<ULONG>(blob_at - entry_at));
-        entry.ulIeSize = spec.ie_size.value_or(static_cast<ULONG>(spec.elements.size()));
+        entry.ulIeOffset = operation.ie_offset.value_or(static_cast<ULONG>(blob_at - entry_at));
+        entry.ulIeSize = operation.ie_size.value_or(static_cast<ULONG>(operation.elements.size()));
         std::memcpy(out.data() + entry_at, &entry, entry_size);
-        std::copy(spec.elements.begin(), spec.elements.end(),
+        std::copy(operation.elements.begin(), operation.elements.end(),
                   out.begin() + static_cast<std::ptrdiff_t>(blob_at));
-        blob_at += spec.elements.size();
+        blob_at += operation.elements.size();
     }
 
     const DWORD total = list.declared_total_size.value_or(static_cast<DWORD>(size));
