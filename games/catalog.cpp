@@ -8,6 +8,7 @@
 
 #include "engine/http/portal.h"
 #include "games/local_files.h"
+#include "results/report_files.h"
 
 namespace tarvisko {
 namespace {
@@ -54,7 +55,7 @@ void write_cache(const std::wstring& origin, const nlohmann::json& catalog) {
     const std::filesystem::path path = game_catalog_cache_path(origin);
     if (path.empty()) return;
     create_parent_folders(path);
-    write_games_file(path, catalog.dump());
+    write_file_atomically(path, catalog.dump());
 }
 
 }  // namespace

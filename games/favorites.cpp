@@ -6,6 +6,7 @@
 
 #include "engine/common/text.h"
 #include "games/local_files.h"
+#include "results/report_files.h"
 
 namespace tarvisko {
 namespace {
@@ -51,7 +52,7 @@ FavoritesOutcome favorite_targets(const std::wstring& origin, bool add,
     nlohmann::json stored = nlohmann::json::array();
     for (const std::wstring& entry : list) stored.push_back(to_utf8(entry));
     create_parent_folders(path);
-    write_games_file(path, stored.dump());
+    write_file_atomically(path, stored.dump());
     return outcome;
 }
 

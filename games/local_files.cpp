@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -88,25 +87,6 @@ void create_parent_folders(const std::filesystem::path& file) {
     std::filesystem::create_directories(file.parent_path(), error);
     if (error)
         throw std::filesystem::filesystem_error("create_directories", file.parent_path(), error);
-}
-
-void write_games_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::filesystem::path temporary = path;
-    temporary += L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    try {
-        std::ofstream out;
-        out.exceptions(std::ios::failbit | std::ios::badbit);
-        out.open(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!MoveFileExW(temporary.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            throw std::runtime_error("local_report_write_failed");
-        }
-    } catch (...) {
-        DeleteFileW(temporary.c_str());
-        throw;
-    }
 }
 
 }  // namespace tarvisko

@@ -35,11 +35,4 @@ nlohmann::json read_small_json_file(const std::filesystem::path& path);
 // "create_directories".
 void create_parent_folders(const std::filesystem::path& file);
 
-// Writes the bytes to "<path>.<process id>.tmp", closes it and moves it over `path`
-// (MoveFileExW, replace and write-through): readers see the old or the new file, never a part.
-// A stream failure raises std::ios_base::failure, a failed move "local_report_write_failed";
-// the temporary file is removed on every failure. The same contract as the atomic write of the
-// report files.
-void write_games_file(const std::filesystem::path& path, std::string_view bytes);
-
 }  // namespace tarvisko
