@@ -15,6 +15,7 @@
 
 #include "app/main_window_state.h"
 #include "app/painting.h"
+#include "support/window_harness.h"
 
 namespace tarvisko::paint_test {
 
@@ -24,81 +25,26 @@ constexpr COLORREF rgb(unsigned hex) {
 // Nothing the painting uses: shows whether a pixel was touched.
 constexpr COLORREF untouched_colour = rgb(0xFF00FF);
 
-// A 32-bit top-down DIB section selected into a memory DC.
-class Canvas {
+// The window harness's DIB, cleared to a colour the painting never uses, with the checks the
+// painting tests read.
+class Canvas : public test::Dib {
   public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        dc_ = CreateCompatibleDC(nullptr);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        bits_ = static_cast<std::uint32_t*>(bits);
-        old_bitmap_ = SelectObject(dc_, bitmap_);
-        clear(untouched_colour);
-    }
-    ~Canvas() {
-        SelectObject(dc_, old_bitmap_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
+    Canvas(int width, int height) : Dib(width, height) { fill(untouched_colour); }
 
-    HDC dc() const { return dc_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    void clear(COLORREF colour) {
-        GdiFlush();
-        // In memory a pixel is B, G, R, unused; a COLORREF is 0x00BBGGRR.
-        const std::uint32_t pixel =
-            (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
-        for (int i = 0; i < width_ * height_; ++i) bits_[i] = pixel;
-    }
-    COLORREF at(int x, int y) const {
-        GdiFlush();
-        const std::uint32_t pixel = bits_[y * width_ + x];
-        return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-    }
+    COLORREF at(int x, int y) const { return pixel(x, y); }
+    void clear(COLORREF colour) { fill(colour); }
     bool all(COLORREF colour) const {
-        for (int y = 0; y < height_; ++y) {
-            for (int x = 0; x < width_; ++x) {
-                if (at(x, y) != colour) return false;
-            }
-        }
-        return true;
-    }
-    // Pixels of `colour` in the rectangle (right and bottom excluded).
-    int count(COLORREF colour, RECT area) const {
-        int found = 0;
-        for (int y = std::max(0L, area.top); y < std::min<LONG>(height_, area.bottom); ++y) {
-            for (int x = std::max(0L, area.left); x < std::min<LONG>(width_, area.right); ++x) {
-                if (at(x, y) == colour) ++found;
-            }
-        }
-        return found;
+        return count(colour, RECT{0, 0, width(), height()}) == width() * height();
     }
     bool same_pixels(const Canvas& other) const {
-        if (other.width_ != width_ || other.height_ != height_) return false;
-        GdiFlush();
-        for (int i = 0; i < width_ * height_; ++i) {
-            if ((bits_[i] & 0xFFFFFF) != (other.bits_[i] & 0xFFFFFF)) return false;
+        if (other.width() != width() || other.height() != height()) return false;
+        for (int y = 0; y < height(); ++y) {
+            for (int x = 0; x < width(); ++x) {
+                if (pixel(x, y) != other.pixel(x, y)) return false;
+            }
         }
         return true;
     }
-
-  private:
-    int width_;
-    int height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ old_bitmap_ = nullptr;
-    std::uint32_t* bits_ = nullptr;
 };
 
 struct DrawnText {
