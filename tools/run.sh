@@ -59,6 +59,7 @@ cmake --build "$build" -j "$(nproc)" --target Tarvisko tarvisko_window_tool
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all TARVISKO_BINARY_DIR="$build"
 . tools/wine/env.sh
+. tools/display.sh
 servers_before=$(wine_servers_of "$WINEPREFIX")
 display_pid=""
 cleanup() {
@@ -74,19 +75,8 @@ trap cleanup EXIT INT TERM
 tools/wine/prefix >/dev/null
 
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 120 160); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-      display_pid=$!
-      export DISPLAY=":$n" TARVISKO_RUN_XVFB=1
-      break
-    fi
-  done
-  [ -n "$display_pid" ] || { echo "run.sh: no free display number" >&2; exit 1; }
-  for _ in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
-    sleep 0.1
-  done
+  start_virtual_display 120 160 1600x1000x24 || { echo "run.sh: no free display number" >&2; exit 1; }
+  export TARVISKO_RUN_XVFB=1
 fi
 
 # A "Server" line in the settings file beside the program names the server.

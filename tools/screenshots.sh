@@ -47,6 +47,7 @@ cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target Tarvisko tarvisko_window_tool
 export WINEDEBUG=-all TARVISKO_BINARY_DIR="$build"
 . tools/wine/env.sh
+. tools/display.sh
 WINEPREFIX="$build/wineprefix" tools/wine/prefix --no-server >/dev/null
 prefix=$(mktemp -d "$build/screenshots-prefix.XXXXXX")
 display_pid=""
@@ -64,19 +65,7 @@ tools/wine/copy-prefix "$build/wineprefix" "$prefix/p"
 export WINEPREFIX="$prefix/p" TARVISKO_CA_DIR="$build/test-ca"
 
 # A display of the window's own size: the window fills it, so the screen is the screenshot.
-for n in $(seq 161 200); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    Xvfb ":$n" -screen 0 1200x800x24 -nolisten tcp >/dev/null 2>&1 &
-    display_pid=$!
-    export DISPLAY=":$n"
-    break
-  fi
-done
-[ -n "$display_pid" ] || { echo "screenshots.sh: no free display number" >&2; exit 1; }
-for _ in $(seq 1 50); do
-  [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
-  sleep 0.1
-done
+start_virtual_display 161 200 1200x800x24 || { echo "screenshots.sh: no free display number" >&2; exit 1; }
 # The window opens at its first, centred place, whatever an earlier run of the prefix saved.
 wine reg delete 'HKCU\Software\Tarvisko\Portable' /f >/dev/null 2>&1 || true
 python3 tools/simulator/with-simulator -- "$0" --photograph

@@ -29,6 +29,7 @@ cmake --build "$build" -j "$jobs"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 . tools/wine/env.sh
+. tools/display.sh
 echo "test.sh: preparing the Wine prefix $WINEPREFIX"
 tools/wine/prefix
 
@@ -79,14 +80,7 @@ cleanup() {
 }
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 110); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-      display_pid=$!
-      export DISPLAY=":$n"
-      break
-    fi
-  done
+  start_virtual_display 90 110 1600x1000x24 || { echo "test.sh: no free display number" >&2; exit 1; }
 fi
 
 echo "test.sh: running the tests"
