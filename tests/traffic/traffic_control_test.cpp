@@ -109,45 +109,13 @@ HRESULT WINAPI fixed_guid_maker(GUID* guid) {
     return S_OK;
 }
 
-struct Row {
-    std::uint64_t luid;
-    std::string literal;
-    std::uint8_t prefix;
-};
-std::vector<Row> rows;
-DWORD rows_error = NO_ERROR;
-int tables_given = 0;
-int tables_freed = 0;
-
-DWORD WINAPI injected_rows(ADDRESS_FAMILY, PMIB_UNICASTIPADDRESS_TABLE* table) {
-    *table = nullptr;
-    if (rows_error != NO_ERROR) return rows_error;
-    const std::size_t size = offsetof(MIB_UNICASTIPADDRESS_TABLE, Table) +
-                             (rows.size() + 1) * sizeof(MIB_UNICASTIPADDRESS_ROW);
-    auto* result = static_cast<PMIB_UNICASTIPADDRESS_TABLE>(std::calloc(1, size));
-    result->NumEntries = static_cast<ULONG>(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        MIB_UNICASTIPADDRESS_ROW& row = result->Table[i];
-        row.InterfaceLuid.Value = rows[i].luid;
-        row.OnLinkPrefixLength = rows[i].prefix;
-        const std::vector<std::uint8_t> bytes = test::address_bytes(rows[i].literal);
-        if (bytes.size() == 4) {
-            row.Address.Ipv4.sin_family = AF_INET;
-            std::memcpy(&row.Address.Ipv4.sin_addr, bytes.data(), 4);
-        } else {
-            row.Address.Ipv6.sin6_family = AF_INET6;
-            std::memcpy(&row.Address.Ipv6.sin6_addr, bytes.data(), 16);
-        }
-    }
-    ++tables_given;
-    *table = result;
-    return NO_ERROR;
-}
-
-VOID WINAPI free_injected(PVOID table) {
-    ++tables_freed;
-    std::free(table);
-}
+using Row = test::UnicastRow;
+std::vector<Row>& rows = test::injected_unicast_table().rows;
+DWORD& rows_error = test::injected_unicast_table().error;
+int& tables_given = test::injected_unicast_table().given;
+int& tables_freed = test::injected_unicast_table().freed;
+constexpr auto injected_rows = test::injected_unicast_rows;
+constexpr auto free_injected = test::free_injected_rows;
 
 // Installs the recording launcher; restores every real call at the end.
 struct ControlSeams {

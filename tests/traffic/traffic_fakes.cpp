@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -227,6 +228,42 @@ FakeEtw::~FakeEtw() {
 }
 
 const EtwLog& FakeEtw::log() const { return state->log; }
+
+InjectedUnicastTable& injected_unicast_table() {
+    static InjectedUnicastTable table;
+    return table;
+}
+
+DWORD WINAPI injected_unicast_rows(ADDRESS_FAMILY, PMIB_UNICASTIPADDRESS_TABLE* table) {
+    InjectedUnicastTable& injected = injected_unicast_table();
+    *table = nullptr;
+    if (injected.error != NO_ERROR) return injected.error;
+    const std::size_t size = offsetof(MIB_UNICASTIPADDRESS_TABLE, Table) +
+                             (injected.rows.size() + 1) * sizeof(MIB_UNICASTIPADDRESS_ROW);
+    auto* result = static_cast<PMIB_UNICASTIPADDRESS_TABLE>(std::calloc(1, size));
+    result->NumEntries = static_cast<ULONG>(injected.rows.size());
+    for (std::size_t i = 0; i < injected.rows.size(); ++i) {
+        MIB_UNICASTIPADDRESS_ROW& row = result->Table[i];
+        row.InterfaceLuid.Value = injected.rows[i].luid;
+        row.OnLinkPrefixLength = injected.rows[i].prefix;
+        const std::vector<std::uint8_t> bytes = address_bytes(injected.rows[i].literal);
+        if (bytes.size() == 4) {
+            row.Address.Ipv4.sin_family = AF_INET;
+            std::memcpy(&row.Address.Ipv4.sin_addr, bytes.data(), 4);
+        } else {
+            row.Address.Ipv6.sin6_family = AF_INET6;
+            std::memcpy(&row.Address.Ipv6.sin6_addr, bytes.data(), 16);
+        }
+    }
+    ++injected.given;
+    *table = result;
+    return NO_ERROR;
+}
+
+VOID WINAPI free_injected_rows(PVOID table) {
+    ++injected_unicast_table().freed;
+    std::free(table);
+}
 
 void feed_steady_traffic(PEVENT_RECORD_CALLBACK callback, void* context,
                          const std::function<bool()>& stopped) {

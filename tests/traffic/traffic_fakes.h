@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <iphlpapi.h>
 // clang-format on
 
 #include <atomic>
@@ -104,6 +105,24 @@ class FakeEtw {
     FakeEtw& operator=(const FakeEtw&) = delete;
     const EtwLog& log() const;
 };
+
+// The unicast address table that the control reads when it arms the counter, injected through
+// traffic_control_system() (Wine's own table holds only the test machine's addresses).
+struct UnicastRow {
+    std::uint64_t luid;
+    std::string literal;  // IP literal
+    std::uint8_t prefix;
+};
+struct InjectedUnicastTable {
+    std::vector<UnicastRow> rows;
+    DWORD error = NO_ERROR;  // returned instead of a table when not NO_ERROR
+    int given = 0;           // tables handed out
+    int freed = 0;           // tables freed
+};
+InjectedUnicastTable& injected_unicast_table();
+// GetUnicastIpAddressTable and FreeMibTable over injected_unicast_table().
+DWORD WINAPI injected_unicast_rows(ADDRESS_FAMILY family, PMIB_UNICASTIPADDRESS_TABLE* table);
+VOID WINAPI free_injected_rows(PVOID table);
 
 // A feed for a counter process that a window or control test launches: once the section is
 // armed, every 50 ms three processes exchange bytes between the adapter's first stored address
