@@ -279,6 +279,16 @@ TEST_F(EndToEndWindow, StopInTheDownloadEndsCancelledAndLeavesTheWindowUsable) {
     const nlohmann::json session = uploaded_session(session_id);
     ASSERT_TRUE(session.is_object()) << "nothing uploaded";
     EXPECT_EQ(session["ending"]["state"], "cancelled");
+
+    // And the next test runs to its end as the first would have.
+    pace_downloads(0);
+    command(start_button);
+    ASSERT_TRUE(test::pump_until([] { return !measurement_running; }, 180s))
+        << "the second test did not end";
+    ASSERT_TRUE(last_diagnostics_report.is_object()) << to_utf8(last_error_text);
+    EXPECT_EQ(last_diagnostics_report["state"], "completed");
+    EXPECT_NE(last_diagnostics_report["desktop_trace"]["session_id"], session_id);
+    EXPECT_TRUE(idle());
 }
 
 // Tarvisko.exe started from the test, with this process's environment (the temporary
