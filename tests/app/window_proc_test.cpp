@@ -5,11 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "results/fixtures.h"
 #include "app/app_state.h"
@@ -20,6 +26,36 @@
 #include "app/services.h"
 #include "app/window_proc.h"
 #include "shell_window.h"
+
+// The one block whose release a test waits for. This executable's own operator delete notes it,
+// whoever gives the block back: the record a job posts to the window is proven freed without a
+// leak checker.
+namespace {
+std::atomic<const void*> watched_block{nullptr};
+std::atomic<bool> watched_block_freed{false};
+
+void note_release(const void* block) {
+    if (block != nullptr && block == watched_block.load()) watched_block_freed = true;
+}
+}  // namespace
+
+// The pair below hands out and takes back malloc blocks; the compiler cannot see that the two
+// replacements belong together.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    note_release(block);
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    note_release(block);
+    std::free(block);
+}
+#pragma GCC diagnostic pop
 
 namespace tarvisko {
 namespace {
@@ -299,6 +335,77 @@ TEST(ViewReadingReady, ReplaysTheLatestRequestAfterAPageChange) {
     EXPECT_EQ(main_window_state.shown_table.title, L"Sieć lokalna teraz");
 }
 
+// The reading record a page job posts belongs to the window from then on: every way through
+// the handler frees it, the ones that show it, replay a newer request, drop it or close.
+TEST(ViewReadingReady, FreesTheRecordOnEveryPath) {
+    struct Case {
+        const char* name;
+        int reading_page;
+        int current_page;
+        int pending_page;
+        bool wifi;
+        bool close;
+        bool replay_fails;
+    };
+    const Case cases[] = {
+        {"shown on its page", 2, 2, 2, false, false, false},
+        {"Wi-Fi reading shown on page 4", 4, 4, 4, true, false, false},
+        {"page changed, the new page's request replayed", 2, 3, 3, false, false, false},
+        {"page changed, the replay cannot start", 2, 3, 3, false, false, true},
+        {"page changed to one without a reading", 3, 0, 3, false, false, false},
+        {"Wi-Fi reading for a page left", 4, 1, 4, true, false, false},
+        {"close pending: the window closes", 2, 2, 2, false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::SavedPlacementGuard placement;
+        ShellWindow shell;
+        app_services().lan_devices_view = [] {
+            TableModel table;
+            table.title = L"Sieć lokalna teraz";
+            return table;
+        };
+        if (c.replay_fails) {
+            app_services().start_job_thread = [](JobSlot&, std::function<void(std::stop_token)>) {
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                        "replay_not_started");
+            };
+        }
+        collecting_view = c.reading_page;
+        main_window_state.current_page = c.current_page;
+        pending_view_page = c.pending_page;
+        close_requested = c.close;
+        auto reading = std::make_unique<ViewReading>();
+        reading->table.title = L"Odczyt strony";
+        if (c.wifi) reading->wifi.emplace().table.title = L"Odczyt Wi-Fi";
+        watched_block_freed = false;
+        watched_block = reading.get();
+        ASSERT_TRUE(PostMessageW(shell.window, view_reading_ready,
+                                 static_cast<WPARAM>(c.reading_page),
+                                 reinterpret_cast<LPARAM>(reading.release())));
+        EXPECT_TRUE(pump_until([] { return watched_block_freed.load(); },
+                               std::chrono::seconds(5)));
+        watched_block = nullptr;
+        // And the path taken was the one meant.
+        if (c.close) {
+            EXPECT_FALSE(IsWindow(shell.window));
+        } else if (c.replay_fails) {
+            EXPECT_EQ(collecting_view, 0);
+            EXPECT_NE(main_window_state.shown_table.title.find(L"replay_not_started"),
+                      std::wstring::npos);
+        } else if (c.reading_page != c.current_page && c.pending_page == c.current_page) {
+            ASSERT_TRUE(pump_until([] { return collecting_view == 0; }));
+            EXPECT_EQ(main_window_state.shown_table.title, L"Sieć lokalna teraz");
+        } else if (c.reading_page == c.current_page) {
+            EXPECT_EQ(main_window_state.shown_table.title,
+                      c.wifi ? L"Odczyt Wi-Fi" : L"Odczyt strony");
+        } else {
+            EXPECT_EQ(collecting_view, 0);
+            EXPECT_NE(main_window_state.shown_table.title, L"Odczyt strony");
+        }
+    }
+}
+
 TEST(WindowProcedure, ThrowingCommandLeavesAViewMessageAndTheWindow) {
     ShellWindow shell;
     app_services().export_report = [](HWND) { throw std::runtime_error("export_failed"); };
@@ -338,6 +445,34 @@ TEST(WindowProcedure, MinimumTrackSize) {
     EXPECT_EQ(info.ptMinTrackSize.y,
               std::min<LONG>(monitor.rcWork.bottom - monitor.rcWork.top, MulDiv(640, dpi, 96)));
     EXPECT_EQ(info.ptMaxSize.x, 77);
+}
+
+// In a prefix whose system DPI is 144 (app_window_proc_144dpi_test sets TARVISKO_EXPECT_DPI):
+// the smallest window is 960 x 640 device-independent pixels, 1440 x 960 pixels here, and never
+// more than the work area.
+TEST(HighDpiPrefix, MinimumTrackSizeAtTheSystemDpi) {
+    const char* expected = std::getenv("TARVISKO_EXPECT_DPI");
+    if (expected == nullptr) GTEST_SKIP() << "runs in the 144 DPI prefix only";
+    ShellWindow shell;
+    ASSERT_EQ(GetDpiForWindow(shell.window), static_cast<UINT>(std::atoi(expected)));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(shell.window, MONITOR_DEFAULTTONEAREST), &monitor));
+    // The test display is 1600 x 1000: room for the whole minimum.
+    ASSERT_GE(monitor.rcWork.right - monitor.rcWork.left, 1440);
+    ASSERT_GE(monitor.rcWork.bottom - monitor.rcWork.top, 960);
+    MINMAXINFO info{};
+    info.ptMaxTrackSize = {5000, 4000};
+    SendMessageW(shell.window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, 1440);
+    EXPECT_EQ(info.ptMinTrackSize.y, 960);
+    EXPECT_EQ(info.ptMaxTrackSize.x, 5000);
+    // The system applies it: a smaller size asked for is raised to the minimum.
+    SetWindowPos(shell.window, nullptr, 0, 0, 800, 500, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT frame{};
+    GetWindowRect(shell.window, &frame);
+    EXPECT_EQ(frame.right - frame.left, 1440);
+    EXPECT_EQ(frame.bottom - frame.top, 960);
 }
 
 TEST(MessageLoop, FailedGetMessageEndsWithOne) {
