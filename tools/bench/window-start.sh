@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Benchmark of the window start (not a test; never run by CTest).
+#
+#   tools/bench/window-start.sh [--rounds 9] [--cold 1]
+#
+# Times Tarvisko.exe and a bare Win32 window program built the same way
+# (bench/app/bare_window.cpp) from CreateProcessW until the main window is visible (FindWindowW by
+# its class) and until the process is idle (WaitForInputIdle), through
+# bench/app/window_start_bench.exe:
+# - cold: each program started once (or --cold N times) as the first process after the
+#   wineserver came up (it is stopped before each such start; the file cache stays warm); beside
+#   the launcher's figure, the time from this script's `wine` command to the visible window, which
+#   adds the wineserver's and the launcher's own start;
+# - warm: with a persistent wineserver, one unmeasured start of each, then --rounds starts of
+#   each, alternating.
+# It prints the medians and the ratio Tarvisko.exe / bare window (the aim is at most 1.5).
+# Every start is closed with WM_CLOSE and waited for. Tarvisko.exe gets a LOCALAPPDATA of its own
+# and a loopback origin where nothing listens. Everything runs in a private copy of the project's
+# prefix, with its own wineserver, on $DISPLAY or on a virtual display started here; all of it
+# goes on exit. Needs a build: cmake --build build --target window_start_bench.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+. "$top/tools/wine/env.sh"
+build=${TARVISKO_BUILD_DIR:-$top/build}
+rounds=9
+cold=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --rounds) rounds=$2; shift 2 ;;
+    --cold) cold=$2; shift 2 ;;
+    *) echo "usage: $0 [--rounds N] [--cold N]" >&2; exit 2 ;;
+  esac
+done
+bench=$build/bench/app/window_start_bench.exe
+for f in "$bench" "$build/bench/app/bare_window.exe" "$build/bin/Tarvisko.exe"; do
+  [ -f "$f" ] || {
+    echo "window-start: build first: cmake --build $build --target window_start_bench" >&2
+    exit 2
+  }
+done
+
+base_prefix=${WINEPREFIX:-$build/wineprefix}
+WINEPREFIX=$base_prefix WINEDEBUG=-all "$top/tools/wine/prefix" >/dev/null
+prefix=$(mktemp -d "$build/window-start-prefix.XXXXXX")
+display_pid=""
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+  [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null
+  return 0
+}
+trap cleanup EXIT INT TERM
+"$top/tools/wine/copy-prefix" "$base_prefix" "$prefix"
+export WINEPREFIX=$prefix WINEDEBUG=-all
+
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 120 160); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+      display_pid=$!
+      export DISPLAY=":$n"
+      break
+    fi
+  done
+  [ -n "$display_pid" ] || { echo "window-start: no free display number" >&2; exit 1; }
+  for _ in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
+    sleep 0.1
+  done
+fi
+
+# One start of $1 (tarvisko or bare) as the first process of a fresh wineserver. Prints
+# "visible_ms idle_ms from_command_ms".
+cold_start() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  local began line
+  began=$(date +%s.%N)
+  line=$(wine "$bench" --once "$1")
+  echo "$line" | awk -v began="$began" \
+    '$1 == "once" { printf "%s %s %.1f\n", $(NF - 4), $(NF - 2), ($NF - began) * 1000 }'
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
+
+echo "Window start, cold: the first start after the wineserver came up ($cold each)"
+: >"$prefix/cold-tarvisko" && : >"$prefix/cold-bare"
+for _ in $(seq 1 "$cold"); do
+  cold_start tarvisko >>"$prefix/cold-tarvisko"
+  cold_start bare >>"$prefix/cold-bare"
+done
+for program in tarvisko bare; do
+  for column in 1 2 3; do
+    cut -d' ' -f$column "$prefix/cold-$program" | median
+  done | paste -sd' ' >"$prefix/cold-$program.median"
+done
+read -r tv ti tc <"$prefix/cold-tarvisko.median"
+read -r bv bi bc <"$prefix/cold-bare.median"
+awk -v tv="$tv" -v ti="$ti" -v tc="$tc" -v bv="$bv" -v bi="$bi" -v bc="$bc" 'BEGIN {
+  printf "  %-14s %12s %12s %22s\n", "", "visible", "idle", "visible from wine cmd"
+  printf "  %-14s %9.1f ms %9.1f ms %19.1f ms\n", "Tarvisko.exe", tv, ti, tc
+  printf "  %-14s %9.1f ms %9.1f ms %19.1f ms\n", "bare window", bv, bi, bc
+  printf "  %-14s %12.2f %12.2f %22.2f   (aim: at most 1.5)\n", "ratio", tv / bv, ti / bi, tc / bc
+}'
+
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+wineserver -p
+wine "$bench" "$rounds"
