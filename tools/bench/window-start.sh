@@ -22,6 +22,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$top/tools/wine/env.sh"
+. "$top/tools/display.sh"
 build=${TARVISKO_BUILD_DIR:-$top/build}
 rounds=9
 cold=1
@@ -55,19 +56,7 @@ trap cleanup EXIT INT TERM
 export WINEPREFIX=$prefix WINEDEBUG=-all
 
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 120 160); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-      display_pid=$!
-      export DISPLAY=":$n"
-      break
-    fi
-  done
-  [ -n "$display_pid" ] || { echo "window-start: no free display number" >&2; exit 1; }
-  for _ in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
-    sleep 0.1
-  done
+  start_virtual_display 120 160 1600x1000x24 || { echo "window-start: no free display number" >&2; exit 1; }
 fi
 
 # One start of $1 (tarvisko or bare) as the first process of a fresh wineserver. Prints
