@@ -9,6 +9,9 @@ set -euo pipefail
 exec 2>&1
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+# The namespace tests call sysctl and friends, which live in the sbin folders that a minimal
+# environment (env -i, some CI runners) leaves off the path.
+export PATH="$PATH:/usr/local/sbin:/usr/sbin:/sbin"
 
 echo "test.sh: installing what is missing"
 if [ "$(id -u)" = 0 ]; then
