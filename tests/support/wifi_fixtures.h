@@ -71,7 +71,7 @@ struct HeOperation {
     bool cohosted_bss = false;                 // bit 15, 1 byte
     std::optional<SixGhzOperation> six_ghz{};  // bit 17, 5 bytes
 };
-Bytes he_operation(const HeOperation& spec);
+Bytes he_operation(const HeOperation& operation);
 
 // width_code 0..4 (20..320 MHz); without information_present bit 0 of the parameters is clear
 // and the element still carries the control and segment bytes.
