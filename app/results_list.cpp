@@ -188,12 +188,30 @@ void apply_table_model(MainWindowState& state, TableModel&& incoming) {
     if (new_layout) lay_out(state);
 }
 
+namespace {
+
+// A navigation button marks the current page when it paints: the buttons of the page left and of
+// the page now shown are drawn again, since a button that is disabled or never gets the focus is
+// given no other repaint.
+void set_current_page(MainWindowState& state, int page) {
+    const int previous = state.current_page;
+    state.current_page = page;
+    if (previous == page) return;
+    for (const int changed : {previous, page}) {
+        if (changed < 0 || changed >= static_cast<int>(state.nav_buttons.size())) continue;
+        const HWND button = state.nav_buttons[static_cast<std::size_t>(changed)];
+        if (button != nullptr) InvalidateRect(button, nullptr, FALSE);
+    }
+}
+
+}  // namespace
+
 void show_table_page(MainWindowState& state, int page, TableModel&& model) {
     if (page < 0 || page > 11) return;
     state.report_status_text.clear();
     state.table_view_shown = true;
     state.sort_descending = false;
-    state.current_page = page;
+    set_current_page(state, page);
     state.sort_column = -1;
     set_text_if_changed(state.page_title_label, navigation_page_name(page));
     apply_table_model(state, std::move(model));
@@ -204,7 +222,7 @@ void show_table_page(MainWindowState& state, int page, TableModel&& model) {
 void show_summary_page(MainWindowState& state) {
     state.report_status_text.clear();
     state.table_view_shown = false;
-    state.current_page = 0;
+    set_current_page(state, 0);
     set_text_if_changed(state.page_title_label, navigation_page_name(0));
     refresh_status_texts(state);
     lay_out(state);
@@ -216,7 +234,7 @@ void show_text_page(MainWindowState& state, int page, const std::wstring& title,
     state.table_view_shown = false;
     // Page 0 is the dashboard, which has no text pane: a report text asked for there belongs to
     // the report page.
-    state.current_page = page == 0 ? 10 : page;
+    set_current_page(state, page == 0 ? 10 : page);
     set_text_if_changed(state.page_title_label, title);
     set_text_if_changed(state.page_text_edit, body);
     if (state.page_text_edit != nullptr) {

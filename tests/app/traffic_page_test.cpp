@@ -11,6 +11,7 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -67,6 +68,20 @@ std::wstring window_text(HWND control) {
 
 bool starts_with(const std::wstring& text, const std::wstring& prefix) {
     return text.rfind(prefix, 0) == 0;
+}
+
+// Whether the navigation button shows the current page's marker on screen: the accent bar at its
+// left edge, read back from the button's own surface (what was last painted, not a fresh
+// rendering).
+bool shows_current_page_marker(HWND button) {
+    RECT client{};
+    GetClientRect(button, &client);
+    test::Dib shown(client.right, client.bottom);
+    HDC dc = GetDC(button);
+    BitBlt(shown.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    ReleaseDC(button, dc);
+    const int strip = MulDiv(6, main_window_state.dpi, 96);
+    return shown.count(RGB(0x00, 0x67, 0xC0), RECT{0, 0, strip, client.bottom}) > 0;
 }
 
 // The program's window pointed at the simulator with the product's full test and traffic
@@ -159,6 +174,30 @@ TEST_F(TrafficPage, WithoutTheKernelProviderPage2ShowsTheEtwErrorAndTheTestCompl
     EXPECT_EQ(page_rows().size(), 0u);
     std::lock_guard lock(traffic_monitor->lock);
     EXPECT_EQ(traffic_monitor->status_text, L"Brak odczytu ruchu procesów · Windows 5");
+}
+
+// Starting a monitored test shows page 2 after the navigation was disabled: the navigation must
+// still mark page 2, not the page on show before. The full test here waits until it is stopped.
+TEST_F(TrafficPage, AMonitoredTestMarksPage2AsTheCurrentPage) {
+    std::atomic<bool> running{false};
+    app_services().run_desktop_test = [&](const std::atomic<bool>& cancel, const PhaseCallback&,
+                                          LiveTraffic&) {
+        running = true;
+        while (!cancel.load()) Sleep(5);
+        return nlohmann::json();
+    };
+    const auto nav = [&](int page) { return GetDlgItem(shell.window, 200 + page); };
+    pump_until([] { return false; }, std::chrono::milliseconds(200));
+    ASSERT_TRUE(shows_current_page_marker(nav(0)));
+
+    start_monitored_test();
+    ASSERT_TRUE(pump_until([&] { return running.load(); }));
+    pump_until([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_TRUE(shows_current_page_marker(nav(2)));
+    EXPECT_FALSE(shows_current_page_marker(nav(0)));
+
+    shell.command(335);
+    wait_for_the_end();
 }
 
 // The counter child feeds three processes' traffic on the adapter holding the reservation's
