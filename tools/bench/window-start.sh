@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of the window start (not a test; never run by CTest).
 #
-#   tools/bench/window-start.sh [--rounds 9] [--cold 1]
+#   tools/bench/window-start.sh [--rounds 9] [--cold 1] [--strip]
 #
 # Times Tarvisko.exe and a bare Win32 window program built the same way
 # (bench/app/bare_window.cpp) from CreateProcessW until the main window is visible (FindWindowW by
@@ -14,6 +14,8 @@
 # - warm: with a persistent wineserver, one unmeasured start of each, then --rounds starts of
 #   each, alternating.
 # It prints the medians and the ratio Tarvisko.exe / bare window (the aim is at most 1.5).
+# --strip times a copy of Tarvisko.exe without its debug information (x86_64-w64-mingw32-strip):
+# the build's RelWithDebInfo executable is over 100 MB, and Wine's loader pays for its size.
 # Every start is closed with WM_CLOSE and waited for. Tarvisko.exe gets a LOCALAPPDATA of its own
 # and a loopback origin where nothing listens. Everything runs in a private copy of the project's
 # prefix, with its own wineserver, on $DISPLAY or on a virtual display started here; all of it
@@ -26,11 +28,13 @@ top=$(cd "$here/../.." && pwd)
 build=${TARVISKO_BUILD_DIR:-$top/build}
 rounds=9
 cold=1
+strip=""
 while [ $# -gt 0 ]; do
   case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --cold) cold=$2; shift 2 ;;
-    *) echo "usage: $0 [--rounds N] [--cold N]" >&2; exit 2 ;;
+    --strip) strip=1; shift ;;
+    *) echo "usage: $0 [--rounds N] [--cold N] [--strip]" >&2; exit 2 ;;
   esac
 done
 bench=$build/bench/app/window_start_bench.exe
@@ -54,19 +58,26 @@ cleanup() {
 trap cleanup EXIT INT TERM
 "$top/tools/wine/copy-prefix" "$base_prefix" "$prefix"
 export WINEPREFIX=$prefix WINEDEBUG=-all
+tarvisko=$build/bin/Tarvisko.exe
+if [ -n "$strip" ]; then
+  x86_64-w64-mingw32-strip -o "$prefix/Tarvisko.exe" "$tarvisko"
+  tarvisko=$prefix/Tarvisko.exe
+fi
+bare=$build/bench/app/bare_window.exe
+echo "Tarvisko.exe: $tarvisko ($(($(stat -c %s "$tarvisko") / 1000000)) MB)"
 
 if [ -z "${DISPLAY:-}" ]; then
   start_virtual_display 120 160 1600x1000x24 || { echo "window-start: no free display number" >&2; exit 1; }
 fi
 
-# One start of $1 (tarvisko or bare) as the first process of a fresh wineserver. Prints
+# One start of $1 (tarvisko or bare) from $2 as the first process of a fresh wineserver. Prints
 # "visible_ms idle_ms from_command_ms".
 cold_start() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
   local began line
   began=$(date +%s.%N)
-  line=$(wine "$bench" --once "$1")
+  line=$(wine "$bench" --once "$1" "Z:$2")
   echo "$line" | awk -v began="$began" \
     '$1 == "once" { printf "%s %s %.1f\n", $(NF - 4), $(NF - 2), ($NF - began) * 1000 }'
 }
@@ -76,8 +87,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
 echo "Window start, cold: the first start after the wineserver came up ($cold each)"
 : >"$prefix/cold-tarvisko" && : >"$prefix/cold-bare"
 for _ in $(seq 1 "$cold"); do
-  cold_start tarvisko >>"$prefix/cold-tarvisko"
-  cold_start bare >>"$prefix/cold-bare"
+  cold_start tarvisko "$tarvisko" >>"$prefix/cold-tarvisko"
+  cold_start bare "$bare" >>"$prefix/cold-bare"
 done
 for program in tarvisko bare; do
   for column in 1 2 3; do
@@ -96,4 +107,4 @@ awk -v tv="$tv" -v ti="$ti" -v tc="$tc" -v bv="$bv" -v bi="$bi" -v bc="$bc" 'BEG
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 wineserver -p
-wine "$bench" "$rounds"
+wine "$bench" "$rounds" "Z:$tarvisko" "Z:$bare"
