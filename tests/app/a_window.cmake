@@ -19,4 +19,4 @@ add_test(NAME app_controls_144dpi_test COMMAND ${TARVISKO_GTEST_JUDGE}
   ${CMAKE_CURRENT_SOURCE_DIR}/dpi144-prefix $<TARGET_FILE:app_controls_test>
   --gtest_filter=HighDpiPrefix.*)
 set_tests_properties(app_controls_144dpi_test PROPERTIES LABELS window TIMEOUT 300
-  ENVIRONMENT "${TARVISKO_TEST_ENV}")
+  RESOURCE_LOCK test_display ENVIRONMENT "${TARVISKO_TEST_ENV}")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of the window start (not a test; never run by CTest).
 #
-#   tools/bench/window-start.sh [--rounds 9] [--cold 1] [--strip]
+#   tools/bench/window-start.sh [--rounds 9] [--cold 1]
 #
 # Times Tarvisko.exe and a bare Win32 window program built the same way
 # (bench/app/bare_window.cpp) from CreateProcessW until the main window is visible (FindWindowW by
@@ -14,8 +14,6 @@
 # - warm: with a persistent wineserver, one unmeasured start of each, then --rounds starts of
 #   each, alternating.
 # It prints the medians and the ratio Tarvisko.exe / bare window (the aim is at most 1.5).
-# --strip times a copy of Tarvisko.exe without its debug information (x86_64-w64-mingw32-strip):
-# the build's RelWithDebInfo executable is over 100 MB, and Wine's loader pays for its size.
 # Every start is closed with WM_CLOSE and waited for. Tarvisko.exe gets a LOCALAPPDATA of its own
 # and a loopback origin where nothing listens. Everything runs in a private copy of the project's
 # prefix, with its own wineserver, on $DISPLAY or on a virtual display started here; all of it
@@ -28,13 +26,11 @@ top=$(cd "$here/../.." && pwd)
 build=${TARVISKO_BUILD_DIR:-$top/build}
 rounds=9
 cold=1
-strip=""
 while [ $# -gt 0 ]; do
   case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --cold) cold=$2; shift 2 ;;
-    --strip) strip=1; shift ;;
-    *) echo "usage: $0 [--rounds N] [--cold N] [--strip]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--rounds N] [--cold N]" >&2; exit 2 ;;
   esac
 done
 bench=$build/bench/app/window_start_bench.exe
@@ -59,10 +55,6 @@ trap cleanup EXIT INT TERM
 "$top/tools/wine/copy-prefix" "$base_prefix" "$prefix"
 export WINEPREFIX=$prefix WINEDEBUG=-all
 tarvisko=$build/bin/Tarvisko.exe
-if [ -n "$strip" ]; then
-  x86_64-w64-mingw32-strip -o "$prefix/Tarvisko.exe" "$tarvisko"
-  tarvisko=$prefix/Tarvisko.exe
-fi
 bare=$build/bench/app/bare_window.exe
 echo "Tarvisko.exe: $tarvisko ($(($(stat -c %s "$tarvisko") / 1000000)) MB)"
 
