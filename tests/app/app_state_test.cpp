@@ -144,34 +144,11 @@ int run_child(const std::string& mode, const std::string& marker) {
     return 0;
 }
 
-DWORD run_self(const std::wstring& arguments) {
-    std::vector<wchar_t> path(32768);
-    GetModuleFileNameW(nullptr, path.data(), 32768);
-    std::wstring command = L"\"" + std::wstring(path.data()) + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        ADD_FAILURE() << "CreateProcessW " << GetLastError();
-        return 999;
-    }
-    DWORD code = 998;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, 997);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
 TEST(ProgramExit, JobStillWritingWhenMainReturns) {
     for (const wchar_t* mode : {L"--exit-while-job-writes", L"--stop-jobs-then-exit"}) {
         test::TempDir folder;
         const std::filesystem::path marker = folder.path() / "marker.txt";
-        EXPECT_EQ(run_self(std::wstring(mode) + L" \"" + marker.wstring() + L"\""), 0u)
+        EXPECT_EQ(test::run_self(std::wstring(mode) + L" \"" + marker.wstring() + L"\"", 60000), 0u)
             << to_utf8(mode);
         std::ifstream in(marker);
         std::string text;

@@ -181,14 +181,7 @@ class EndToEndWindow : public EndToEnd {
         for (int row = 0; row < count; ++row) {
             std::vector<std::wstring> cells;
             for (int column = 0; column < columns; ++column) {
-                wchar_t buffer[512]{};
-                LVITEMW item{};
-                item.iSubItem = column;
-                item.pszText = buffer;
-                item.cchTextMax = 512;
-                SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                             reinterpret_cast<LPARAM>(&item));
-                cells.emplace_back(buffer);
+                cells.push_back(test::list_cell(list, row, column));
             }
             rows.push_back(std::move(cells));
         }
@@ -350,25 +343,7 @@ class ProgramProcess {
 
   private:
     HWND find_window() const {
-        struct Search {
-            DWORD process_id;
-            HWND found;
-        } search{process_.dwProcessId, nullptr};
-        EnumWindows(
-            [](HWND window, LPARAM data) -> BOOL {
-                auto& s = *reinterpret_cast<Search*>(data);
-                wchar_t name[64]{};
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                if (owner == s.process_id && GetClassNameW(window, name, 64) &&
-                    std::wstring(name) == main_window_class) {
-                    s.found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        return test::window_of_process(process_.dwProcessId, main_window_class);
     }
 
     PROCESS_INFORMATION process_{};

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/window_proc.h"
+#include "support/test_support.h"
 
 namespace tarvisko {
 namespace {
@@ -16,27 +17,6 @@ struct ProcessEnd {
     DWORD exit_code = static_cast<DWORD>(-1);
     bool window_seen = false;
 };
-
-bool window_of(DWORD process_id) {
-    struct Search {
-        DWORD process_id;
-        bool found;
-    } search{process_id, false};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(data);
-            wchar_t name[64]{};
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s.process_id && GetClassNameW(window, name, 64) &&
-                std::wstring(name) == main_window_class) {
-                s.found = true;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 ProcessEnd run_program(const std::wstring& arguments) {
     std::wstring command = L"\"" TARVISKO_EXE_PATH L"\" " + arguments;
@@ -50,7 +30,7 @@ ProcessEnd run_program(const std::wstring& arguments) {
         return end;
     }
     for (int i = 0; i < 600; ++i) {
-        if (window_of(process.dwProcessId)) end.window_seen = true;
+        if (test::window_of_process(process.dwProcessId, main_window_class)) end.window_seen = true;
         if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) break;
     }
     if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {

@@ -17,18 +17,9 @@
 namespace tarvisko {
 namespace {
 
+using test::list_cell;
 using test::pump_until;
 using test::ShellWindow;
-
-std::wstring list_cell(HWND list, int row, int column) {
-    wchar_t buffer[512] = {};
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = 512;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return buffer;
-}
 
 bool list_contains(HWND list, const std::wstring& text) {
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));

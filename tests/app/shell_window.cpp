@@ -123,6 +123,16 @@ void ShellWindow::command(int id, int notification) const {
                  reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
+std::wstring list_cell(HWND list, int row, int column) {
+    wchar_t buffer[512] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = buffer;
+    item.cchTextMax = 512;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
 std::wstring ShellWindow::control_text(int id) const {
     HWND control = GetDlgItem(window, id);
     const int length = GetWindowTextLengthW(control);

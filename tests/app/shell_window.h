@@ -64,4 +64,7 @@ class ShellWindow {
     HWND window = nullptr;
 };
 
+// The text of one cell of a list view.
+std::wstring list_cell(HWND list, int row, int column);
+
 }  // namespace tarvisko::test

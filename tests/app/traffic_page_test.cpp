@@ -33,21 +33,12 @@
 namespace tarvisko {
 namespace {
 
+using test::list_cell;
 using test::pump_until;
 using test::ShellWindow;
 
 constexpr int results_list_id = 310;
 constexpr int process_traffic_box_id = 336;
-
-std::wstring list_cell(HWND list, int row, int column) {
-    wchar_t buffer[512] = {};
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = 512;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return buffer;
-}
 
 // The list's rows as its cells read: name, process id, receive rate, send rate.
 std::vector<std::vector<std::wstring>> list_rows(HWND list) {

@@ -127,29 +127,6 @@ int own_pixels_at_channel(const test::Dib& panel, const ChartData& chart, int ch
     return panel.count(RGB(0x00, 0x5D, 0xA6), column);
 }
 
-DWORD run_self(const std::wstring& arguments) {
-    std::vector<wchar_t> path(32768);
-    GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    std::wstring command = L"\"" + std::wstring(path.data()) + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        ADD_FAILURE() << "CreateProcessW " << GetLastError();
-        return 999;
-    }
-    DWORD code = 998;
-    if (WaitForSingleObject(process.hProcess, 90000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, 997);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
 TEST(WifiCompare, BeforeAfterComparisonAndRestart) {
     WlanScene scene;
     ShellWindow shell;
@@ -239,7 +216,8 @@ TEST(WifiCompare, BeforeAfterComparisonAndRestart) {
     test::TempDir out;
     const std::filesystem::path report = out.path() / "restart.json";
     ASSERT_EQ(
-        run_self(L"--restart-child \"" + profile.wstring() + L"\" \"" + report.wstring() + L"\""),
+        test::run_self(
+            L"--restart-child \"" + profile.wstring() + L"\" \"" + report.wstring() + L"\"", 90000),
         0u);
     const nlohmann::json seen = nlohmann::json::parse(file_bytes(report), nullptr, false);
     ASSERT_TRUE(seen.is_object()) << file_bytes(report);

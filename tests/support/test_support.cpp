@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <stdexcept>
 #include <vector>
@@ -61,6 +63,53 @@ std::wstring clipboard_text(HWND owner) {
     }
     CloseClipboard();
     return text;
+}
+
+unsigned long run_self(const std::wstring& arguments, unsigned long wait_ms) {
+    std::vector<wchar_t> path(32768);
+    GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    std::wstring command = L"\"" + std::wstring(path.data()) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "CreateProcessW " << GetLastError();
+        return 999;
+    }
+    DWORD code = 998;
+    if (WaitForSingleObject(process.hProcess, wait_ms) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, 997);
+        code = 997;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+HWND window_of_process(unsigned long process_id, const std::wstring& class_name) {
+    struct Search {
+        DWORD process_id;
+        const std::wstring* class_name;
+        HWND found;
+    } search{process_id, &class_name, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(data);
+            wchar_t name[256]{};
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s.process_id && GetClassNameW(window, name, 256) &&
+                name == *s.class_name) {
+                s.found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 }  // namespace tarvisko::test

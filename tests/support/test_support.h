@@ -65,6 +65,14 @@ std::string nested_arrays(std::size_t depth);
 // window holds it.
 std::wstring clipboard_text(::HWND__* owner = nullptr);
 
+// Starts this test executable again with `arguments` (its child modes) and returns its exit
+// code: 999 when it cannot start, 997 when it is still running after `wait_ms` (it is then
+// terminated).
+unsigned long run_self(const std::wstring& arguments, unsigned long wait_ms);
+
+// The top-level window of class `class_name` that the process owns, or null.
+::HWND__* window_of_process(unsigned long process_id, const std::wstring& class_name);
+
 // Writes `document` as `name`.json into the folder named by TARVISKO_FIXTURE_DIR, when that
 // variable is set: tools/capture-result-fixtures turns reports of real runs into fixtures this
 // way. Does nothing otherwise (CI leaves it unset).
