@@ -19,11 +19,6 @@ namespace tarvisko {
 namespace {
 
 constexpr COLORREF window_colour = RGB(0xF3, 0xF3, 0xF3);
-constexpr COLORREF card_colour = RGB(0xFF, 0xFF, 0xFF);
-constexpr COLORREF line_colour = RGB(0xE0, 0xE0, 0xE0);
-constexpr COLORREF text_colour = RGB(0x20, 0x20, 0x20);
-constexpr COLORREF secondary_colour = RGB(0x61, 0x61, 0x61);
-constexpr COLORREF accent_colour = RGB(0x00, 0x67, 0xC0);
 constexpr COLORREF pressed_colour = RGB(0x00, 0x51, 0x98);
 constexpr COLORREF current_nav_colour = RGB(0xE7, 0xE7, 0xE7);
 constexpr COLORREF disabled_glyph_colour = RGB(0x8B, 0x8B, 0x8B);

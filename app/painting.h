@@ -15,6 +15,13 @@
 
 namespace tarvisko {
 
+// The window's colours that the owner-drawn items and the results list share.
+inline constexpr COLORREF card_colour = RGB(0xFF, 0xFF, 0xFF);
+inline constexpr COLORREF line_colour = RGB(0xE0, 0xE0, 0xE0);
+inline constexpr COLORREF text_colour = RGB(0x20, 0x20, 0x20);
+inline constexpr COLORREF secondary_colour = RGB(0x61, 0x61, 0x61);
+inline constexpr COLORREF accent_colour = RGB(0x00, 0x67, 0xC0);
+
 // One item being drawn: the memory DC, the item's size in DIP and the state it reads.
 struct Painter {
     HDC dc = nullptr;

@@ -15,12 +15,6 @@
 namespace tarvisko {
 namespace {
 
-constexpr COLORREF card_colour = RGB(0xFF, 0xFF, 0xFF);
-constexpr COLORREF line_colour = RGB(0xE0, 0xE0, 0xE0);
-constexpr COLORREF text_colour = RGB(0x20, 0x20, 0x20);
-constexpr COLORREF secondary_colour = RGB(0x61, 0x61, 0x61);
-constexpr COLORREF accent_colour = RGB(0x00, 0x67, 0xC0);
-
 constexpr wchar_t no_results_text[] = L"Brak zebranych wyników.";
 
 const std::array<std::wstring, 12> page_names{
