@@ -1,12 +1,19 @@
 #pragma once
-// Timing shared by the Wi-Fi benchmarks: the median of repeated runs, printed beside a bare loop.
+// Timing shared by the benchmarks: the median of repeated runs, printed beside a bare loop.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace tarvisko::bench {
+
+// The middle value (the upper one of an even count); the values must not be empty.
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 // Median of `rounds` runs of the body, in microseconds.
 inline double median_us(int rounds, const std::function<void()>& body) {
@@ -18,8 +25,7 @@ inline double median_us(int rounds, const std::function<void()>& body) {
             std::chrono::steady_clock::now() - start;
         times.push_back(took.count());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return median(std::move(times));
 }
 
 inline void report(const char* name, double measured, const char* bare_name, double bare) {

@@ -10,11 +10,8 @@
 #include <commctrl.h>
 // clang-format on
 
-#include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,24 +19,13 @@
 #include "app/main_window_state.h"
 #include "app/painting.h"
 #include "app/results_list.h"
+#include "bench_timing.h"
 
 using namespace tarvisko;
 
 namespace {
 
-// Median of `rounds` runs of the body, in microseconds.
-double median_us(int rounds, const std::function<void()>& body) {
-    std::vector<double> times;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double, std::micro> took =
-            std::chrono::steady_clock::now() - start;
-        times.push_back(took.count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
+using bench::median_us;
 
 // A per-process traffic table: five columns of names and numbers, some cells coloured.
 TableModel traffic_table(int rows) {

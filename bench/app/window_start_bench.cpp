@@ -24,7 +24,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench_timing.h"
+
 namespace {
+
+using tarvisko::bench::median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -167,13 +171,6 @@ class PrivateSurroundings {
     std::filesystem::path folder_;
     std::optional<std::vector<BYTE>> placement_;
 };
-
-// Median of the figures of several starts (each start gives two marks and is closed outside the
-// clock, so the benches' median_us, which times a whole body, does not fit here).
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void print_warm(const std::vector<Program>& programs, int rounds) {
     std::printf("Window start with a warm wineserver: median of %d starts each, after one "

@@ -21,7 +21,7 @@
 #include "readings/wifi_channels.h"
 #include "support/wifi_fixtures.h"
 #include "wifi_bench_scenes.h"
-#include "wifi_bench_timing.h"
+#include "bench_timing.h"
 
 using namespace tarvisko;
 using bench::apartment_block;

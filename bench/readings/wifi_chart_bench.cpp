@@ -17,7 +17,7 @@
 #include "readings/wifi_baseline.h"
 #include "readings/wifi_channels.h"
 #include "readings/wifi_chart.h"
-#include "wifi_bench_timing.h"
+#include "bench_timing.h"
 
 using namespace tarvisko;
 using bench::median_us;

@@ -18,7 +18,7 @@
 #include "support/wifi_fixtures.h"
 #include "support/wlan_fake.h"
 #include "wifi_bench_scenes.h"
-#include "wifi_bench_timing.h"
+#include "bench_timing.h"
 
 using namespace tarvisko;
 using bench::median_us;
