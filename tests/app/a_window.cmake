@@ -4,7 +4,8 @@ add_library(tarvisko_window_harness STATIC ${CMAKE_SOURCE_DIR}/tests/support/win
 target_include_directories(tarvisko_window_harness PUBLIC ${CMAKE_SOURCE_DIR}/tests
   ${CMAKE_SOURCE_DIR})
 target_compile_options(tarvisko_window_harness PRIVATE ${TARVISKO_WARNINGS})
-target_link_libraries(tarvisko_window_harness PUBLIC tarvisko_window comctl32 user32 gdi32)
+target_link_libraries(tarvisko_window_harness PUBLIC tarvisko_window tarvisko_test_support comctl32
+  user32 gdi32)
 
 tarvisko_test(app_controls_test controls_test.cpp LIBS tarvisko_window_harness LABELS window)
 # The icon case puts "operator.ico" beside the executable: it gets a folder of its own.

@@ -7,65 +7,29 @@
 #include <vector>
 
 #include "readings/wifi_channels.h"
+#include "support/dib.h"
 
 namespace tarvisko {
 namespace {
 
-// A white 32-bit top-down DIB section selected into a memory DC; pixels read back as COLORREF.
-class Canvas {
+// A white bitmap that the chart under test is drawn on.
+class Canvas : public test::Dib {
   public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        dc_ = CreateCompatibleDC(nullptr);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
-                                   nullptr, 0);
-        previous_ = SelectObject(dc_, bitmap_);
-        clear();
-    }
-    ~Canvas() {
-        SelectObject(dc_, previous_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
+    Canvas(int width, int height) : Dib(width, height) { clear(); }
 
-    HDC dc() const { return dc_; }
-    void clear() { std::fill(bits_, bits_ + width_ * height_, 0x00FFFFFFu); }
-    COLORREF pixel(int x, int y) const {
-        const std::uint32_t v = bits_[y * width_ + x];
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
+    void clear() { fill(RGB(255, 255, 255)); }
     // Pixels of the colour inside [left, right) x [top, bottom).
     int count(COLORREF colour, int left, int top, int right, int bottom) const {
-        int n = 0;
-        for (int y = top; y < bottom; ++y) {
-            for (int x = left; x < right; ++x) n += pixel(x, y) == colour ? 1 : 0;
-        }
-        return n;
+        return Dib::count(colour, RECT{left, top, right, bottom});
     }
-    int count(COLORREF colour) const { return count(colour, 0, 0, width_, height_); }
-    int painted() const { return width_ * height_ - count(RGB(255, 255, 255)); }
+    int count(COLORREF colour) const { return count(colour, 0, 0, width(), height()); }
+    int painted() const { return width() * height() - count(RGB(255, 255, 255)); }
     void draw(const WifiChartData& chart, std::int32_t band,
               std::optional<FrequencySpan> fixed = std::nullopt, int dpi = 96) {
-        draw_wifi_channel_chart(dc_, {0, 0, width_, height_}, dpi,
+        draw_wifi_channel_chart(dc(), {0, 0, width(), height()}, dpi,
                                 static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)), chart, band,
                                 fixed);
     }
-
-  private:
-    int width_;
-    int height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-    std::uint32_t* bits_ = nullptr;
 };
 
 // A network of the scan: a channel's centre and width, its signal.

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/dib.h"
+
 namespace tarvisko {
 namespace {
 
@@ -22,63 +24,17 @@ constexpr COLORREF white = rgb(0xFFFFFF);
 constexpr COLORREF label_ink = rgb(0x3C4B45);
 constexpr COLORREF background = rgb(0x808080);
 
-// A 32-bit top-down DIB section selected into a memory DC, filled with `background`.
-class Canvas {
+// A bitmap filled with `background`, which the gauge never paints.
+class Canvas : public test::Dib {
   public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        dc_ = CreateCompatibleDC(nullptr);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        bits_ = static_cast<std::uint32_t*>(bits);
-        old_bitmap_ = SelectObject(dc_, bitmap_);
-        clear();
-    }
-    ~Canvas() {
-        SelectObject(dc_, old_bitmap_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
+    Canvas(int width, int height) : Dib(width, height) { clear(); }
 
-    bool ready() const { return dc_ != nullptr && bits_ != nullptr; }
-    HDC dc() const { return dc_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    void clear() {
-        // In memory a pixel is B, G, R, unused; a COLORREF is 0x00BBGGRR.
-        const std::uint32_t pixel =
-            (GetRValue(background) << 16) | (GetGValue(background) << 8) | GetBValue(background);
-        for (int i = 0; i < width_ * height_; ++i) bits_[i] = pixel;
-    }
-    COLORREF at(POINT p) const {
-        GdiFlush();
-        const std::uint32_t pixel = bits_[p.y * width_ + p.x];
-        return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-    }
+    bool ready() const { return dc() != nullptr && pixel(0, 0) != CLR_INVALID; }
+    void clear() { fill(background); }
+    COLORREF at(POINT p) const { return pixel(p.x, p.y); }
     bool untouched() const {
-        for (int y = 0; y < height_; ++y) {
-            for (int x = 0; x < width_; ++x) {
-                if (at({x, y}) != background) return false;
-            }
-        }
-        return true;
+        return count(background, RECT{0, 0, width(), height()}) == width() * height();
     }
-
-  private:
-    int width_;
-    int height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ old_bitmap_ = nullptr;
-    std::uint32_t* bits_ = nullptr;
 };
 
 // Label glyphs in exactly the label colour: no smoothing.

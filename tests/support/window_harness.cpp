@@ -52,51 +52,6 @@ LRESULT CALLBACK harness_window_proc(HWND window, UINT message, WPARAM wparam, L
     }
 }
 
-Dib::Dib(int width, int height) : width_(std::max(1, width)), height_(std::max(1, height)) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width_;
-    info.bmiHeader.biHeight = -height_;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bits_ = static_cast<std::uint32_t*>(bits);
-    dc_ = CreateCompatibleDC(nullptr);
-    old_bitmap_ = SelectObject(dc_, bitmap_);
-}
-
-Dib::~Dib() {
-    SelectObject(dc_, old_bitmap_);
-    DeleteDC(dc_);
-    DeleteObject(bitmap_);
-}
-
-COLORREF Dib::pixel(int x, int y) const {
-    if (bits_ == nullptr || x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
-    GdiFlush();
-    const std::uint32_t value = bits_[static_cast<std::size_t>(y) * width_ + x];
-    return RGB((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF);
-}
-
-int Dib::count(COLORREF colour, RECT area) const {
-    int found = 0;
-    for (int y = std::max(0L, area.top); y < std::min<long>(height_, area.bottom); ++y) {
-        for (int x = std::max(0L, area.left); x < std::min<long>(width_, area.right); ++x) {
-            if (pixel(x, y) == colour) ++found;
-        }
-    }
-    return found;
-}
-
-void Dib::fill(COLORREF colour) {
-    GdiFlush();
-    const std::uint32_t value =
-        (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
-    std::fill(bits_, bits_ + static_cast<std::size_t>(width_) * height_, value);
-}
-
 WindowHarness::WindowHarness(HarnessOptions options) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
