@@ -68,13 +68,23 @@ class Judgement(unittest.TestCase):
                     self.assertIn(reason, done.stderr)
 
     def test_each_run_gets_a_fresh_report_that_is_removed_afterwards(self):
+        # Other tests write their reports into the same folder meanwhile: only the reports of
+        # these two runs, named after the command they judged, are looked for.
         folder = os.path.join(BINARY, "test-results")
-        before = set(os.listdir(folder)) if os.path.isdir(folder) else set()
+        prefix = os.path.basename(sys.executable) + "."
+
+        def own_reports():
+            names = os.listdir(folder) if os.path.isdir(folder) else []
+            return {name for name in names if name.startswith(prefix)}
+
+        before = own_reports()
         show = "import os; print(os.environ['GTEST_OUTPUT'])"
         first = judge(sys.executable, "-c", show)
         second = judge(sys.executable, "-c", show)
         self.assertNotEqual(first.stdout, second.stdout)
-        self.assertEqual(before, set(os.listdir(folder)))
+        for done in (first, second):
+            self.assertIn(prefix, done.stdout)
+        self.assertEqual(before, own_reports())
 
 
 class UnderWine(unittest.TestCase):
