@@ -72,12 +72,14 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT INT TERM
-tools/wine/prefix >/dev/null
 
 if [ -z "${DISPLAY:-}" ]; then
   start_virtual_display 120 160 1600x1000x24 || { echo "run.sh: no free display number" >&2; exit 1; }
   export TARVISKO_RUN_XVFB=1
 fi
+# The prefix's persistent wineserver is started here, so the display must be chosen first: a
+# wineserver started without one leaves every later window of the prefix without a driver.
+tools/wine/prefix >/dev/null
 
 # A "Server" line in the settings file beside the program names the server.
 ini_server() {
