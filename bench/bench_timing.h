@@ -15,8 +15,8 @@ inline double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// Median of `rounds` runs of the body, in microseconds.
-inline double median_us(int rounds, const std::function<void()>& body) {
+// The times of `rounds` runs of the body, in microseconds, in the order they ran.
+inline std::vector<double> run_times_us(int rounds, const std::function<void()>& body) {
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -25,7 +25,12 @@ inline double median_us(int rounds, const std::function<void()>& body) {
             std::chrono::steady_clock::now() - start;
         times.push_back(took.count());
     }
-    return median(std::move(times));
+    return times;
+}
+
+// Median of `rounds` runs of the body, in microseconds.
+inline double median_us(int rounds, const std::function<void()>& body) {
+    return median(run_times_us(rounds, body));
 }
 
 inline void report(const char* name, double measured, const char* bare_name, double bare) {

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "engine/common/ids.h"
 #include "engine/inventory/interface_counters.h"
 #include "engine/inventory/interfaces.h"
@@ -26,17 +26,10 @@ namespace {
 
 // Median and worst of `rounds` runs, in milliseconds.
 void measure(const char* name, int rounds, const std::function<void()>& body) {
-    std::vector<double> times;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double, std::milli> took =
-            std::chrono::steady_clock::now() - start;
-        times.push_back(took.count());
-    }
-    std::sort(times.begin(), times.end());
-    std::printf("%-34s median %9.3f ms   max %9.3f ms   (%d runs)\n", name, times[times.size() / 2],
-                times.back(), rounds);
+    const std::vector<double> times = bench::run_times_us(rounds, body);
+    std::printf("%-34s median %9.3f ms   max %9.3f ms   (%d runs)\n", name,
+                bench::median(times) / 1000.0,
+                *std::max_element(times.begin(), times.end()) / 1000.0, rounds);
 }
 
 }  // namespace

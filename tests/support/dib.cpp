@@ -25,24 +25,35 @@ Dib::~Dib() {
     DeleteObject(bitmap_);
 }
 
-COLORREF Dib::pixel(int x, int y) const {
-    if (bits_ == nullptr || x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
-    GdiFlush();
-    const std::uint32_t value = bits_[static_cast<std::size_t>(y) * width_ + x];
+namespace {
+
+// In memory a pixel is B, G, R, unused; a COLORREF is 0x00BBGGRR.
+COLORREF colour_of(std::uint32_t value) {
     return RGB((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF);
 }
 
+}  // namespace
+
+COLORREF Dib::pixel(int x, int y) const {
+    if (bits_ == nullptr || x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
+    GdiFlush();
+    return colour_of(bits_[static_cast<std::size_t>(y) * width_ + x]);
+}
+
 int Dib::count(COLORREF colour, RECT area) const {
+    if (bits_ == nullptr) return 0;
+    GdiFlush();  // once for the whole area, not per pixel
     int found = 0;
     for (int y = std::max(0L, area.top); y < std::min<long>(height_, area.bottom); ++y) {
         for (int x = std::max(0L, area.left); x < std::min<long>(width_, area.right); ++x) {
-            if (pixel(x, y) == colour) ++found;
+            if (colour_of(bits_[static_cast<std::size_t>(y) * width_ + x]) == colour) ++found;
         }
     }
     return found;
 }
 
 void Dib::fill(COLORREF colour) {
+    if (bits_ == nullptr) return;  // the section could not be made; the test sees CLR_INVALID
     GdiFlush();
     const std::uint32_t value =
         (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
