@@ -5,7 +5,9 @@ import http.client
 import json
 import os
 import ssl
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -151,6 +153,21 @@ class UploadEndpointTest(unittest.TestCase):
         self.assertEqual(204, self.put("/chunks/0", '{"samples":[1]}', gz=True)[0])
         self.assertEqual(409, self.put("/chunks/0", '{"samples":[2]}', gz=True)[0])
         self.assertEqual(409, self.put("/completion", '{"state":"completed","chunk_count":2}')[0])
+
+
+class MakeCaTest(unittest.TestCase):
+    def test_relative_folder_is_filled_and_a_second_call_keeps_it(self):
+        make_ca = os.path.join(sim_harness.TOP, "tools", "simulator", "make-ca")
+        with tempfile.TemporaryDirectory() as work:
+            subprocess.run([make_ca, "certs/ca"], cwd=work, check=True)
+            folder = os.path.join(work, "certs", "ca")
+            names = ["ca.der", "ca.key", "ca.pem", "server.key", "server.pem"]
+            self.assertEqual(names, sorted(os.listdir(folder)))  # no scratch folder left
+            before = open(os.path.join(folder, "server.pem"), "rb").read()
+            subprocess.run([make_ca, "certs/ca"], cwd=work, check=True)
+            self.assertEqual(before, open(os.path.join(folder, "server.pem"), "rb").read())
+            server = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)  # the pair loads: key matches
+            server.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
 
 
 if __name__ == "__main__":
