@@ -15,10 +15,34 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# On a fresh machine another package installation (automatic updates) may hold the package lock
+# for minutes: apt-get waits for it, up to ten minutes, instead of failing at once. The lists'
+# lock of "apt-get update" is not covered by that option, so that step is retried while the lock
+# is held.
+apt_lock_wait=600
+apt_get() {
+  local waited=0 log status
+  log=$(mktemp)
+  while :; do
+    status=0
+    apt-get -o DPkg::Lock::Timeout=$apt_lock_wait "$@" 2>&1 | tee "$log" || status=$?
+    [ "$status" = 0 ] && break
+    if grep -q "Could not get lock" "$log" && [ "$waited" -lt "$apt_lock_wait" ]; then
+      echo "setup: another package installation holds the package lock; waiting (${waited} of ${apt_lock_wait} s)"
+      sleep 10
+      waited=$((waited + 10))
+      continue
+    fi
+    rm -f "$log"
+    return "$status"
+  done
+  rm -f "$log"
+}
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  echo "setup: installing ${missing[*]} (waits for the package lock when another installation holds it)"
+  apt_get update
+  apt_get install -y --no-install-recommends "${missing[@]}"
 fi
 
 # SQLite amalgamation, pinned: taken from the better-sqlite3 npm package.
