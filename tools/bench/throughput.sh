@@ -21,6 +21,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$top/tools/wine/env.sh"
+. "$top/tools/netns/congestion.sh"
 build=${TARVISKO_BUILD_DIR:-$top/build}
 rates="50 200 1000"
 seconds=4
@@ -93,6 +94,7 @@ ip -n "$client" addr add 10.201.0.1/24 dev c0
 ip -n "$node" addr add 10.201.0.2/24 dev n0
 ip -n "$client" link set c0 up
 ip -n "$node" link set n0 up
+congestion=$(set_congestion_control "$client" "$node") || fail "cannot set the congestion control"
 mkdir -p "/etc/netns/$client"
 printf 'nameserver 127.0.0.1\n' >"/etc/netns/$client/resolv.conf"
 printf '10.201.0.2 localhost\n' >"/etc/netns/$client/hosts"
@@ -186,6 +188,7 @@ except Exception: print("0")'
 
 ratio() { python3 -c "print('%.2f' % ($1 / $2) if $2 else '-')"; }
 
+echo "TCP congestion control in the namespaces: $congestion (the loopback rows: the host's, $(sysctl -n net.ipv4.tcp_congestion_control))"
 printf '%-9s %-18s %12s %6s %12s %6s %10s %10s  %s\n' rate transfer "program" ratio iperf3 ratio \
   "cpu s/GB" "server s/GB" status
 for rate in $rates; do

@@ -54,6 +54,9 @@
 #   (IPv6 has no blackholed or unreachable address.)
 #   TARVISKO_NETNS_TARGET_ADDRESS the --target-address, when given
 #   TARVISKO_NETNS_CLIENT_NS, TARVISKO_NETNS_TARGET_NS   namespace names (for messages)
+#   TARVISKO_NETNS_CONGESTION     the TCP congestion control of client and target: "cubic" where
+#                                 the kernel lets a namespace choose it, else "reno" (never the
+#                                 host's default, which may be BBR and never fill a queue)
 #   WINEPREFIX                    the private prefix of this run
 #
 # Wine: a copy of the project's ready prefix ($TARVISKO_BINARY_DIR/wineprefix, created through
@@ -70,6 +73,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$top/tools/wine/env.sh"
+. "$here/congestion.sh"
 
 routers=1
 blackhole_at=""
@@ -245,6 +249,10 @@ done
 if [ -n "$target_address" ]; then
   ip -n "$target" addr add "$target_address/32" dev lo || fail "bad --target-address $target_address"
 fi
+# TCP congestion control of the two ends: loss-based, as on Windows (congestion.sh says why).
+congestion=$(set_congestion_control "$client" "$target") || congestion=""
+[ -n "$congestion" ] || fail "cannot set the congestion control of the namespaces"
+
 if [ -n "$shape" ]; then
   # $shape is split into tc's arguments on purpose.
   # shellcheck disable=SC2086
@@ -288,6 +296,7 @@ export TARVISKO_NETNS_TARGET=10.200.$routers.2 TARVISKO_NETNS_TARGET6=$(v6 "$rou
 export TARVISKO_NETNS_BLACKHOLE=10.250.0.1 TARVISKO_NETNS_UNREACHABLE=10.250.0.2
 export TARVISKO_NETNS_TARGET_ADDRESS=$target_address
 export TARVISKO_NETNS_CLIENT_NS=$client TARVISKO_NETNS_TARGET_NS=$target
+export TARVISKO_NETNS_CONGESTION=$congestion
 
 # In the background, so that INT and TERM are handled at once rather than after the test.
 in_client wine "$exe" "$@" &
