@@ -4,7 +4,8 @@
 #   tools/run.sh
 # The server: QUORVEL_DESKTOP_ORIGIN when set, else "Server" of a Tarvisko.ini beside the
 # executable (build/bin/), else the provider simulator, started here on localhost over TLS with
-# its test CA trusted in the Wine prefix.
+# its test CA trusted in the Wine prefix, behaving as a real measurement node does (100 Mbit/s,
+# downloads sent at that rate, transfers of a few seconds).
 # The display: $DISPLAY when set, where the window stays until you close it. Without one the
 # window opens on a virtual display (Xvfb); once it is idle its screenshot is saved, the path
 # printed, and the program closed.
@@ -90,5 +91,5 @@ if [ -n "${QUORVEL_DESKTOP_ORIGIN:-}" ] || ini_server; then
   "$0" --open-window
 else
   echo "run.sh: no server named: starting the provider simulator"
-  python3 tools/simulator/with-simulator -- "$0" --open-window
+  python3 tools/simulator/with-simulator --real-node -- "$0" --open-window
 fi
