@@ -2,6 +2,10 @@
 # Installs what is missing, builds everything and runs every test under Wine. Run as root (the
 # packages and the network namespaces need it).
 # Usage: tools/test.sh [extra ctest arguments, e.g. -L fast]
+# A run on a busy machine: TARVISKO_TEST_BUSY=1 tools/test.sh keeps every core busy for the whole
+# run (one busy loop per core, at the tests' own priority, ended with the run). Every test must pass
+# that way too: a test that fails only under load asserts on how fast the machine is, not on what
+# the code does. Run it at least twice after changing tests that wait, pace or time anything.
 # Afterwards nothing it started runs any more: the wineserver of build/wineprefix with Wine's
 # services, the display it started, and every namespace of the namespace tests; it checks that.
 set -euo pipefail
@@ -64,11 +68,13 @@ namespaces_before=$(orphan_namespaces)
 
 # A display for the tests that open windows.
 display_pid=""
+busy_pids=()
 cleanup() {
   local status=$? left
   trap - EXIT
   set +e
   [ -n "$display_pid" ] && kill "$display_pid" 2>/dev/null
+  [ ${#busy_pids[@]} -gt 0 ] && kill "${busy_pids[@]}" 2>/dev/null
   wineserver -k 2>/dev/null
   for _ in $(seq 1 50); do
     [ -z "$(wine_leftovers)" ] && break
@@ -84,6 +90,14 @@ cleanup() {
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
   start_virtual_display 90 110 1600x1000x24 || { echo "test.sh: no free display number" >&2; exit 1; }
+fi
+
+if [ "${TARVISKO_TEST_BUSY:-}" = 1 ]; then
+  echo "test.sh: keeping all $jobs cores busy during the run"
+  for _ in $(seq 1 "$jobs"); do
+    bash -c 'while :; do :; done' &
+    busy_pids+=($!)
+  done
 fi
 
 echo "test.sh: running the tests"
