@@ -1,5 +1,7 @@
 #include "engine/probes/probe_platform.h"
 
+#include <thread>
+
 namespace tarvisko {
 
 namespace {
@@ -38,10 +40,19 @@ int real_get_socket_option(SOCKET socket, int level, int name, char* value, int*
 
 }  // namespace
 
+std::chrono::steady_clock::time_point real_steady_now() {
+    return std::chrono::steady_clock::now();
+}
+
+void real_sleep_until(std::chrono::steady_clock::time_point due) {
+    std::this_thread::sleep_until(due);
+}
+
 ProbePlatform real_probe_platform() {
     return {real_icmp_create_file,  real_icmp6_create_file, real_icmp_send_echo2,
             real_icmp6_send_echo2,  real_icmp_close_handle, real_get_best_route2,
-            real_set_socket_option, real_get_socket_option};
+            real_set_socket_option, real_get_socket_option, real_steady_now,
+            real_sleep_until};
 }
 
 ProbePlatform& probe_platform() {

@@ -1,7 +1,9 @@
 #pragma once
-// The raw Windows calls behind the probes, as one table. The default table holds the real
-// functions; tests replace single entries to script results that Wine cannot produce (ICMPv6,
-// the best-route lookup, the TCP options that report ICMP errors) and keep the rest real.
+// The raw Windows calls behind the probes, and the clock that paces them, as one table. The
+// default table holds the real functions; tests replace single entries to script results that
+// Wine cannot produce (ICMPv6, the best-route lookup, the TCP options that report ICMP errors),
+// or a clock of their own so that pacing is checked on the instants the loop schedules, and keep
+// the rest real.
 // Replace entries only while no probe runs.
 // Winsock must come before the IP Helper headers.
 // clang-format off
@@ -12,6 +14,7 @@
 #include <netioapi.h>
 // clang-format on
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -78,6 +81,9 @@ struct ProbePlatform {
     GetBestRoute2Call get_best_route2;
     int (*set_socket_option)(SOCKET socket, int level, int name, const char* value, int length);
     int (*get_socket_option)(SOCKET socket, int level, int name, char* value, int* length);
+    // The probe loop's clock: the instant a probe starts, and the wait until the next is due.
+    std::chrono::steady_clock::time_point (*steady_now)();
+    void (*sleep_until)(std::chrono::steady_clock::time_point due);
 };
 
 // The real Windows functions.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/common/ids.h"
+#include "engine/probes/probe_platform.h"
 #include "engine/queue/recording.h"
 
 namespace tarvisko {
@@ -94,7 +95,7 @@ void run_probe_loop(const SampleStore& store, const ProbeOperations& probes,
     for (std::uint32_t attempt = 1; attempt <= loop.attempts && keep_going(loop); ++attempt) {
         for (std::uint32_t ttl = loop.first_ttl; ttl <= loop.max_ttl; ++ttl) {
             if (!keep_going(loop)) break;
-            const Clock::time_point started = Clock::now();
+            const Clock::time_point started = probe_platform().steady_now();
             const std::string timestamp = utc_timestamp_now();
 
             ProbeResult result;
@@ -126,9 +127,9 @@ void run_probe_loop(const SampleStore& store, const ProbeOperations& probes,
             const Clock::time_point due =
                 started + std::chrono::milliseconds(loop.settings.interval_ms);
             while (keep_going(loop)) {
-                const Clock::time_point now = Clock::now();
+                const Clock::time_point now = probe_platform().steady_now();
                 if (now >= due) break;
-                std::this_thread::sleep_until(std::min(now + std::chrono::milliseconds(50), due));
+                probe_platform().sleep_until(std::min(now + std::chrono::milliseconds(50), due));
             }
 
             if (ends_walk(result, target)) break;

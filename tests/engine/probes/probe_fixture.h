@@ -3,6 +3,8 @@
 // entries of the probe platform table are replaced.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "engine/probes/probe_platform.h"
 #include "engine/probes/probes.h"
 
@@ -25,6 +27,30 @@ class ScopedProbePlatform {
     ScopedProbePlatform(const ScopedProbePlatform&) = delete;
     ScopedProbePlatform& operator=(const ScopedProbePlatform&) = delete;
     ProbePlatform& table() { return probe_platform(); }
+
+  private:
+    ProbePlatform saved_;
+};
+
+// A clock the test controls for the probe loop: it stands still while a probe runs and jumps to
+// whatever instant the loop sleeps until, so pacing is checked on the instants the loop schedules
+// however busy the machine is. Installed for the scope's lifetime; one at a time.
+class ScopedProbeClock {
+  public:
+    ScopedProbeClock() : saved_(probe_platform()) {
+        current() = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+        probe_platform().steady_now = [] { return current(); };
+        probe_platform().sleep_until = [](std::chrono::steady_clock::time_point due) {
+            if (due > current()) current() = due;
+        };
+    }
+    ~ScopedProbeClock() { probe_platform() = saved_; }
+    ScopedProbeClock(const ScopedProbeClock&) = delete;
+    ScopedProbeClock& operator=(const ScopedProbeClock&) = delete;
+    static std::chrono::steady_clock::time_point& current() {
+        static std::chrono::steady_clock::time_point now;
+        return now;
+    }
 
   private:
     ProbePlatform saved_;

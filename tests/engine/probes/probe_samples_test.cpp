@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/engine/probes/probe_fixture.h"
+
 namespace tarvisko {
 namespace {
 
@@ -287,13 +289,24 @@ TEST_F(LoopFixture, StoreOrCallbackErrorPropagatesAndClosesTheEchoTarget) {
 }
 
 TEST_F(LoopFixture, ProbesArePacedByTheInterval) {
+    test::ScopedProbeClock clock;
+    const auto started = test::ScopedProbeClock::current();
+    std::vector<std::chrono::milliseconds> stored_at;
     ProbeLoop l = loop("tcp", 1, 4);
     l.settings.interval_ms = 120;
-    const auto started = std::chrono::steady_clock::now();
-    run(l);
-    const auto elapsed = std::chrono::steady_clock::now() - started;
+    // The clock stands still while a probe runs: a sample is stored at its probe's start.
+    run_probe_loop(
+        [&](const std::string&, const std::string&) {
+            stored_at.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
+                test::ScopedProbeClock::current() - started));
+        },
+        net.operations(), unavailable_seen, result_seen, l);
     EXPECT_EQ(net.sent_ttls.size(), 4u);
-    EXPECT_GE(elapsed, std::chrono::milliseconds(4 * 120));
+    using std::chrono::milliseconds;
+    EXPECT_EQ(stored_at, (std::vector<milliseconds>{milliseconds(0), milliseconds(120),
+                                                     milliseconds(240), milliseconds(360)}));
+    // The last probe's interval is waited out too before the loop returns.
+    EXPECT_EQ(test::ScopedProbeClock::current() - started, milliseconds(480));
 }
 
 TEST_F(LoopFixture, CancelIsNoticedDuringALongWait) {
