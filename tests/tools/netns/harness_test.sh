@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The namespace harness: it refuses a wineserver outside the test's namespace, passes the test's
-# exit status through, and leaves nothing behind, also when it is interrupted: no namespace, no
+# exit status through, gives the ends a loss-based congestion control, and leaves nothing behind, also when it is interrupted: no namespace, no
 # Wine process of its prefix copy, no copy, and no wineserver of the project's prefix that could
 # no longer be reached (one started under a TMPDIR that is later deleted cannot be stopped).
 set -euo pipefail
@@ -97,6 +97,16 @@ id=$(run_id_of "$scratch/exit.log")
 work=$(work_of "$scratch/exit.log")
 [ -n "$id" ] && [ -n "$work" ] || fail "no run id or folder printed: $(head -n1 "$scratch/exit.log")"
 assert_gone "$id" "$work" "after exit"
+
+# The client's TCP congestion control is loss-based (as on Windows), never the host's BBR, and
+# the test is told which one it got.
+"$run" --client-command "sysctl -n net.ipv4.tcp_congestion_control >$scratch/congestion;
+  echo \"\$TARVISKO_NETNS_CONGESTION\" >>$scratch/congestion" -- cmd /c exit 0 2>/dev/null ||
+  fail "a run with a client command failed"
+case $(tr '\n' ' ' <"$scratch/congestion" 2>/dev/null) in
+  "cubic cubic " | "reno reno ") ;;
+  *) fail "congestion control in the client and as told: $(cat "$scratch/congestion" 2>/dev/null)" ;;
+esac
 
 # 3. Bad options are an error, never a skip.
 if "$run" --routers 0 -- cmd /c exit 0 2>/dev/null; then fail "--routers 0 accepted"; fi
