@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The namespace harness: it refuses a wineserver outside the test's namespace, passes the test's
-# exit status through, gives the ends a loss-based congestion control, and leaves nothing behind, also when it is interrupted: no namespace, no
-# Wine process of its prefix copy, no copy, and no wineserver of the project's prefix that could
-# no longer be reached (one started under a TMPDIR that is later deleted cannot be stopped).
+# exit status through, gives the ends a loss-based congestion control, and leaves nothing behind,
+# also when it is interrupted: no namespace, no Wine process of its prefix copy, no copy, and no
+# wineserver of the project's prefix that could no longer be reached (one started under a TMPDIR
+# that is later deleted cannot be stopped).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../../.." && pwd)
 run=$top/tools/netns/run.sh
