@@ -33,9 +33,13 @@ Control:
         report_complete      forces "complete" in every report
         pace_bps             downloads are sent at this rate (bits per second); 0: full speed
         stall_after_bytes, stall_ms   a download body stops for stall_ms after that many octets
+        hold_report_ms       the report of a whole upload or of a commit is sent only this long
+                             after the request arrived whole (a node slow to count); a reset or
+                             a further config call sends every held report at once
     GET  /_sim/node/stats    {"sessions": {sid: {"reservations", "latency", "download_sent",
                              "upload_received", "blocks": [{"direction", "seq", "n", "bytes",
-                             "ticket_ok"}], "commits": {direction: report}, "finished"}}}
+                             "ticket_ok"}], "commits": {direction: report}, "finished",
+                             "held_reports"}}}
 """
 
 import secrets
@@ -59,6 +63,7 @@ DEFAULTS = {
     "pace_bps": 0,
     "stall_after_bytes": -1,
     "stall_ms": 0,
+    "hold_report_ms": 0,
 }
 
 
@@ -92,6 +97,7 @@ class _Session:
         self.blocks = []
         self.commits = {}
         self.finished = False
+        self.held_reports = 0
 
 
 class _Node:
@@ -102,6 +108,14 @@ class _Node:
     def reset(self):
         self.config = {k: (dict(v) if isinstance(v, dict) else v) for k, v in DEFAULTS.items()}
         self.sessions = {}
+        self.release_held()
+
+    def release_held(self):
+        """Ends every report hold now running; later holds wait on a fresh event."""
+        old = getattr(self, "release", None)
+        self.release = threading.Event()
+        if old is not None:
+            old.set()
 
 
 def _bearer(request):
@@ -169,6 +183,16 @@ def register(app):
             with node.lock:
                 counter.add(size)
 
+    def hold_report(session):
+        """Keeps a report back for hold_report_ms, counting the hold in the session's stats."""
+        with node.lock:
+            hold_ms = node.config["hold_report_ms"]
+            release = node.release
+            if hold_ms > 0:
+                session.held_reports += 1
+        if hold_ms > 0:
+            release.wait(hold_ms / 1000.0)
+
     def body_response(count, counter):
         with node.lock:
             config = dict(node.config)
@@ -221,6 +245,7 @@ def register(app):
         if refusal:
             return refusal
         receive(request, session.upload)
+        hold_report(session)
         with node.lock:
             config = dict(node.config)
             expected = int(session.profile.get("bytes", 0))
@@ -258,6 +283,7 @@ def register(app):
         if refusal:
             return refusal
         direction = match.group(2)
+        hold_report(session)
         with node.lock:
             config = dict(node.config)
             counter = session.download if direction == "download" else session.upload
@@ -281,6 +307,7 @@ def register(app):
             return json_response({"error": "unknown setting"}, 400)
         with node.lock:
             node.config.update(changes)
+            node.release_held()
         return json_response({"config": node.config})
 
     def control_stats(request, match):
@@ -289,7 +316,8 @@ def register(app):
                 sid: {"reservations": s.reservations, "latency": s.latency,
                       "download_sent": s.download.bytes, "upload_received": s.upload.bytes,
                       "blocks": [dict(b) for b in s.blocks], "commits": dict(s.commits),
-                      "finished": s.finished, "ticket": s.ticket}
+                      "finished": s.finished, "ticket": s.ticket,
+                      "held_reports": s.held_reports}
                 for sid, s in node.sessions.items()}
         return json_response({"sessions": sessions})
 

@@ -3,6 +3,7 @@ the simulator in this process against the project's test CA."""
 import json
 import os
 import sys
+import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -95,6 +96,29 @@ class NodeTest(unittest.TestCase):
         self.assertEqual((196608, False), (commit["bytes"], commit["complete"]))
         blocks = control("GET", "node/stats")["sessions"][SID]["blocks"]
         self.assertEqual([0, 1], [b["seq"] for b in blocks])
+
+    def test_held_report_waits_until_released(self):
+        _, ticket = self.reserve()
+        control("POST", "node/config", {"hold_report_ms": 60000})
+        replies = []
+        uploader = threading.Thread(target=lambda: replies.append(
+            call("POST", BASE + "/upload", b"u" * 1048576, ticket)))
+        uploader.start()
+        try:
+            # The body arrives whole, then the report is held: nothing has answered yet.
+            for _ in range(3000):
+                if control("GET", "node/stats")["sessions"][SID]["held_reports"]:
+                    break
+                uploader.join(0.01)
+            self.assertEqual([], replies)
+            stats = control("GET", "node/stats")["sessions"][SID]
+            self.assertEqual(1048576, stats["upload_received"])
+        finally:
+            control("POST", "node/config", {"hold_report_ms": 0})  # releases the held report
+            uploader.join(30)
+        self.assertFalse(uploader.is_alive())
+        status, _, body = replies[0]
+        self.assertEqual((200, True), (status, json.loads(body)["complete"]))
 
 
 class PortalTest(unittest.TestCase):
