@@ -1,5 +1,6 @@
 #include "engine/throughput/live_progress.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace tarvisko {
@@ -37,6 +38,32 @@ void update_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes,
             .count();
     if (!series.empty() && series.back().at(0).get<std::int64_t>() >= ms) return;
     series.push_back(nlohmann::json::array({ms, bytes}));
+}
+
+void close_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes,
+                         std::chrono::steady_clock::time_point end) {
+    const std::size_t index = series_index(direction);
+    std::lock_guard lock(live.mutex);
+    nlohmann::json& series = live.series[index];
+    if (series.empty()) {
+        live.series_start[index] = end;
+        series.push_back(nlohmann::json::array({0, bytes}));
+        return;
+    }
+    const std::int64_t ms = std::max<std::int64_t>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(end - live.series_start[index])
+               .count());
+    // Points taken after the last byte was counted only repeat the final count later on, and
+    // would stretch the last interval over time in which nothing moved.
+    while (series.size() > 1 && series.back().at(0).get<std::int64_t>() > ms) {
+        series.erase(series.size() - 1);
+    }
+    nlohmann::json& last = series.back();
+    if (last.at(0).get<std::int64_t>() < ms) {
+        if (series.size() < kLiveSeriesLimit) series.push_back(nlohmann::json::array({ms, bytes}));
+    } else if (series.size() > 1) {
+        last[1] = bytes;  // a point of the same millisecond takes the final count
+    }
 }
 
 nlohmann::json read_live_progress(LiveTraffic& live, int direction) {

@@ -38,6 +38,12 @@ void update_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes)
 // The same at a given steady time.
 void update_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes,
                           std::chrono::steady_clock::time_point now);
+// Ends a transfer's series with its final count at `end`, the moment its last byte was counted
+// (not when the transfer's thread was joined, which may be much later): points stamped after
+// `end` are dropped, a point in the same millisecond takes the final count, otherwise [ms, bytes]
+// is appended as by update_live_progress. Throws std::out_of_range for another direction.
+void close_live_progress(LiveTraffic& live, int direction, std::uint64_t bytes,
+                         std::chrono::steady_clock::time_point end);
 // A copy of one series; throws std::out_of_range for a direction other than 0 or 1.
 nlohmann::json read_live_progress(LiveTraffic& live, int direction);
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 namespace tarvisko {
 namespace {
@@ -51,6 +52,37 @@ TEST(LiveProgress, ResetStartsNewSeriesAtZeroAndKeepsFlagAndCallback) {
     ASSERT_TRUE(live.local_address_callback);
     update_live_progress(live, 0, 9, t + milliseconds(900));
     EXPECT_EQ(read_live_progress(live, 0), nlohmann::json::parse("[[0,9]]"));
+}
+
+TEST(LiveProgress, CloseEndsTheSeriesWhenTheLastByteWasCounted) {
+    struct Case {
+        const char* name;
+        int end_ms;  // the transfer's last counted byte, after the series' start
+        const char* series;
+    };
+    // Before: [[0,0],[100,10],[250,30],[400,50]]; the transfer's final count is 60.
+    const Case cases[] = {
+        {"after every point", 500, "[[0,0],[100,10],[250,30],[400,50],[500,60]]"},
+        {"points taken after the end are dropped", 300, "[[0,0],[100,10],[250,30],[300,60]]"},
+        {"a point of the same millisecond takes the count", 250, "[[0,0],[100,10],[250,60]]"},
+        {"the start point stays", 0, "[[0,0]]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LiveTraffic live;
+        const Time t{std::chrono::seconds(30)};
+        for (const auto& [ms, bytes] : {std::pair{0, 0}, {100, 10}, {250, 30}, {400, 50}}) {
+            update_live_progress(live, 1, static_cast<std::uint64_t>(bytes), t + milliseconds(ms));
+        }
+        // Within the millisecond: truncated like every other point.
+        close_live_progress(live, 1, 60,
+                            t + milliseconds(c.end_ms) + std::chrono::microseconds(700));
+        EXPECT_EQ(read_live_progress(live, 1), nlohmann::json::parse(c.series));
+    }
+    LiveTraffic empty;
+    close_live_progress(empty, 0, 7, Time{std::chrono::seconds(1)});
+    EXPECT_EQ(read_live_progress(empty, 0), nlohmann::json::parse("[[0,7]]"));
+    EXPECT_THROW(close_live_progress(empty, 2, 1, Time{}), std::out_of_range);
 }
 
 TEST(LiveProgress, DirectionOutsideZeroAndOneIsOutOfRange) {
