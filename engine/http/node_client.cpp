@@ -165,7 +165,11 @@ InternetHandle send_node_request(NodeClient& client, const std::wstring& method,
 void receive_node_response(NodeClient& client, HINTERNET request, unsigned long expected_status,
                            nlohmann::json* local_endpoint) {
     throw_winhttp_error(WinHttpReceiveResponse(request, nullptr) != FALSE);
+    check_node_response(client, request, expected_status, local_endpoint);
+}
 
+void check_node_response(NodeClient& client, HINTERNET request, unsigned long expected_status,
+                         nlohmann::json* local_endpoint) {
     DWORD status = 0;
     DWORD size = sizeof(status);
     throw_winhttp_error(WinHttpQueryHeaders(request,

@@ -52,6 +52,9 @@ InternetHandle send_node_request(NodeClient& client, const std::wstring& method,
 // the ok envelope of the connection's local address or unavailable "local_endpoint_unknown".
 void receive_node_response(NodeClient& client, HINTERNET request, unsigned long expected_status,
                            nlohmann::json* local_endpoint = nullptr);
+// The checks of receive_node_response, for response headers that another thread received.
+void check_node_response(NodeClient& client, HINTERNET request, unsigned long expected_status,
+                         nlohmann::json* local_endpoint = nullptr);
 
 // Reads a small JSON object reply of at most `cap` bytes: "node_reply_too_large",
 // "invalid_node_reply" (also for trailing bytes or nesting deeper than json_depth_limit) or

@@ -181,9 +181,22 @@ struct SessionRun {
         const int direction = name == "upload" ? 1 : 0;
         if (phase_callback) phase_callback(name);
 
+        TransferHandle transfer;
+        try {
+            phase_steps(name, transfer_phase, direction, transfer);
+        } catch (...) {
+            // Leaving the phase early (a failed store, a failed trace): the transfer is told to
+            // stop before its handle joins it, or the session would wait for it to run to its
+            // end, up to the profile's deadline.
+            if (transfer.stop) transfer.stop();
+            throw;
+        }
+    }
+
+    void phase_steps(const std::string& name, bool transfer_phase, int direction,
+                     TransferHandle& transfer) {
         const nlohmann::json& profile = document.at("profile");
         std::atomic<bool> active{false};
-        TransferHandle transfer;
         NodeTraceJob trace_job(active);
         if (transfer_phase) {
             if (calls.live) calls.update_live(direction, 0);
@@ -233,7 +246,12 @@ struct SessionRun {
         trace_job.finish();
         if (transfer_phase) {
             nlohmann::json result = transfer.join();
-            if (calls.live) calls.update_live(direction, transfer.bytes());
+            if (calls.live) {
+                // The series ends when the last byte was counted, not after the join, which
+                // also waits for the node's report and for the probe in flight.
+                const std::optional<Clock::time_point> last = transfer.last_counted();
+                calls.close_live(direction, transfer.bytes(), last ? *last : calls.now());
+            }
             document["transfers"][name] = std::move(result);
             if (desktop_trace) document["desktop_trace"][name] = calls.read_live(direction);
         }
@@ -266,9 +284,12 @@ struct TransferRun {
     SteadyTime deadline;
     TransferProgress progress;
     nlohmann::json result = new_transfer_result();
+    // The session's own stop: set when the session leaves the phase without the result.
+    std::atomic<bool> halt{false};
     std::thread thread;
 
     ~TransferRun() {
+        halt = true;
         if (thread.joinable()) thread.join();
     }
 };
@@ -322,14 +343,17 @@ MeasurementCalls system_measurement_calls(UploadQueue& queue, const std::string&
         const auto bytes = run->profile.at("bytes").get<std::uint64_t>();
         const auto rate = run->profile.at("rate_bps").get<std::uint64_t>();
         TransferRun& r = *run;
-        r.thread = std::thread(
-            run_transfer_thread,
-            TransferJob{windowed, r.session_id, r.origin, link->transfer, r.ticket, r.direction,
-                        r.profile, r.deadline, order.cancel, r.progress, r.result, bytes, rate});
+        r.thread =
+            std::thread(run_transfer_thread,
+                        TransferJob{windowed, r.session_id, r.origin, link->transfer, r.ticket,
+                                    r.direction, r.profile, r.deadline, order.cancel, r.progress,
+                                    r.result, bytes, rate, &r.halt, link});
         TransferHandle handle;
         handle.running = [run] { return run->progress.running.load(); };
         handle.finished = [run] { return run->progress.finished.load(); };
-        handle.bytes = [run] { return static_cast<std::uint64_t>(run->progress.bytes.load()); };
+        handle.bytes = [run] { return run->progress.bytes.load(); };
+        handle.last_counted = [run] { return last_counted_at(run->progress); };
+        handle.stop = [run] { run->halt = true; };
         handle.join = [run] {
             if (run->thread.joinable()) run->thread.join();
             return run->result;
@@ -352,6 +376,9 @@ MeasurementCalls system_measurement_calls(UploadQueue& queue, const std::string&
         }
         calls.update_live = [live](int direction, std::uint64_t bytes) {
             update_live_progress(*live, direction, bytes);
+        };
+        calls.close_live = [live](int direction, std::uint64_t bytes, Clock::time_point end) {
+            close_live_progress(*live, direction, bytes, end);
         };
         calls.read_live = [live](int direction) { return read_live_progress(*live, direction); };
     }

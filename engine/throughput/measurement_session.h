@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "engine/common/address.h"
@@ -31,6 +32,10 @@ struct TransferHandle {
     std::function<bool()> running;
     std::function<bool()> finished;
     std::function<std::uint64_t()> bytes;
+    // The moment the transfer counted its last byte so far; nothing before the first.
+    std::function<std::optional<std::chrono::steady_clock::time_point>()> last_counted;
+    // Tells the transfer to end now (as "cancelled"): the session leaves the phase without it.
+    std::function<void()> stop;
     // Joins the thread and returns its transfer_result.
     std::function<nlohmann::json()> join;
     std::shared_ptr<void> owner;  // keeps the thread and its state alive; joins when released
@@ -76,6 +81,10 @@ struct MeasurementCalls {
     // Empty when the record has no local-address callback.
     std::function<void(const nlohmann::json& local_address)> report_local_address;
     std::function<void(int direction, std::uint64_t bytes)> update_live;
+    // Ends the series of a transfer at the moment its last byte was counted.
+    std::function<void(int direction, std::uint64_t bytes,
+                       std::chrono::steady_clock::time_point end)>
+        close_live;
     std::function<nlohmann::json(int direction)> read_live;
 
     std::function<std::chrono::steady_clock::time_point()> now;

@@ -32,6 +32,11 @@ void fill_random(unsigned char* data, std::size_t size) {
 void count_bytes(TransferProgress& progress, std::uint32_t count) {
     progress.bytes.fetch_add(count);
     if (progress.live_counter != nullptr) progress.live_counter->fetch_add(count);
+    // Streams count in parallel: keep the latest moment, whichever stream stores last.
+    const SteadyTime::rep now = Clock::now().time_since_epoch().count();
+    SteadyTime::rep seen = progress.last_counted.load();
+    while (seen < now && !progress.last_counted.compare_exchange_weak(seen, now)) {
+    }
 }
 
 std::wstring widen_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -55,13 +60,56 @@ struct AlignedFree {
 
 }  // namespace
 
+std::optional<SteadyTime> last_counted_at(const TransferProgress& progress) {
+    const SteadyTime::rep ticks = progress.last_counted.load();
+    if (ticks == 0) return std::nullopt;
+    return SteadyTime(SteadyTime::duration(ticks));
+}
+
+void await_node_response(NodeClient& client, InternetHandle& request, unsigned long expected_status,
+                         const TransferStop& stop, std::shared_ptr<const void> client_owner) {
+    if (stop.requested()) fail("cancelled");
+    struct Wait {
+        InternetHandle request;
+        std::shared_ptr<const void> client_owner;
+        std::atomic<bool> done{false};
+        bool received = false;
+        DWORD error = 0;
+    };
+    auto wait = std::make_shared<Wait>();
+    wait->request = std::move(request);
+    wait->client_owner = std::move(client_owner);
+    std::thread waiter([wait] {
+        wait->received = WinHttpReceiveResponse(wait->request.get(), nullptr) != FALSE;
+        wait->error = GetLastError();
+        wait->done = true;
+    });
+    while (!wait->done.load()) {
+        if (stop.requested()) {
+            // The waiting thread keeps the request and the client's handles until its call
+            // returns; nothing else touches them any more.
+            waiter.detach();
+            fail("cancelled");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    waiter.join();
+    request = std::move(wait->request);
+    if (!wait->received) {
+        SetLastError(wait->error);
+        throw_winhttp_error(false);
+    }
+    check_node_response(client, request.get(), expected_status);
+}
+
 std::chrono::nanoseconds pacing_offset(std::uint64_t bytes, std::uint64_t rate_bps) {
     if (rate_bps == 0) return std::chrono::nanoseconds(0);
-    const std::uint64_t bits = bytes * 8u;
-    // Split so that neither product leaves 64 bits for any budget or rate a profile allows.
-    const std::uint64_t ns =
-        bits / rate_bps * 1000000000u + bits % rate_bps * 1000000000u / rate_bps;
-    return std::chrono::nanoseconds(static_cast<std::int64_t>(ns));
+    // In 128 bits: bits x 10^9 leaves 64 bits beyond 2 GiB, and the remainder of a split
+    // division beyond 18 Gbit/s.
+    __extension__ using Wide = unsigned __int128;
+    const Wide ns = static_cast<Wide>(bytes) * 8u * 1000000000u / rate_bps;
+    const Wide most = static_cast<Wide>(std::chrono::nanoseconds::max().count());
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(ns < most ? ns : most));
 }
 
 double elapsed_ms(SteadyTime start) {
@@ -76,8 +124,8 @@ nlohmann::json new_transfer_result() {
             {"started_at", nullptr}, {"status", "unavailable"}};
 }
 
-void check_cancel_deadline(const std::atomic<bool>& cancel, SteadyTime deadline) {
-    if (cancel.load()) fail("cancelled");
+void check_cancel_deadline(const TransferStop& cancel, SteadyTime deadline) {
+    if (cancel.requested()) fail("cancelled");
     if (Clock::now() >= deadline) fail("deadline_exceeded");
 }
 
@@ -91,11 +139,13 @@ bool before_deadline(const std::atomic<bool>& cancel, SteadyTime deadline, bool 
 
 void run_whole_transfer(NodeClient& client, const std::wstring& ticket, bool upload,
                         std::uint64_t bytes, std::uint64_t rate_bps, SteadyTime deadline,
-                        const std::atomic<bool>& cancel, TransferProgress& progress,
-                        nlohmann::json& result) {
+                        const TransferStop& cancel, TransferProgress& progress,
+                        nlohmann::json& result, std::shared_ptr<const void> client_owner) {
     const auto t0 = Clock::now();
     result["started_at"] = utc_timestamp_now();
     try {
+        // One request announces the whole count in 32 bits; the profile's bounds keep far below.
+        if (bytes > 0xFFFFFFFFu) fail("unsafe_node_profile");
         std::vector<unsigned char> buffer(kWholePiece, 0);
         if (upload) fill_random(buffer.data(), buffer.size());
 
@@ -142,23 +192,24 @@ void run_whole_transfer(NodeClient& client, const std::wstring& ticket, bool upl
             throw_winhttp_error(WinHttpSetTimeouts(request.get(), 3000, 3000, 4000, receive_ms) !=
                                 FALSE);
             bound_response_wait(request.get(), static_cast<DWORD>(receive_ms));
-            receive_node_response(client, request.get(), 200);
+            // A node slow to report may take the whole receive time-out; a stop must not wait.
+            await_node_response(client, request, 200, cancel, client_owner);
             result["duration_ms"] = elapsed_ms(t0);
             report = read_node_reply(request.get(), 8192);
         } else {
             expect_body_end(request.get());
             result["duration_ms"] = elapsed_ms(t0);
             InternetHandle status = send_node_request(client, L"GET", L"/status", ticket, 0);
-            receive_node_response(client, status.get(), 200);
+            await_node_response(client, status, 200, cancel, client_owner);
             report = read_node_reply(status.get(), 8192).at("download");
         }
 
         const nlohmann::json& reported = report.at("bytes");
-        result["node_bytes"] = reported.get<std::uint32_t>();
+        result["node_bytes"] = reported.get<std::uint64_t>();
         result["node_duration_ms"] = report.at("duration_ms").get<double>();
         const auto complete = report.find("complete");
-        // The count is matched as the node sent it: narrowed to 32 bits, a count 2^32 too high
-        // would look like agreement.
+        // The count is matched as the node sent it: narrowed, a count 2^32 too high would look
+        // like agreement.
         if (complete == report.end() || *complete != true || reported != moved) {
             fail("node_count_mismatch");
         }
@@ -184,7 +235,7 @@ void transfer_stream_worker(WindowedTransferState& state) {
         if (state.upload) fill_random(buffer.get(), kMaxBlock);
 
         auto halted = [&state] {
-            return state.stop.load() || state.cancel.load() || Clock::now() >= state.deadline;
+            return state.stop.load() || state.cancel.requested() || Clock::now() >= state.deadline;
         };
 
         std::uint32_t block_size = kMinBlock;
@@ -194,12 +245,13 @@ void transfer_stream_worker(WindowedTransferState& state) {
             std::uint64_t assigned_total = 0;
             {
                 std::lock_guard lock(state.mutex);
-                if (state.stop.load() || state.cancel.load() || Clock::now() >= state.window_end ||
-                    state.budget - state.assigned < kMinBlock) {
+                if (state.stop.load() || state.cancel.requested() ||
+                    Clock::now() >= state.window_end || state.budget - state.assigned < kMinBlock) {
                     break;
                 }
                 sequence = state.next_sequence++;
-                count = std::min(state.budget - state.assigned, block_size);
+                count = static_cast<std::uint32_t>(
+                    std::min<std::uint64_t>(state.budget - state.assigned, block_size));
                 state.assigned += count;
                 assigned_total = state.assigned;
             }
@@ -264,8 +316,9 @@ void transfer_stream_worker(WindowedTransferState& state) {
 void run_windowed_transfer(const std::string& session_id, const std::wstring& origin,
                            NodeClient& client, const std::wstring& ticket,
                            const std::string& direction, const nlohmann::json& profile,
-                           SteadyTime deadline, const std::atomic<bool>& cancel,
-                           TransferProgress& progress, nlohmann::json& result) {
+                           SteadyTime deadline, const TransferStop& cancel,
+                           TransferProgress& progress, nlohmann::json& result,
+                           std::shared_ptr<const void> client_owner) {
     const auto t0 = Clock::now();
     try {
         const auto window_ms = profile.at("window_ms").get<std::uint64_t>();
@@ -278,9 +331,9 @@ void run_windowed_transfer(const std::string& session_id, const std::wstring& or
             .mutex = {},
             .cancel = cancel,
             .window_end = t0 + std::chrono::milliseconds(window_ms),
-            .budget = profile.at("bytes").get<std::uint32_t>(),
+            .budget = profile.at("bytes").get<std::uint64_t>(),
             .t0 = t0,
-            .rate = profile.at("rate_bps").get<std::uint32_t>(),
+            .rate = profile.at("rate_bps").get<std::uint64_t>(),
             .deadline = deadline,
             .block_prefix = L"/blocks/" + widen_ascii(direction) + L"/",
             .ticket = ticket,
@@ -306,13 +359,13 @@ void run_windowed_transfer(const std::string& session_id, const std::wstring& or
         progress.running = false;
         if (start_failure) std::rethrow_exception(start_failure);
         if (state.first_failure) std::rethrow_exception(state.first_failure);
-        if (cancel.load() || Clock::now() >= deadline || state.assigned == 0) {
+        if (cancel.requested() || Clock::now() >= deadline || state.assigned == 0) {
             fail("transfer_interrupted");
         }
 
         InternetHandle request =
             send_node_request(client, L"POST", L"/commit/" + widen_ascii(direction), ticket, 0);
-        receive_node_response(client, request.get(), 200);
+        await_node_response(client, request, 200, cancel, client_owner);
         const nlohmann::json report = read_node_reply(request.get(), 8192);
         result["node_bytes"] = report.at("bytes");
         result["node_duration_ms"] = report.at("duration_ms");
@@ -334,12 +387,15 @@ void run_windowed_transfer(const std::string& session_id, const std::wstring& or
 }
 
 void run_transfer_thread(TransferJob job) {
+    const TransferStop stop(job.cancel, job.halt);
     if (job.windowed) {
         run_windowed_transfer(job.session_id, job.origin, job.client, job.ticket, job.direction,
-                              job.profile, job.deadline, job.cancel, job.progress, job.result);
+                              job.profile, job.deadline, stop, job.progress, job.result,
+                              std::move(job.client_owner));
     } else {
         run_whole_transfer(job.client, job.ticket, job.direction == "upload", job.bytes,
-                           job.rate_bps, job.deadline, job.cancel, job.progress, job.result);
+                           job.rate_bps, job.deadline, stop, job.progress, job.result,
+                           std::move(job.client_owner));
     }
 }
 

@@ -150,6 +150,73 @@ TEST_F(SessionAgainstNode, PortalRunFillsLiveProgressAndDesktopTrace) {
     }
 }
 
+TEST_F(SessionAgainstNode, StopWhileTheNodeHoldsTheUploadReport) {
+    // The node takes the upload's body, then keeps its report back for 30 s; the user stops the
+    // test while the session waits for it.
+    test::simulator_control("POST", "node/config", {{"hold_report_ms", 30000}});
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> over{false};
+    std::thread stopper([&] {
+        try {
+            while (!over.load() && !cancel.load()) {
+                const nlohmann::json stats = test::simulator_control("GET", "node/stats");
+                for (const nlohmann::json& seen : stats["sessions"]) {
+                    if (seen["held_reports"] == 1) cancel = true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        } catch (const std::exception&) {
+            cancel = true;  // the assertions below then show what happened
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const nlohmann::json document =
+        run_measurement_session(queue, session_id, cancel, waiting_trace(), nullptr, nullptr, {});
+    const auto took = std::chrono::steady_clock::now() - started;
+    over = true;
+    stopper.join();
+
+    EXPECT_EQ(document["error"], "cancelled");
+    EXPECT_EQ(document["transfers"]["download"]["status"], "ok");
+    EXPECT_EQ(document["transfers"]["upload"]["reason"], "cancelled") << document["transfers"];
+    EXPECT_EQ(document["transfers"]["upload"]["client_bytes"], 1048576);
+    EXPECT_TRUE(document["phases"]["recovery"].empty());
+    EXPECT_EQ(stored_throughput(), document);
+    const nlohmann::json stats = test::simulator_control("GET", "node/stats");
+    ASSERT_EQ(stats["sessions"].size(), 1u);
+    const nlohmann::json& seen = stats["sessions"].front();
+    EXPECT_EQ(seen["held_reports"], 1);
+    EXPECT_EQ(seen["finished"], true);  // "/finish" still went out
+    // The report was still held when the session ended: it did not wait for it.
+    EXPECT_LT(took, std::chrono::seconds(20));
+}
+
+TEST_F(SessionAgainstNode, StoreFailureDuringADownloadStopsIt) {
+    // A download of 16 MiB paced to 8 Mbit/s would run for 17 s. The recording goes away as the
+    // download phase begins, so the session's first store of the phase fails while the transfer
+    // runs: the transfer must be told to stop, not waited for.
+    test::simulator_control("POST", "node/config",
+                            {{"profile",
+                              {{"mode", "whole"},
+                               {"bytes", 16 * 1048576},
+                               {"rate_bps", 8'000'000},
+                               {"deadline_s", 60}}}});
+    std::atomic<bool> cancel{false};
+    const PhaseCallback phase = [&](const std::string& name) {
+        if (name == "download") finish_recording(queue, session_id, "partial");
+    };
+    // The last store fails too (the recording is gone), which leaves the session.
+    EXPECT_THROW(run_measurement_session(queue, session_id, cancel, waiting_trace(), nullptr,
+                                         nullptr, phase),
+                 std::runtime_error);
+    const nlohmann::json stats = test::simulator_control("GET", "node/stats");
+    ASSERT_EQ(stats["sessions"].size(), 1u);
+    const nlohmann::json& seen = stats["sessions"].front();
+    EXPECT_LT(seen["download_sent"].get<std::uint64_t>(), 8u * 1048576u) << seen;
+    EXPECT_EQ(seen["upload_received"], 0);
+    EXPECT_EQ(seen["finished"], false);
+}
+
 TEST_F(SessionAgainstNode, UnsetOriginEndsBeforeAnyRequest) {
     test::ScopedEnv no_origin{L"QUORVEL_NODE_ORIGIN", nullptr};
     std::atomic<bool> cancel{false};

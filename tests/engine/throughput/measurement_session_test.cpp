@@ -49,7 +49,16 @@ struct FakeNode {
     Clock::duration transfer_time = 3s;
     std::map<std::string, std::string> transfer_status{{"download", "ok"}, {"upload", "ok"}};
     std::function<void()> on_probe;
-    int failing_store = -1;  // index of the store that fails
+    int failing_store = -1;           // index of the store that fails
+    std::string failing_store_phase;  // the first store of this phase fails
+    bool phase_store_failed = false;
+
+    struct LiveClose {
+        int direction;
+        std::uint64_t bytes;
+        Clock::time_point end;     // the moment the session says the transfer ended
+        Clock::time_point called;  // the session's clock at the call
+    };
 
     std::string current_phase;
     std::vector<std::string> phases;
@@ -57,6 +66,9 @@ struct FakeNode {
     std::vector<std::string> stored;
     std::vector<std::string> finished;
     std::vector<std::pair<int, std::uint64_t>> live_updates;
+    std::vector<LiveClose> live_closes;
+    std::vector<Clock::time_point> transfer_ends;
+    std::vector<std::string> stopped_transfers;
     std::vector<nlohmann::json> local_addresses;
     std::uint64_t rate_cap = 0;
     bool live = false;
@@ -91,6 +103,7 @@ struct FakeNode {
             const Clock::time_point start = clock;
             const Clock::time_point end = start + transfer_time;
             const std::string status = transfer_status[order.direction];
+            transfer_ends.push_back(end);
             TransferHandle handle;
             handle.running = [this, end] { return clock < end; };
             handle.finished = [this, end] { return clock >= end; };
@@ -99,6 +112,12 @@ struct FakeNode {
                 const auto done = std::min(clock, end) - start;
                 return static_cast<std::uint64_t>(1'000'000.0 * static_cast<double>(done.count()) /
                                                   static_cast<double>(total));
+            };
+            handle.last_counted = [this, end] {
+                return std::optional<Clock::time_point>(std::min(clock, end));
+            };
+            handle.stop = [this, direction = order.direction] {
+                stopped_transfers.push_back(direction);
             };
             handle.join = [status] {
                 nlohmann::json result = initial_transfer();
@@ -112,7 +131,10 @@ struct FakeNode {
         };
         c.new_transfer_result = [] { return initial_transfer(); };
         c.store = [this](const std::string& text) {
-            if (static_cast<int>(stored.size()) == failing_store) {
+            const bool phase_fails = !failing_store_phase.empty() && !phase_store_failed &&
+                                     current_phase == failing_store_phase;
+            if (phase_fails) phase_store_failed = true;
+            if (static_cast<int>(stored.size()) == failing_store || phase_fails) {
                 stored.push_back("");
                 throw std::runtime_error("SQLite error 5");
             }
@@ -125,6 +147,10 @@ struct FakeNode {
             local_addresses.push_back(local);
         };
         c.update_live = [this](int direction, std::uint64_t bytes) {
+            live_updates.emplace_back(direction, bytes);
+        };
+        c.close_live = [this](int direction, std::uint64_t bytes, Clock::time_point end) {
+            live_closes.push_back({direction, bytes, end, clock});
             live_updates.emplace_back(direction, bytes);
         };
         c.read_live = [](int direction) { return nlohmann::json::array({{0, direction}}); };
@@ -485,6 +511,29 @@ TEST(MeasurementSession, PortalReservationAndLiveProgress) {
     }
 }
 
+TEST(MeasurementSession, TraceOfATransferEndsWhenItsLastByteWasCounted) {
+    DirectNodeEnv env;
+    test::ScopedEnv portal{L"QUORVEL_PORTAL_RESERVATION", std::wstring(L"1")};
+    FakeNode node;
+    node.live = true;
+    // Probes start every 150 ms and take 40 ms; the transfer ends 20 ms into its phase's 21st
+    // probe, so the session joins it only when that probe has returned, 20 ms later.
+    node.probe_time = 40ms;
+    node.transfer_time = 3020ms;
+    std::atomic<bool> cancel{false};
+    EXPECT_TRUE(node.run(cancel)["error"].is_null());
+    ASSERT_EQ(node.live_closes.size(), 2u);
+    ASSERT_EQ(node.transfer_ends.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const FakeNode::LiveClose& close = node.live_closes[i];
+        EXPECT_EQ(close.direction, static_cast<int>(i));
+        EXPECT_EQ(close.bytes, 1'000'000u);
+        EXPECT_EQ(close.end, node.transfer_ends[i]);
+        EXPECT_EQ(close.called - close.end, 20ms);
+    }
+    EXPECT_TRUE(node.stopped_transfers.empty());
+}
+
 TEST(MeasurementSession, StoreFailures) {
     DirectNodeEnv env;
     {
@@ -504,6 +553,16 @@ TEST(MeasurementSession, StoreFailures) {
         EXPECT_EQ(document["error"], "SQLite error 5");
         EXPECT_EQ(node.phases, std::vector<std::string>{"baseline"});
         EXPECT_EQ(node.traces, std::vector<std::string>{"baseline>203.0.113.5"});
+    }
+    {
+        // A store failing while the download runs: the transfer is told to stop before the
+        // session joins it, instead of being left to run to its end.
+        FakeNode node;
+        node.failing_store_phase = "download";
+        std::atomic<bool> cancel{false};
+        EXPECT_EQ(node.run(cancel)["error"], "SQLite error 5");
+        EXPECT_EQ(node.phases, (std::vector<std::string>{"baseline", "download"}));
+        EXPECT_EQ(node.stopped_transfers, std::vector<std::string>{"download"});
     }
     {
         FakeNode node;

@@ -24,6 +24,11 @@ TEST(TransferRules, PacingOffsetIsExactBeyondThirtyTwoBits) {
         {536870912, 1'000'000'000, 4'294'967'296},  // A x 8 = 2^32 bits
         {536870912, 262144, 16'384'000'000'000},    // the largest budget at the slowest rate
         {0, 1'000'000'000, 0},
+        // Rates and counts of more than 32 bits are taken whole, never wrapped.
+        {536870912, 5'000'000'000, 858'993'459},  // not paced as 705 Mbit/s
+        {536870912, 4'300'000'000, 998'829'603},  // not paced as 5.0 Mbit/s
+        {32768, 20'000'000'000, 13'107},          // a remainder beyond 64 bits x 10^9
+        {4'294'967'296 + 32768, 1'000'000'000, 34'360'000'512},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(pacing_offset(c.bytes, c.rate).count(), c.ns) << c.bytes << " at " << c.rate;
@@ -49,6 +54,15 @@ TEST(TransferRules, CancelWinsOverDeadline) {
     cancel = true;
     try {
         check_cancel_deadline(cancel, Clock::now() - 1ms);
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "cancelled");
+    }
+    // The session's own stop ends a transfer like the user's.
+    cancel = false;
+    std::atomic<bool> halt{true};
+    try {
+        check_cancel_deadline(TransferStop(cancel, &halt), Clock::now() + 10s);
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "cancelled");

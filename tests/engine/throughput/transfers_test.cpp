@@ -210,6 +210,66 @@ TEST_F(TransfersTest, WholeUploadReportWaitEndsAtTheDeadline) {
     EXPECT_LT(Clock::now() - started, 7s);
 }
 
+TEST_F(TransfersTest, StopEndsTheWaitForAHeldReport) {
+    // The node takes the whole body, then keeps its report back for 30 s; a stop while the
+    // client waits for it ends the transfer as "cancelled" at once. Table: the whole upload's
+    // report, and the windowed upload's commit; the user's cancel, and the session's own stop.
+    struct Case {
+        bool windowed;
+        bool user;
+    };
+    for (const Case& c : {Case{false, true}, Case{true, true}, Case{false, false}}) {
+        SCOPED_TRACE(std::string(c.windowed ? "windowed" : "whole") +
+                     (c.user ? " cancel" : " halt"));
+        SetUp();
+        reserve({{"profile", c.windowed ? windowed_profile(1048576, 2) : whole_profile(200000)},
+                 {"hold_report_ms", 30000}});
+        std::atomic<bool> halt{false};
+        const TransferStop stop(cancel, &halt);
+        TransferProgress fresh;
+        nlohmann::json result = new_transfer_result();
+        const auto started = Clock::now();
+        std::thread transfer([&] {
+            if (c.windowed) {
+                run_windowed_transfer(session_id, origin, client, ticket, "upload", profile,
+                                      Clock::now() + 60s, stop, fresh, result);
+            } else {
+                run_whole_transfer(client, ticket, true, 200000, 100000000, Clock::now() + 60s,
+                                   stop, fresh, result);
+            }
+        });
+        // Stop once the node holds the report, i.e. while the client waits for it.
+        bool held = false;
+        for (int i = 0; i < 2000 && !held; ++i) {
+            held = node_session()["held_reports"] == 1;
+            if (!held) std::this_thread::sleep_for(10ms);
+        }
+        (c.user ? cancel : halt) = true;
+        transfer.join();
+        EXPECT_TRUE(held);
+        EXPECT_EQ(result["reason"], "cancelled") << result.dump();
+        EXPECT_EQ(result["status"], "partial");
+        EXPECT_TRUE(result["node_bytes"].is_null());
+        EXPECT_EQ(result["client_bytes"], node_session()["upload_received"]);
+        expect_ended(result, fresh);
+        // Far below the hold: the transfer did not wait for the report.
+        EXPECT_LT(Clock::now() - started, 20s);
+        cancel = false;
+    }
+}
+
+TEST_F(TransfersTest, WindowedUploadRateAboveThirtyTwoBits) {
+    // 4.3 Gbit/s read as 32 bits is 5.0 Mbit/s, which would pace 16 MiB over 27 s and leave
+    // most of the budget unsent when the 10 s window closes.
+    nlohmann::json fast = windowed_profile(16 * 1048576, 4, 4'300'000'000);
+    fast["window_ms"] = 10000;
+    reserve({{"profile", fast}});
+    const nlohmann::json result = windowed("upload");
+    EXPECT_EQ(result["status"], "ok") << result.dump();
+    EXPECT_EQ(result["client_bytes"], 16 * 1048576);
+    EXPECT_EQ(node_session()["upload_received"], 16 * 1048576);
+}
+
 TEST_F(TransfersTest, WholeUploadIsPacedFromTheStart) {
     // Two pieces of 32 KiB at 262,144 bit/s: the second may leave only 2 s after the request.
     reserve({{"profile", whole_profile(65536, 262144)}});
