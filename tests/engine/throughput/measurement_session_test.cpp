@@ -301,6 +301,23 @@ TEST(MeasurementSession, ReservationRepliesThatEndTheSession) {
              r["profile"].erase("window_ms");
          },
          "invalid_node_document"},
+        // Values beyond 32 bits are compared whole: read as 32 bits, 5 Gbit/s would pass as
+        // 705 Mbit/s and 4.3 Gbit/s as 5.0 Mbit/s.
+        {"windowed rate of 5 Gbit/s",
+         [&](nlohmann::json& r) {
+             windowed(r);
+             r["profile"]["rate_bps"] = 5'000'000'000;
+         },
+         "unsafe_node_profile"},
+        {"whole rate of 4.3 Gbit/s", profile("rate_bps", 4'300'000'000), "unsafe_node_profile"},
+        {"windowed bytes of 2^32 + 65,536",
+         [&](nlohmann::json& r) {
+             windowed(r);
+             r["profile"]["bytes"] = 4'295'032'832;
+         },
+         "unsafe_node_profile"},
+        {"whole bytes of 2^64 - 1", profile("bytes", 18'446'744'073'709'551'615u),
+         "unsafe_node_profile"},
         {"five streams",
          [&](nlohmann::json& r) {
              windowed(r);
