@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "app/cards.h"
 #include "results/dashboard.h"
@@ -77,8 +78,10 @@ LayoutResult compute_layout(const LayoutInput& in) {
     const int P = in.page;
     const bool B = in.busy;
 
-    // 1. Content height and scrolling.
-    const int CH = std::max(H, (T && P == 1) ? 768 : 590);
+    // 1. Content height and scrolling. Every page fits the client area of the smallest window
+    // (its minimum track size), so nothing scrolls under the status line there; page 1 gives its
+    // speed cards less height instead of asking for more.
+    const int CH = std::max(H, 590);
     result.content_height = CH;
     result.scroll_range = CH - H;
     result.scroll_pos = std::clamp(in.scroll_pos, 0, result.scroll_range);
@@ -93,7 +96,9 @@ LayoutResult compute_layout(const LayoutInput& in) {
     // 3. Content column.
     const int X0 = NW - (narrow ? 10 : 0) + 26;
     const int CW = W + (narrow ? 20 : 0) - NW - 52;
-    const int HT = short_ ? 72 : 88;
+    // The toggle 107 sits below the title 110 unless the navigation is collapsed: the first
+    // navigation button starts below it.
+    const int HT = (short_ && collapsed) ? 72 : 88;
     const int BP = std::clamp((CH - HT - 42) / 13, 31, 42);
 
     Places places(result.places);
@@ -105,19 +110,34 @@ LayoutResult compute_layout(const LayoutInput& in) {
         places.put(200 + i, 8, HT + i * BP + (i > 8 ? 7 : 0), NW - 16, BP - 2, true);
     }
 
-    // 5. Title and subtitle.
+    // 5. Title and subtitle. The title ends before the leftmost top-right button; in a short
+    // window those buttons move up beside the title, clear of the subtitle below.
     const bool WF = T && P == 4;
-    places.put(page_title_id, X0, short_ ? 10 : 18, CW - 350 - (WF ? 266 : 0), 40, true);
-    places.put(page_subtitle_id, X0, short_ ? 49 : 61, P == 0 ? CW - 345 : CW - 8, 24, true);
+    const int top_y = short_ ? 12 : 24;
+    int top_right_left = X0 + CW;
+    if (P != 0) top_right_left = X0 + CW - (WF ? 600 : 135);
+    if (T && P == 11) top_right_left = std::min(top_right_left, X0 + CW - 327);
+    if (T && (P == 2 || P == 3)) top_right_left = std::min(top_right_left, X0 + CW - 290);
+    if (T && P == 2) top_right_left = std::min(top_right_left, X0 + CW - 445);
+    const int title_width = std::min(CW - 350 - (WF ? 266 : 0), top_right_left - X0 - 8);
+    places.put(page_title_id, X0, short_ ? 10 : 18, title_width, 40, true);
+    places.put(page_subtitle_id, X0, short_ ? 50 : 61, P == 0 ? CW - 345 : CW - 8, 24, true);
 
     // 7. Page 0 headings; 8. card sizes.
     const bool P0 = P == 0;
     places.put(result_side_id, X0 + CW / 2, short_ ? 77 : 100, CW / 2, 28, P0);
     places.put(result_heading_id, X0, short_ ? 77 : 100, CW / 2, 28, P0);
-    const int CH2 = std::clamp((CH - 405) / 2, 100, 182);
     const int HW = (CW - 8) / 2;
     const int CT0 = short_ ? 111 : 134;
     const int CT = (T && P == 1) ? (short_ ? 83 : 100) : CT0;
+    const int DH = short_ ? 94 : 116;
+    // Page 1 stacks the speed cards, the two estimate panels, the list and its detail: the cards
+    // give up height (down to their minimum) so that the list shows all its rows.
+    int CH2 = std::clamp((CH - 405) / 2, 100, 182);
+    if (T && P == 1 && in.list_rows_height > 0) {
+        const int cards_and_list = CH - 76 - DH - 14 - CT - 8 - 206;
+        CH2 = std::clamp(std::min(CH2, cards_and_list - in.list_rows_height), 100, 182);
+    }
     const int TH = short_ ? 60 : 74;
     const int y0 = CT0 + CH2 + (short_ ? 10 : 18) + TH + 8;
     places.put(diagnostics_heading_id, X0, y0, CW / 2, 30, P0);
@@ -137,7 +157,7 @@ LayoutResult compute_layout(const LayoutInput& in) {
     }
     // 18. Button 102; 6. button 108.
     places.put(102, X0, CH - 76, NB ? 142 : 180, 32, !P0);
-    places.put(108, X0 + CW - (WF ? 600 : 135), 24, 135, 34, !P0);
+    places.put(108, X0 + CW - (WF ? 600 : 135), top_y, 135, 34, !P0);
 
     // 8. Cards and tiles.
     const bool cards = P0 || (T && P == 1);
@@ -211,7 +231,6 @@ LayoutResult compute_layout(const LayoutInput& in) {
     if (tiles) Y += short_ ? 58 : 74;
 
     // 16. List and detail.
-    const int DH = short_ ? 94 : 116;
     places.put(310, X0, Y, CW, CH - 76 - DH - Y - 14, T);
     places.put(311, X0, CH - 76 - DH - 6, CW, DH, T);
 
@@ -231,18 +250,18 @@ LayoutResult compute_layout(const LayoutInput& in) {
     places.put(326, X0 + 474, S2, CW - 474, 230, P7);
 
     // 17-18. Top-right and bottom-row buttons.
-    places.put(331, X0 + CW - 327, 24, 184, 34, T && P == 11);
+    places.put(331, X0 + CW - 327, top_y, 184, 34, T && P == 11);
     places.put(330, X0 + CW - 264, CH - 76, 132, 32, T && (P == 9 || P == 10));
     places.put(329, X0 + CW - 264, CH - 76, 132, 32, P7 && !B);
     places.put(315, X0 + CW - 142, TT, 142, 31, TP);
     places.put(319, X0 + CW - 124, CH - 76, 124, 32, T);
     places.put(332, X0 + CW - 258 - ((P == 7 || P == 9 || P == 10) ? 140 : 0), CH - 76, 126, 32,
                T);
-    places.put(333, X0 + CW - 290, 24, 142, 34, T && (P == 2 || P == 3));
-    places.put(334, X0 + CW - 445, 24, 147, 34, T && P == 2);
-    places.put(337, X0 + CW - 455, 24, 167, 34, WF);
-    places.put(338, X0 + CW - 280, 24, 137, 34, WF);
-    places.put(339, X0 + CW - 135, 24, 135, 34, WF);
+    places.put(333, X0 + CW - 290, top_y, 142, 34, T && (P == 2 || P == 3));
+    places.put(334, X0 + CW - 445, top_y, 147, 34, T && P == 2);
+    places.put(337, X0 + CW - 455, top_y, 167, 34, WF);
+    places.put(338, X0 + CW - 280, top_y, 137, 34, WF);
+    places.put(339, X0 + CW - 135, top_y, 135, 34, WF);
 
     // 14. Wi-Fi block.
     places.put(343, X0, band_y + 36, CW, CHH, WF);
@@ -256,7 +275,8 @@ LayoutResult compute_layout(const LayoutInput& in) {
 
     // 12. Stop button of a running reading; 6. the process-traffic checkbox.
     places.put(335, X0, stop_reading_y, 190, 32, stop_reading);
-    places.put(336, X0 + CW - 313, short_ ? 56 : 67, 313, 19, P0 && !B);
+    // The checkbox sits under the profile combo, left of the start button.
+    places.put(336, X0 + CW - 313, short_ ? 58 : 67, 153, 19, P0 && !B);
     return result;
 }
 
@@ -477,22 +497,17 @@ HWND control_by_id(const MainWindowState& state, int id) {
     return GetDlgItem(state.main_window, id);
 }
 
-void place_control(MainWindowState& state, HWND control, int x, int y, int width, int height,
-                   bool visible) {
-    if (control == nullptr) return;
-    if (!visible) {
-        ShowWindow(control, SW_HIDE);
-        return;
-    }
-    if (control != state.status_bar) y -= state.scroll_pos;
-    MoveWindow(control, scale(x, state.dpi), scale(y, state.dpi),
-               scale(std::max(1, width), state.dpi), scale(std::max(1, height), state.dpi), TRUE);
-    ShowWindow(control, SW_SHOWNA);
+RECT control_pixels(const ControlPlace& place, int dpi, int scroll_pos) {
+    const int y = place.y - scroll_pos;
+    return RECT{scale(place.x, dpi), scale(y, dpi), scale(place.x + std::max(1, place.width), dpi),
+                scale(y + std::max(1, place.height), dpi)};
 }
 
-namespace {
+RECT status_bar_pixels(SIZE client, int dpi) {
+    return RECT{0, client.cy - scale(30, dpi), client.cx, client.cy};
+}
 
-void layout_once(MainWindowState& state, bool& size_changed) {
+LayoutInput layout_input(const MainWindowState& state) {
     RECT client{};
     GetClientRect(state.main_window, &client);
     const int dpi = state.dpi > 0 ? state.dpi : 96;
@@ -506,7 +521,95 @@ void layout_once(MainWindowState& state, bool& size_changed) {
     input.nav_collapse_requested = state.nav_collapse_requested;
     input.table_kind = state.shown_table.kind;
     input.table_rows = state.shown_table.rows.size();
+    // Only page 1 sizes its list by the rows (the other pages give the list all that is left):
+    // the header's height for the list's font, and one row's height times the rows.
+    const HWND list = state.results_list;
+    if (input.page == 1 && input.table_view_shown && list != nullptr && input.table_rows > 0) {
+        RECT row{};
+        row.left = LVIR_BOUNDS;
+        int header_height = 0;
+        if (const auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0))) {
+            RECT area{0, 0, 10000, 10000};
+            WINDOWPOS header_place{};
+            HDLAYOUT header_layout{&area, &header_place};
+            if (SendMessageW(header, HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&header_layout))) {
+                header_height = header_place.cy;
+            }
+        }
+        if (SendMessageW(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)) != FALSE) {
+            const int rows_pixels =
+                header_height + static_cast<int>(input.table_rows) * (row.bottom - row.top) + 4;
+            input.list_rows_height = MulDiv(rows_pixels, 96, dpi) + 1;
+        }
+    }
+    return input;
+}
+
+void place_control(MainWindowState& state, HWND control, int x, int y, int width, int height,
+                   bool visible) {
+    if (control == nullptr) return;
+    if (!visible) {
+        ShowWindow(control, SW_HIDE);
+        return;
+    }
+    const RECT pixels = control_pixels(ControlPlace{x, y, width, height, true}, state.dpi,
+                                       control == state.status_bar ? 0 : state.scroll_pos);
+    // Without copied bits the moved control paints itself whole: a static keeps no stale text.
+    SetWindowPos(control, nullptr, pixels.left, pixels.top, pixels.right - pixels.left,
+                 pixels.bottom - pixels.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_SHOWWINDOW);
+}
+
+namespace {
+
+// One child's move, show or hide, as the layout asks for it.
+struct ChildMove {
+    HWND control = nullptr;
+    RECT pixels{};
+    UINT flags = 0;
+};
+
+// What the layout must do to the child: nothing when it already stands shown on that rectangle
+// or stays hidden, so a layout that changes little costs little.
+std::optional<ChildMove> child_move(HWND main_window, HWND control, const RECT& pixels,
+                                    bool visible) {
+    constexpr UINT common = SWP_NOZORDER | SWP_NOACTIVATE;
+    const bool shown = (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (!visible) {
+        if (!shown) return std::nullopt;
+        return ChildMove{control, {}, common | SWP_NOMOVE | SWP_NOSIZE | SWP_HIDEWINDOW};
+    }
+    RECT now{};
+    GetWindowRect(control, &now);
+    MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&now), 2);
+    if (shown && EqualRect(&now, &pixels)) return std::nullopt;
+    // A moved or resized control is repainted whole rather than from bits copied from its old
+    // place: a static has no redraw-on-resize style and would keep parts of its old text.
+    return ChildMove{control, pixels, common | SWP_NOCOPYBITS | (shown ? 0u : SWP_SHOWWINDOW)};
+}
+
+// Applies the moves in one batch; should the batch fail, one by one.
+void apply_child_moves(const std::vector<ChildMove>& moves) {
+    if (moves.empty()) return;
+    HDWP batch = BeginDeferWindowPos(static_cast<int>(moves.size()));
+    for (const ChildMove& move : moves) {
+        if (batch == nullptr) break;
+        batch = DeferWindowPos(batch, move.control, nullptr, move.pixels.left, move.pixels.top,
+                               move.pixels.right - move.pixels.left,
+                               move.pixels.bottom - move.pixels.top, move.flags);
+    }
+    if (batch != nullptr && EndDeferWindowPos(batch)) return;
+    for (const ChildMove& move : moves) {
+        SetWindowPos(move.control, nullptr, move.pixels.left, move.pixels.top,
+                     move.pixels.right - move.pixels.left, move.pixels.bottom - move.pixels.top,
+                     move.flags);
+    }
+}
+
+void layout_once(MainWindowState& state, bool& size_changed) {
+    const LayoutInput input = layout_input(state);
     const LayoutResult layout = compute_layout(input);
+    const int dpi = state.dpi > 0 ? state.dpi : 96;
 
     state.scroll_pos = layout.scroll_pos;
     state.scroll_range = layout.scroll_range;
@@ -522,14 +625,29 @@ void layout_once(MainWindowState& state, bool& size_changed) {
     SetScrollInfo(state.main_window, SB_VERT, &info, TRUE);
     if (size_changed) return;
 
+    RECT client{};
+    GetClientRect(state.main_window, &client);
+    std::vector<ChildMove> moves;
+    moves.reserve(layout.places.size());
     for (const auto& [id, place] : layout.places) {
-        place_control(state, control_by_id(state, id), place.x, place.y, place.width, place.height,
-                      place.visible);
+        const HWND control = control_by_id(state, id);
+        if (control == nullptr) continue;
+        // The status line keeps to the client area's bottom edge, whatever the rounding of DIP.
+        const RECT pixels = control == state.status_bar
+                                ? status_bar_pixels(SIZE{client.right, client.bottom}, dpi)
+                                : control_pixels(place, dpi, state.scroll_pos);
+        if (auto move = child_move(state.main_window, control, pixels, place.visible)) {
+            moves.push_back(*move);
+        }
     }
+    apply_child_moves(moves);
     if (state.open_report_button != nullptr) {
         EnableWindow(state.open_report_button, !state.busy && !state.shown_table.rows.empty());
     }
-    SetWindowPos(state.status_bar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (GetWindow(state.main_window, GW_CHILD) != state.status_bar) {
+        SetWindowPos(state.status_bar, HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     InvalidateRect(state.main_window, nullptr, TRUE);
 }
 

@@ -30,6 +30,8 @@ struct LayoutInput {
     bool nav_collapse_requested = false;
     std::uint8_t table_kind = 0;
     std::size_t table_rows = 0;
+    // The height in DIP the results list needs to show its header and every row; 0 when unknown.
+    std::int32_t list_rows_height = 0;
 };
 
 // Every control's place, by control id; the unnamed labels use these ids.
@@ -48,6 +50,14 @@ struct LayoutResult {
     std::vector<std::pair<int, ControlPlace>> places;  // (control id, place)
 };
 LayoutResult compute_layout(const LayoutInput& input);
+
+// The pixel rectangle of a control's DIP place at `dpi`: its edges are scaled, so controls that
+// touch in DIP touch in pixels too and never overlap by a rounding pixel.
+RECT control_pixels(const ControlPlace& place, int dpi, int scroll_pos);
+// The status line's pixel rectangle: pinned to the bottom edge of a client area of that size.
+RECT status_bar_pixels(SIZE client, int dpi);
+// The layout's inputs as the window has them now, the list's measured rows included.
+LayoutInput layout_input(const MainWindowState& state);
 
 void create_main_window_controls(MainWindowState& state, HWND main_window,
                                  const std::wstring& server_origin, const std::wstring& app_title);

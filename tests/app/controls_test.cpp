@@ -85,7 +85,7 @@ TEST(ComputeLayout, PlacesControlsAsWorkedOutByHand) {
         {"p0 conclusion", input(1200, 800), 261, "234,662 940x44"},
         {"p0 start", input(1200, 800), 101, "1022,33 152x36"},
         {"p0 profile", input(1200, 800), 106, "861,39 145x140"},
-        {"p0 checkbox", input(1200, 800), 336, "861,67 313x19"},
+        {"p0 checkbox", input(1200, 800), 336, "861,67 153x19"},
         {"p0 profile label", input(1200, 800), profile_label_id, "861,16 140x20"},
         {"p0 side label", input(1200, 800), result_side_id, "704,100 470x28"},
         {"p0 status bar", input(1200, 800), 111, "0,770 1200x30"},
@@ -98,7 +98,7 @@ TEST(ComputeLayout, PlacesControlsAsWorkedOutByHand) {
         {"p0s tile 244", input(1000, 600), 244, "719,219 265x60"},
         {"p0s row 252", input(1000, 600), 252, "190,374 393x49"},
         {"p0s conclusion", input(1000, 600), 261, "190,531 794x35"},
-        {"p0s nav 11", input(1000, 600), 211, "8,486 158x35"},
+        {"p0s nav 11", input(1000, 600), 211, "8,491 158x34"},
         {"p0s status bar", input(1000, 600), 111, "0,570 1000x30"},
         // Page 7: two rows of inputs, the list, the bottom row.
         {"p7 edit", page7, 312, "234,100 514x30"},
@@ -142,10 +142,10 @@ TEST(ComputeLayout, PlacesControlsAsWorkedOutByHand) {
         {"p4s list", wifi_short, 310, "234,351 940x65"},
         {"p4s detail", wifi_short, 311, "234,424 940x94"},
         // Page 1 with its table: cards right under the header, then the estimate panels.
-        {"p1 card", page1, 240, "234,100 466x181"},
-        {"p1 estimate", page1, 350, "234,289 940x66"},
-        {"p1 quality", page1, 351, "234,363 940x124"},
-        {"p1 list", page1, 310, "234,495 940x67"},
+        {"p1 card", page1, 240, "234,100 466x147"},
+        {"p1 estimate", page1, 350, "234,255 940x66"},
+        {"p1 quality", page1, 351, "234,329 940x124"},
+        {"p1 list", page1, 310, "234,461 940x33"},
         {"p1 no tiles", page1, 242, "hidden"},
         // Reading tiles: page 3 with two rows of kind 0.
         {"p3 tile 320", page3, 320, "234,100 307x65"},
@@ -207,7 +207,7 @@ TEST(ComputeLayout, NavigationPitchIsClampedAndKeepsTheGap) {
               42);
     EXPECT_EQ(place_of(compute_layout(input(1200, 400)), 201).y -
                   place_of(compute_layout(input(1200, 400)), 200).y,
-              36);
+              35);
 }
 
 TEST(ComputeLayout, ContentHeightAndScrollClamps) {
@@ -226,7 +226,7 @@ TEST(ComputeLayout, ContentHeightAndScrollClamps) {
         {scrolled(input(1200, 500), 200), 590, 90, 90},
         {scrolled(input(1200, 500), -5), 590, 90, 0},
         {scrolled(input(1200, 500), 40), 590, 90, 40},
-        {scrolled(input(1200, 500, 1, true), 500), 768, 268, 268},
+        {scrolled(input(1200, 500, 1, true), 500), 590, 90, 90},
         {scrolled(input(1200, 700, 1, false), 30), 700, 0, 0},
         {scrolled(input(1200, 900, 1, true), 30), 900, 0, 0},
     };
@@ -238,6 +238,128 @@ TEST(ComputeLayout, ContentHeightAndScrollClamps) {
     }
     // The status bar follows the window's own height, not the content's.
     EXPECT_EQ(describe(place_of(compute_layout(input(1200, 500)), 111)), "0,470 1200x30");
+}
+
+// The closed height of a drop list in DIP: its box is as tall as its font makes it (14 DIP),
+// whatever height the layout gives its dropped list. The window test below checks it.
+constexpr int drop_list_closed_height = 27;
+const std::set<int> drop_lists = {106, 313, 314, 316, 317, 318, 324, 326, 327, 328};
+
+// The pixel rectangle a control covers on screen when the window is laid out.
+RECT covered_pixels(int id, ControlPlace place, int dpi, int scroll_pos, SIZE client) {
+    if (id == 111) return status_bar_pixels(client, dpi);
+    if (drop_lists.count(id) != 0) place.height = std::min(place.height, drop_list_closed_height);
+    return control_pixels(place, dpi, scroll_pos);
+}
+
+// From the client area of the smallest window (960 x 640 DIP less its frame and caption) up, at
+// 96 and 144 DPI, on every page and table: no two shown controls overlap, none leaves the client
+// area, and nothing scrolls, so the status line stays clear. No control of the main window is
+// meant to lie inside another, so every pair must keep apart.
+TEST(ComputeLayout, NoControlsOverlapFromTheSmallestWindowUp) {
+    const int widths[] = {940, 944, 960, 1008, 1079, 1080, 1184, 1366, 1920, 2560};
+    const int heights[] = {590, 601, 640, 699, 700, 729, 761, 800, 1040, 1400};
+    struct Page {
+        int page;
+        bool table;
+    };
+    std::vector<Page> pages = {{0, false}};
+    for (int page = 1; page <= 11; ++page) {
+        pages.push_back({page, true});
+        pages.push_back({page, false});  // a report text in the text pane
+    }
+    std::vector<std::string> faults;
+    const auto fault = [&faults](const std::string& text) {
+        if (faults.size() < 20) faults.push_back(text);
+    };
+    int layouts = 0;
+    for (const int dpi : {96, 144}) {
+        for (const int width : widths) {
+            for (const int height : heights) {
+                // At 144 DPI an odd pixel more, so the DIP sizes do not all come out whole.
+                const SIZE client{MulDiv(width, dpi, 96) + (dpi == 96 ? 0 : 1),
+                                  MulDiv(height, dpi, 96) + (dpi == 96 ? 0 : 1)};
+                for (const Page& page : pages) {
+                    for (const int flags : {0, 1, 2, 3}) {
+                        for (const std::size_t rows : {0u, 3u, 9u}) {
+                            for (const int kind : {0, 1}) {
+                                LayoutInput in =
+                                    input(MulDiv(client.cx, 96, dpi), MulDiv(client.cy, 96, dpi),
+                                          page.page, page.table);
+                                in.busy = (flags & 1) != 0;
+                                in.nav_collapse_requested = (flags & 2) != 0;
+                                in.table_rows = rows;
+                                in.table_kind = static_cast<std::uint8_t>(kind);
+                                in.list_rows_height =
+                                    rows == 0 ? 0 : 26 + 20 * static_cast<int>(rows);
+                                const LayoutResult layout = compute_layout(in);
+                                ++layouts;
+                                const std::string where =
+                                    std::to_string(client.cx) + "x" + std::to_string(client.cy) +
+                                    " px at " + std::to_string(dpi) + " DPI, page " +
+                                    std::to_string(page.page) + (page.table ? " table" : "") +
+                                    (in.busy ? " busy" : "") +
+                                    (in.nav_collapse_requested ? " collapsed" : "") + " rows " +
+                                    std::to_string(rows) + " kind " + std::to_string(kind);
+                                if (layout.scroll_range != 0) fault(where + ": scrolls");
+                                std::vector<std::pair<int, RECT>> shown;
+                                for (const auto& [id, place] : layout.places) {
+                                    if (!place.visible) continue;
+                                    const RECT r =
+                                        covered_pixels(id, place, dpi, layout.scroll_pos, client);
+                                    if (r.left < 0 || r.top < 0 || r.right > client.cx ||
+                                        r.bottom > client.cy) {
+                                        fault(where + ": control " + std::to_string(id) +
+                                              " leaves the client area");
+                                    }
+                                    for (const auto& [other, other_rect] : shown) {
+                                        RECT overlap{};
+                                        if (IntersectRect(&overlap, &r, &other_rect)) {
+                                            fault(where + ": controls " + std::to_string(other) +
+                                                  " and " + std::to_string(id) + " overlap");
+                                        }
+                                    }
+                                    shown.emplace_back(id, r);
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(layouts, 10000);
+    std::string report;
+    for (const std::string& text : faults) report += text + "\n";
+    EXPECT_TRUE(faults.empty()) << report;
+}
+
+// Page 1 gives its list room for every row where the page has the room: its speed cards shrink
+// toward their 100 DIP minimum first.
+TEST(ComputeLayout, PageOneListShowsItsRowsWhereThereIsRoom) {
+    struct Case {
+        int height;
+        int rows_height;
+        int list_height;  // what the list gets
+        int card_height;
+    };
+    const Case cases[] = {
+        {800, 0, 98, 182},     // no rows measured: the cards take their share
+        {800, 146, 146, 134},  // six rows of 20 DIP under a 26 DIP header
+        {768, 146, 146, 102},
+        {761, 146, 141, 100},   // no more room: the cards stay at their minimum
+        {1000, 146, 298, 182},  // a tall window: the list takes what the cards leave
+        {601, 146, 20, 100},    // the smallest window: the list gets what is left
+    };
+    for (const Case& c : cases) {
+        LayoutInput in = input(1184, c.height, 1, true);
+        in.table_rows = 6;
+        in.list_rows_height = c.rows_height;
+        const LayoutResult layout = compute_layout(in);
+        EXPECT_EQ(place_of(layout, 310).height, c.list_height) << c.height;
+        EXPECT_EQ(place_of(layout, 240).height, c.card_height) << c.height;
+        EXPECT_EQ(layout.scroll_range, 0) << c.height;
+    }
 }
 
 // NB: a narrow column on pages 7, 9 and 10 squeezes 105 and 102 to make room for a third button.
@@ -324,31 +446,16 @@ TEST(ComputeLayout, PlacesEveryChildOnce) {
     EXPECT_EQ(placed, std::multiset<int>(creation_order.begin(), creation_order.end()));
 }
 
-LayoutInput current_input(const WindowHarness& harness) {
-    const MainWindowState& state = harness.state();
-    const SIZE size = harness.client_size();
-    LayoutInput in;
-    in.width_dip = MulDiv(size.cx, 96, state.dpi);
-    in.height_dip = MulDiv(size.cy, 96, state.dpi);
-    in.page = state.current_page;
-    in.table_view_shown = state.table_view_shown;
-    in.busy = state.busy;
-    in.scroll_pos = state.scroll_pos;
-    in.nav_collapse_requested = state.nav_collapse_requested;
-    in.table_kind = state.shown_table.kind;
-    in.table_rows = state.shown_table.rows.size();
-    return in;
-}
-
 // Every child sits where the pure layout puts it for the window's present size and state.
 void expect_children_on_layout(const WindowHarness& harness, const std::string& label) {
-    const LayoutResult layout = compute_layout(current_input(harness));
     const MainWindowState& state = harness.state();
+    const LayoutResult layout = compute_layout(layout_input(state));
     for (const auto& [id, place] : layout.places) {
         EXPECT_EQ(harness.visible(id), place.visible) << label << " control " << id;
         if (!place.visible) continue;
-        RECT want = test::expected_pixels(place.x, place.y, place.width, place.height, state.dpi,
-                                          state.scroll_pos, id == 111);
+        RECT want = id == 111 ? status_bar_pixels(harness.client_size(), state.dpi)
+                              : test::expected_pixels(place.x, place.y, place.width, place.height,
+                                                      state.dpi, state.scroll_pos, false);
         const RECT got = harness.child_rect(id);
         // A drop list's height is that of its list; the closed box keeps its own height.
         wchar_t window_class[32]{};
@@ -565,6 +672,17 @@ TEST_F(MainWindow, CombosStartFilledAndFillComboReplacesItems) {
     fill_combo(harness.state(), 106, {L"a", L"b", L"c"}, 2);
     EXPECT_EQ(combo_items(harness.child(106)), (std::vector<std::wstring>{L"a", L"b", L"c"}));
     EXPECT_FALSE(is_first_choice_selected(harness.state()));
+}
+
+// A drop list's closed box is no taller than the overlap test above takes it to be.
+TEST_F(MainWindow, DropListsCloseWithinTheirAssumedHeight) {
+    for (const int id : drop_lists) {
+        RECT rect{};
+        GetWindowRect(harness.child(id), &rect);
+        EXPECT_LE(rect.bottom - rect.top,
+                  MulDiv(drop_list_closed_height, harness.state().dpi, 96))
+            << id;
+    }
 }
 
 // Each control's font slot: size and weight of the slot at 96 DPI, with the fallback face.

@@ -414,9 +414,23 @@ TEST(WindowProcedure, ThrowingCommandLeavesAViewMessageAndTheWindow) {
     EXPECT_EQ(main_window_state.shown_table.title, L"export_failed");
 }
 
+// The window's own procedure, with the minimum track size of a work area only 360 pixels high.
+WNDPROC program_procedure = nullptr;
+LRESULT CALLBACK small_work_area_procedure(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+    const LRESULT result = CallWindowProcW(program_procedure, window, message, wparam, lparam);
+    if (message == WM_GETMINMAXINFO) {
+        auto& info = *reinterpret_cast<MINMAXINFO*>(lparam);
+        info.ptMinTrackSize.y = std::min<LONG>(info.ptMinTrackSize.y, 360);
+    }
+    return result;
+}
+
 TEST(WindowProcedure, MouseWheelScrollsOneLineEitherWay) {
     ShellWindow shell;
-    // Page 1's table is taller than the smallest window, so the content scrolls there.
+    // Every page fits the smallest window; on a work area smaller than that the content scrolls.
+    program_procedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        shell.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(small_work_area_procedure)));
     shell.command(201);
     SetWindowPos(shell.window, nullptr, 0, 0, 1000, 360,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

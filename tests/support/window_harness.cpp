@@ -223,11 +223,7 @@ void WindowHarness::screenshot(const std::string& name) {
 }
 
 RECT expected_pixels(int x, int y, int width, int height, int dpi, int scroll_pos, bool pinned) {
-    if (!pinned) y -= scroll_pos;
-    const int left = MulDiv(x, dpi, 96);
-    const int top = MulDiv(y, dpi, 96);
-    return RECT{left, top, left + MulDiv(std::max(1, width), dpi, 96),
-                top + MulDiv(std::max(1, height), dpi, 96)};
+    return control_pixels(ControlPlace{x, y, width, height, true}, dpi, pinned ? 0 : scroll_pos);
 }
 
 void save_client_bitmap(HWND window, const std::string& name) {
