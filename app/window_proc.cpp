@@ -288,9 +288,16 @@ void finish_target_run(HWND window) {
 }
 
 // The end of a full test or of the start-up report load: the dashboard and the report texts.
-void finish_full_test(HWND window, bool was_loading) {
+void finish_full_test(HWND window, bool was_loading, bool token_changed) {
     MainWindowState& state = ui();
     enable_navigation(window);
+    // The start-up load found neither a report nor a failure, as on a first start: nothing on
+    // show changes but what the load disabled and its status line, so the page is not rebuilt.
+    if (was_loading && !current_report.is_object() && last_error_text.empty() && !token_changed) {
+        set_busy_state(state, false, !api_token.empty(), !technical_report_text.empty());
+        if (!state.status_message.empty()) set_status_message(state, L"");
+        return;
+    }
     std::wstring status;
     try {
         if (current_report.is_object()) {
@@ -327,7 +334,9 @@ void on_job_finished(HWND window) {
     join(job_slot);
     // The job kept the client token it used; it becomes the window's only now that the job has
     // ended, so no job writes the token while the window reads it.
+    bool token_changed = false;
     if (!job_api_token.empty()) {
+        token_changed = job_api_token != api_token;
         api_token = job_api_token;
         job_api_token.clear();
     }
@@ -341,7 +350,7 @@ void on_job_finished(HWND window) {
     if (live_target_page >= 6 && live_target_page <= 8) {
         finish_target_run(window);
     } else {
-        finish_full_test(window, was_loading);
+        finish_full_test(window, was_loading, token_changed);
     }
 }
 

@@ -23,7 +23,9 @@
 #include "app/entry.h"
 #include "app/jobs.h"
 #include "app/messages.h"
+#include "app/page_switcher.h"
 #include "app/services.h"
+#include "app/status_texts.h"
 #include "app/window_proc.h"
 #include "shell_window.h"
 
@@ -122,6 +124,31 @@ TEST(JobFinished, FailureTextsWithoutAReport) {
                   L"Serwer: https://localhost:9\r\nPrzyczyna: central_server_not_configured");
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 105)));
     }
+}
+
+// The start-up load that finds no report and no failure (a first start) changes nothing on
+// show: the page is not built again; what the load disabled comes back and its status line goes.
+TEST(JobFinished, StartUpLoadWithoutAReportLeavesThePageAlone) {
+    ShellWindow shell;
+    show_page(shell.window, 5);
+    set_view_message(main_window_state, L"znacznik");
+    last_report_loading = true;
+    set_status_message(main_window_state, L"Odczytywanie ostatniego raportu…");
+    EnableWindow(GetDlgItem(shell.window, 203), FALSE);
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_FALSE(last_report_loading);
+    EXPECT_EQ(main_window_state.shown_table.title, L"znacznik");
+    EXPECT_EQ(main_window_state.status_message, L"");
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 203)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(shell.window, 102)));
+
+    // A client token the load read is news: the page is built again and can copy the code.
+    last_report_loading = true;
+    job_api_token = L"token-2";
+    SendMessageW(shell.window, job_finished, 0, 0);
+    EXPECT_EQ(api_token, L"token-2");
+    EXPECT_NE(main_window_state.shown_table.title, L"znacznik");
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 102)));
 }
 
 TEST(JobFinished, ThrowingReportBuilderIsCaught) {
