@@ -18,6 +18,7 @@
 #include "app/app_state.h"
 #include "app/cards.h"
 #include "app/controls.h"
+#include "app/results_list.h"
 #include "support/window_harness.h"
 
 namespace tarvisko {
@@ -672,6 +673,21 @@ TEST_F(MainWindow, CombosStartFilledAndFillComboReplacesItems) {
     fill_combo(harness.state(), 106, {L"a", L"b", L"c"}, 2);
     EXPECT_EQ(combo_items(harness.child(106)), (std::vector<std::wstring>{L"a", L"b", L"c"}));
     EXPECT_FALSE(is_first_choice_selected(harness.state()));
+}
+
+// Page 1 of a 1200 x 800 client area shows all six rows of its table: the speed cards make room.
+TEST_F(MainWindow, PageOneListShowsItsSixRows) {
+    TableModel table;
+    table.columns = {{L"Pomiar", 220}, {L"Wynik", 220}};
+    for (int i = 0; i < 6; ++i) {
+        TableRow row;
+        row.cells = {L"Pomiar " + std::to_wstring(i), std::to_wstring(i) + L" ms"};
+        table.rows.push_back(row);
+    }
+    show_table_page(harness.state(), 1, std::move(table));
+    WindowHarness::pump();
+    EXPECT_GE(SendMessageW(harness.child(310), LVM_GETCOUNTPERPAGE, 0, 0), 6);
+    expect_children_on_layout("page 1 with six rows");
 }
 
 // A drop list's closed box is no taller than the overlap test above takes it to be.
