@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/common/display_text.h"
 #include "engine/common/handle_guard.h"
 #include "engine/common/text.h"
 #include "readings/reverse_dns.h"
@@ -95,7 +96,10 @@ bool is_link_local(const SOCKADDR_INET& address) {
 std::wstring vendor_text(const OuiRegistry& vendors, std::span<const std::uint8_t> mac) {
     const nlohmann::json envelope = describe_hardware_address(vendors, mac);
     const nlohmann::json& value = json_member_or_null(envelope, "value");
-    return value.is_string() ? to_wide(value.get_ref<const std::string&>()) : L"Nieustalony";
+    if (!value.is_string()) return L"Nieustalony";
+    // The vendor file comes from outside the program and is taken over byte for byte.
+    std::wstring vendor = sanitize_display_text(to_wide(value.get_ref<const std::string&>()));
+    return vendor.empty() ? L"Nieustalony" : vendor;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/common/address.h"
+#include "engine/common/display_text.h"
 
 namespace tarvisko {
 
@@ -20,7 +21,6 @@ constexpr DWORD kCacheOnlyOptions = kResolverOptions | DNS_QUERY_NO_WIRE_QUERY; 
 constexpr DNS_STATUS kNotIssued = ERROR_NOT_ENOUGH_MEMORY;  // 8: the query never left
 constexpr std::chrono::seconds kResolverDeadline{4};
 constexpr std::chrono::milliseconds kWaitStep{50};
-constexpr std::size_t kMaxNameLength = 253;
 
 const wchar_t kNoteNotLiteral[] = L"Adres bez obsługi reverse DNS.";
 const wchar_t kNoteNotInCache[] = L"Brak lokalnej nazwy PTR w pamięci DNS Windows.";
@@ -168,8 +168,8 @@ std::wstring first_ptr_name(const DNS_RECORDW* records) {
         if (record->wType != DNS_TYPE_PTR || record->Data.PTR.pNameHost == nullptr) continue;
         std::wstring name = record->Data.PTR.pNameHost;
         if (!name.empty() && name.back() == L'.') name.pop_back();
-        if (name.empty() || name.size() > kMaxNameLength) continue;
-        if (name.find_first_of(L"\r\n\t") != std::wstring::npos) continue;
+        // A PTR record holds whatever its zone's owner wrote; only a real host name is shown.
+        if (!is_host_name(name)) continue;
         return name;
     }
     return {};

@@ -30,8 +30,8 @@ const DnsCalls* install_dns_calls(const DnsCalls* calls);
 // lower-case, then "ip6.arpa."; empty for a link-local IPv6 address or another family.
 std::wstring reverse_lookup_name(const SOCKADDR_INET& address);
 
-// The first PTR record whose name, without one trailing ".", has 1 to 253 characters and no CR,
-// LF or TAB; empty when none qualifies.
+// The first PTR record whose name, without one trailing ".", is a host name (is_host_name: 1 to
+// 253 letters, digits, "-", "_" and "."); empty when none qualifies.
 std::wstring first_ptr_name(const DNS_RECORDW* records);
 
 // The name the DNS cache holds for the address; empty when it has none. Never sends a query.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/common/display_text.h"
 #include "engine/common/handle_guard.h"
 #include "engine/common/text.h"
 

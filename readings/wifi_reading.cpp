@@ -9,6 +9,7 @@
 #include <span>
 #include <utility>
 
+#include "engine/common/display_text.h"
 #include "engine/common/hash.h"
 #include "engine/common/ids.h"
 #include "engine/common/system.h"

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/common/display_text.h"
 #include "engine/common/handle_guard.h"
 #include "engine/common/text.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr DWORD wlan_client_version = 2;
 constexpr DWORD scan_wait_ms = 4500;
-constexpr std::size_t display_text_units = 120;
 
 static_assert(WLAN_NOTIFICATION_SOURCE_ACM == 8 && WLAN_NOTIFICATION_SOURCE_NONE == 0,
               "notification sources");
@@ -23,14 +23,6 @@ static_assert(wlan_notification_acm_scan_complete == 7 && wlan_notification_acm_
 using WlanReply = std::unique_ptr<void, wlan_memory_deleter>;
 
 void close_event(HANDLE event) { CloseHandle(event); }
-
-bool high_surrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool low_surrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-bool hidden_or_control(wchar_t unit) {
-    return unit <= 0x001F || unit == 0x007F || (unit >= 0x202A && unit <= 0x202E) ||
-           (unit >= 0x2066 && unit <= 0x2069);
-}
 
 // Host-order IPv4 next hops that no router has: on-link (0), multicast and above, loopback.
 bool usable_ipv4_gateway(const IN_ADDR& address) {
@@ -226,28 +218,6 @@ std::wstring ssid_display_text(const DOT11_SSID& ssid) {
     std::wstring text = sanitize_display_text(to_wide(bytes));
     if (text.empty()) return L"Sieć ukryta";
     return text;
-}
-
-std::wstring sanitize_display_text(std::wstring_view text) {
-    std::wstring result(text);
-    for (wchar_t& unit : result) {
-        if (hidden_or_control(unit)) unit = L' ';
-    }
-    if (result.size() > display_text_units) {
-        // A cut between the two halves of a pair would leave a character no one can convert.
-        const bool splits_pair = high_surrogate(result[display_text_units - 1]) &&
-                                 low_surrogate(result[display_text_units]);
-        result.resize(splits_pair ? display_text_units - 1 : display_text_units);
-    }
-    for (std::size_t i = 0; i < result.size(); ++i) {
-        if (high_surrogate(result[i]) && i + 1 < result.size() && low_surrogate(result[i + 1])) {
-            ++i;
-        } else if (high_surrogate(result[i]) || low_surrogate(result[i])) {
-            result[i] = L'\uFFFD';
-        }
-    }
-    if (result.find_first_not_of(L' ') == std::wstring::npos) result.clear();
-    return result;
 }
 
 }  // namespace tarvisko

@@ -90,9 +90,4 @@ WifiGateways choose_wifi_gateways(std::span<const GatewayRoute> routes,
 // nothing is left.
 std::wstring ssid_display_text(const DOT11_SSID& ssid);
 
-// Control characters and bidirectional marks become blanks, the text is cut to 120 UTF-16 units
-// (119 when the cut would split a surrogate pair), an unpaired surrogate becomes U+FFFD, and a
-// text of blanks only becomes empty.
-std::wstring sanitize_display_text(std::wstring_view text);
-
 }  // namespace tarvisko

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <set>
 
+#include "engine/common/display_text.h"
 #include "results/format.h"
 
 namespace tarvisko {
@@ -244,7 +245,11 @@ std::string neighbor_summary(const json& neighbors, const json& index) {
         const json& mac = json_value_of(entry, "mac_id");
         if (mac.is_string()) macs.insert(mac.get<std::string>());
         const json& vendor = json_value_of(entry, "vendor");
-        if (vendor.is_string()) vendors.insert(vendor.get<std::string>());
+        // The vendor file is foreign text, kept in the report as it was read.
+        if (vendor.is_string()) {
+            std::string shown = sanitize_display_utf8(vendor.get_ref<const std::string&>());
+            if (!shown.empty()) vendors.insert(std::move(shown));
+        }
     }
     std::string text = is_partial(neighbors) ? "co najmniej " : "";
     text += std::to_string(macs.size());

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/common/display_text.h"
 #include "results/address_rows.h"
 #include "results/dashboard.h"
 #include "results/format.h"
@@ -129,7 +130,7 @@ void add_local_network_rows(TableModel& model, const nlohmann::json& inventory,
         if (member(entry, "index") != member(*adapter, "index")) continue;
         add_table_row(model, L"Sąsiad na karcie testu", json_display_text(member(entry, "ip")),
                       L"Wpis w pamięci sąsiadów Windows. Producent · " +
-                          json_display_text(json_value_of(entry, "vendor")));
+                          sanitize_display_text(json_display_text(json_value_of(entry, "vendor"))));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/common/display_text.h"
 #include "engine/common/handle_guard.h"
 #include "results/format.h"
 
@@ -129,8 +130,12 @@ TableModel build_traffic_table_locked(TrafficView& view, bool live, const std::w
         return model;
     }
 
-    for (auto& [process_id, name] : read_names()) {
-        view.process_names.emplace(process_id, std::move(name));
+    // Any program can name its executable as it likes, with direction marks or a name that
+    // fills the column; the name is made safe once, when it is first seen.
+    for (const auto& [process_id, name] : read_names()) {
+        if (!view.process_names.contains(process_id)) {
+            view.process_names.emplace(process_id, sanitize_display_text(name));
+        }
     }
 
     std::vector<TrafficItem> items;
@@ -168,15 +173,16 @@ TableModel build_traffic_table_locked(TrafficView& view, bool live, const std::w
     }
     for (const TrafficItem& item : items) {
         const auto name = view.process_names.find(item.process_id);
+        const bool named = name != view.process_names.end() && !name->second.empty();
         TableRow row;
-        row.cells = {
-            name != view.process_names.end() ? name->second : std::wstring(kUnnamedProcess),
-            std::to_wstring(item.process_id), format_rate_mbps(item.interval_received, interval),
-            format_rate_mbps(item.interval_sent, interval),
-            format_decimal(
-                (static_cast<double>(item.bytes_received) + static_cast<double>(item.bytes_sent)) /
-                1000000.0) +
-                L" MB"};
+        row.cells = {named ? name->second : std::wstring(kUnnamedProcess),
+                     std::to_wstring(item.process_id),
+                     format_rate_mbps(item.interval_received, interval),
+                     format_rate_mbps(item.interval_sent, interval),
+                     format_decimal((static_cast<double>(item.bytes_received) +
+                                     static_cast<double>(item.bytes_sent)) /
+                                    1000000.0) +
+                         L" MB"};
         row.detail = kRowDetail;
         model.rows.push_back(std::move(row));
     }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "engine/common/winsock_session.h"
 #include "ip_table_fake.h"
 #include "socket_address.h"
+#include "support/test_support.h"
 
 namespace tarvisko {
 namespace {
@@ -364,6 +367,39 @@ TEST(LanDevicesView, ReadsEveryTableOnceAndNamesFromTheCache) {
     // Without the route table the router flag alone marks a gateway.
     tables.forward_answer = {ERROR_NOT_SUPPORTED, false};
     EXPECT_EQ(lan_devices_view(tables.calls(), &one_connection_table).rows[0].cells[4], L"Sąsiad");
+}
+
+// Names from outside, a PTR record in the DNS cache and a line of the vendor file, reach the
+// table only in a form the list can show: a name that is no host name is no name at all, and a
+// vendor keeps its text without controls or direction marks.
+TEST(LanDevicesView, HostileNamesArriveSanitised) {
+    test::FakeIpTables tables;
+    tables.neighbors = {neighbor({"192.168.1.1", kRouterMac}), neighbor({"192.168.1.7"}),
+                        neighbor({"192.168.1.8", Mac{0x00, 0x1A, 0x2C, 1, 2, 3}})};
+    tables.if_rows = {{interface_row(2, L"Ethernet", 0, 0)}};
+    test::FakeResolver resolver;
+    test::ScopedDnsCalls installed(resolver.calls());
+    resolver.cache(L"1.1.168.192.in-addr.arpa.",
+                   {{DNS_TYPE_PTR, L"evil\u202Egnp.lan."}, {DNS_TYPE_PTR, L"router.lan."}});
+    resolver.cache(L"7.1.168.192.in-addr.arpa.", {{DNS_TYPE_PTR,
+                                                   L"bell\x07"
+                                                   L"esc\x1B[2J.lan."}});
+    resolver.cache(L"8.1.168.192.in-addr.arpa.", {{DNS_TYPE_PTR, L"\u017Curaw.lan."}});
+    test::TempDir dir;
+    const auto vendors = dir.path() / L"vendors.txt";
+    std::ofstream(vendors, std::ios::binary) << "001122\tRoutery\xE2\x80\xAE Sp. z o.o.\x07\r\n"
+                                             << "001A2B\t" << std::string(300, 'A') << "\n"
+                                             << "001A2C\t\xE2\x80\x8F\xE2\x80\x8B\n";
+    test::ScopedEnv env(L"QUORVEL_OUI_FILE", vendors.wstring());
+
+    const TableModel model = lan_devices_view(tables.calls(), &one_connection_table);
+    ASSERT_EQ(model.rows.size(), 3u);
+    EXPECT_EQ(model.rows[0].cells[2], L"router.lan");  // the usable record after the bad one
+    EXPECT_EQ(model.rows[0].cells[3], L"Routery  Sp. z o.o.  ");
+    EXPECT_EQ(model.rows[1].cells[2], L"Brak w pamięci DNS");
+    EXPECT_EQ(model.rows[1].cells[3], std::wstring(119, L'A') + L"\u2026");
+    EXPECT_EQ(model.rows[2].cells[2], L"Brak w pamięci DNS");
+    EXPECT_EQ(model.rows[2].cells[3], L"Nieustalony");  // nothing showable left
 }
 
 // Listens on the loopback address of one family and holds two accepted connections open.

@@ -65,6 +65,20 @@ TEST(FirstPtrName, FirstUsablePtrRecordWithoutItsTrailingDot) {
         {"tab", {{DNS_TYPE_PTR, L"a\tb"}}, L""},
         {"carriage return", {{DNS_TYPE_PTR, L"a\rb"}}, L""},
         {"line feed", {{DNS_TYPE_PTR, L"a\nb."}}, L""},
+        {"right-to-left override", {{DNS_TYPE_PTR, L"moc.\u202Eexample."}}, L""},
+        {"bell and escape",
+         {{DNS_TYPE_PTR,
+           L"a\x07"
+           L"b\x1B[2J."}},
+         L""},
+        {"zero-width space", {{DNS_TYPE_PTR, L"pay\u200Bpal.example."}}, L""},
+        {"blank", {{DNS_TYPE_PTR, L"a b."}}, L""},
+        {"unicode letters",
+         {{DNS_TYPE_PTR, L"\u017Curaw.pl."}, {DNS_TYPE_PTR, L"xn--uraw-1sa.pl."}},
+         L"xn--uraw-1sa.pl"},
+        {"underscore and digits",
+         {{DNS_TYPE_PTR, L"_gw-1.Core_2.example."}},
+         L"_gw-1.Core_2.example"},
         {"first usable wins", {{DNS_TYPE_PTR, L"one."}, {DNS_TYPE_PTR, L"two."}}, L"one"},
     };
     FakeResolver fake;
@@ -120,7 +134,10 @@ TEST(ResolvePtrNames, EveryOutcomeGetsItsNameOrNote) {
     FakeAnswer answered_at_once = ptr_answer(L"sync.example.net");
     answered_at_once.returned = ERROR_SUCCESS;
     fake.answer(L"7.0.0.11.in-addr.arpa.", answered_at_once);
-    FakeAnswer bad_name = ptr_answer(L"tab\there.example.");
+    // What a hostile zone can put in a route hop's name: it is no name at all.
+    FakeAnswer bad_name = ptr_answer(
+        L"edge\u202Egro\x07"
+        L"\x1B[2J.example.");
     fake.answer(L"8.0.0.11.in-addr.arpa.", bad_name);
     fake.answer(L"1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.a.2.ip6.arpa.",
                 ptr_answer(L"v6.example.net."));

@@ -316,5 +316,14 @@ TEST(ReportDetails, HandMadeReports) {
     EXPECT_EQ(last[2].cells, (std::vector<std::wstring>{L"IPv4", L"Nie przetestowano"}));
 }
 
+// The vendor names of a stored report come from a file outside the program.
+TEST(ReportDetails, HostileVendorNameArrivesSanitised) {
+    const TableModel local =
+        details(3, patched(hand_report(), {{"/inventory/neighbors/value/0/vendor/value",
+                                            "Router\xE2\x80\xAE\x07\r\nCo\xE2\x80\x8F"}}));
+    ASSERT_EQ(local.rows.size(), 7u);
+    EXPECT_EQ(local.rows[5].detail, L"Wpis w pamięci sąsiadów Windows. Producent · Router    Co ");
+}
+
 }  // namespace
 }  // namespace tarvisko

@@ -200,6 +200,21 @@ TEST(InventoryText, InterfaceLists) {
               std::string::npos);
 }
 
+// A stored report keeps the vendor file's names as they were read; the text shows them without
+// the line breaks and direction marks a hostile file can put in.
+TEST(InventoryText, HostileVendorNamesArriveSanitised) {
+    json inventory = home_inventory();
+    inventory["neighbors"] = ok(json::array({neighbour(4, "aa", "AVM\r\nRouter\xE2\x80\xAE"),
+                                             neighbour(4, "bb", "\xE2\x80\x8B\x07"),
+                                             neighbour(4, "cc", std::string(300, 'v'))}));
+    const std::string text = render_inventory_text(inventory, reserved);
+    EXPECT_NE(
+        text.find("\r\nSąsiedzi na karcie pomiarowej   3 · rozpoznani producenci: AVM  Router , " +
+                  std::string(119, 'v') + "\xE2\x80\xA6\r\n"),
+        std::string::npos)
+        << text;
+}
+
 TEST(InventoryText, EnvelopeRules) {
     EXPECT_EQ(envelope_number_text(1000000000, {}, 1e6, " Mb/s"), "1000.00 Mb/s");
     EXPECT_EQ(envelope_number_text(0, {}, 1, ""), "0");

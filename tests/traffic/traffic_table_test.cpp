@@ -121,6 +121,22 @@ TEST(TrafficTable, FinalTableAveragesEveryCountedProcessBusiestFirst) {
     EXPECT_EQ(f.view->saved_snapshot.elapsed_ms, 0);
 }
 
+// Any program chooses its executable's name: the table shows it without direction marks or
+// controls, and never wider than a cell's text may be.
+TEST(TrafficTable, HostileProcessNamesArriveSanitised) {
+    TableFixture f;
+    names_now = {{10, L"\u202Egpj.exe"},
+                 {20, std::wstring(10000, L'x')},
+                 {30, L"\u200B\u200F\uFEFF"},
+                 {40, L"bell\x07.exe\r\n"}};
+    f.publish(1000, {{10, 4000, 0}, {20, 3000, 0}, {30, 2000, 0}, {40, 1000, 0}});
+    std::vector<std::wstring> shown;
+    for (const TableRow& row : f.table(false).rows) shown.push_back(row.cells[0]);
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L" gpj.exe", std::wstring(119, L'x') + L"\u2026",
+                                                L"Proces zakończony / nazwa niedostępna",
+                                                L"bell .exe  "}));
+}
+
 TEST(TrafficTable, LiveTablesShowTheIntervalSinceThePreviousOne) {
     TableFixture f;
     // The first live table after arming covers the whole elapsed time.
