@@ -288,13 +288,8 @@ void update_check_job(HWND window, bool download, std::wstring origin) {
 
 void resolve_ptr_names_job(std::stop_token stop, HWND window, std::string session_id,
                            std::vector<std::string> addresses) {
-    responder_names.session_id = std::move(session_id);
-    try {
-        ResponderNameMap names = app_services().resolve_ptr_names(addresses, stop);
-        responder_names.names.swap(names);
-    } catch (const std::exception&) {
-        responder_names.names.clear();
-    }
+    responder_names = lookup_responder_names(std::move(session_id), addresses, stop,
+                                             app_services().resolve_ptr_names);
     PostMessageW(window, responder_names_ready, 0, 0);
 }
 

@@ -42,11 +42,12 @@ void start_responder_lookup(ResponderLookupState& state, int view, const nlohman
 
 SessionResponderNames lookup_responder_names(std::string session_id,
                                              const std::vector<std::string>& addresses,
-                                             std::stop_token stop) {
+                                             std::stop_token stop,
+                                             const ResponderNameResolver& resolve) {
     SessionResponderNames pending;
     pending.session_id = std::move(session_id);
     try {
-        pending.names = resolve_ptr_names(addresses, stop);
+        pending.names = resolve(addresses, stop);
     } catch (const std::exception&) {
         pending.names.clear();
     }

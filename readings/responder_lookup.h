@@ -35,11 +35,16 @@ using StartResponderLookupJob =
 void start_responder_lookup(ResponderLookupState& state, int view, const nlohmann::json& report,
                             const StartResponderLookupJob& start_job);
 
-// The body of the lookup job: the names of the addresses for the session, with the job's stop
-// token; a failure (memory exhaustion) gives the session with no names.
+// How the lookup job names addresses: resolve_ptr_names, or a stand-in the window's tests give.
+using ResponderNameResolver = std::function<ResponderNameMap(
+    const std::vector<std::string>& addresses, std::stop_token stop)>;
+
+// The body of the lookup job: the names that `resolve` gives the addresses, with the job's stop
+// token, for the session; a failure (memory exhaustion) gives the session with no names.
 SessionResponderNames lookup_responder_names(std::string session_id,
                                              const std::vector<std::string>& addresses,
-                                             std::stop_token stop);
+                                             std::stop_token stop,
+                                             const ResponderNameResolver& resolve);
 
 // What the window does with a view after the lookup job has reported.
 enum class ResponderNamesFollowUp {

@@ -589,18 +589,16 @@ TEST_F(JobsTest, AThreadThatCannotBeCreatedUndoesTheStart) {
 
 // --- Reverse DNS of route responders ------------------------------------------------------------
 
-TEST_F(JobsTest, PtrJobStoresItsSessionFirstAndEmptiesTheNamesOnFailure) {
-    std::string session_seen;
+TEST_F(JobsTest, PtrJobHandsOverItsSessionsNamesAndEmptiesThemOnFailure) {
     app_services().resolve_ptr_names = [&](const std::vector<std::string>& addresses,
                                            std::stop_token) {
-        session_seen = responder_names.session_id;
         ResponderNameMap names;
         for (const std::string& address : addresses) names[address] = {L"router.example", L""};
         return names;
     };
     responder_names = {};
     resolve_ptr_names_job({}, window, "session-a", {"10.0.0.1", "10.0.0.2"});
-    EXPECT_EQ(session_seen, "session-a");
+    EXPECT_EQ(responder_names.session_id, "session-a");
     EXPECT_EQ(responder_names.names.size(), 2u);
     MSG msg;
     EXPECT_TRUE(

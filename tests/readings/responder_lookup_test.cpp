@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "dns_fake.h"
+#include "readings/reverse_dns.h"
 
 namespace tarvisko {
 namespace {
@@ -103,14 +105,30 @@ TEST(ResponderNames, TakenOverThenTheViewRebuiltOnlyForTheWantedReport) {
     EXPECT_EQ(responder_names_follow_up(state, ""), ResponderNamesFollowUp::none);
 }
 
-TEST(LookupResponderNames, TheJobsResultCarriesItsSession) {
+TEST(LookupResponderNames, TheJobsResultCarriesItsSessionAndSurvivesAFailure) {
     test::FakeResolver fake;
     test::ScopedDnsCalls installed(fake.calls());
     fake.answer(L"1.0.0.11.in-addr.arpa.", test::ptr_answer(L"edge.example."));
-    const SessionResponderNames pending = lookup_responder_names("S", {"11.0.0.1", "abc"}, {});
+    const ResponderNameResolver resolver = [](const std::vector<std::string>& addresses,
+                                              std::stop_token stop) {
+        return resolve_ptr_names(addresses, stop);
+    };
+    const SessionResponderNames pending =
+        lookup_responder_names("S", {"11.0.0.1", "abc"}, {}, resolver);
     EXPECT_EQ(pending.session_id, "S");
     EXPECT_EQ(pending.names.at("11.0.0.1").name, L"edge.example");
     EXPECT_EQ(pending.names.at("abc").note, L"Adres bez obsługi reverse DNS.");
+
+    // Memory exhaustion on the way, or no resolver at all: the session comes back without names.
+    const ResponderNameResolver exhausted = [](const std::vector<std::string>&,
+                                               std::stop_token) -> ResponderNameMap {
+        throw std::bad_alloc();
+    };
+    for (const ResponderNameResolver& failing : {exhausted, ResponderNameResolver{}}) {
+        const SessionResponderNames none = lookup_responder_names("T", {"11.0.0.1"}, {}, failing);
+        EXPECT_EQ(none.session_id, "T");
+        EXPECT_TRUE(none.names.empty());
+    }
 }
 
 }  // namespace
