@@ -229,7 +229,7 @@ TableModel build_lan_devices_view(const LanReading& reading) {
         row.cells = {std::move(address),
                      mac_text(mac),
                      std::move(host),
-                     vendor_text(reading.vendors, mac),
+                     vendor_text(*reading.vendors, mac),
                      role,
                      std::move(ports)};
         row.detail = L"Karta · " + adapter_alias(adapter->second);

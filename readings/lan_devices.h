@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <span>
 #include <string>
@@ -60,7 +61,7 @@ struct LanReading {
     std::span<const MIB_IPNET_ROW2> neighbors;  // in the order Windows returned them
     TcpPeerMap tcp_peers;
     AdapterSnapshot adapters;
-    OuiRegistry vendors;
+    std::shared_ptr<const OuiRegistry> vendors = std::make_shared<const OuiRegistry>();
     GatewaySet gateways;
     // The cached host name of a neighbour's address, empty when none.
     std::function<std::wstring(const SOCKADDR_INET&)> host_name;

@@ -58,8 +58,8 @@ void collect_neighbors(nlohmann::json& inventory, std::span<const std::uint8_t> 
         inventory["neighbors"] = json_unavailable(reason);
         return;
     }
-    const OuiRegistry registry = load_oui_registry();
-    build_neighbors(inventory, privacy_key, {table->Table, table->NumEntries}, registry);
+    const std::shared_ptr<const OuiRegistry> registry = load_oui_registry();
+    build_neighbors(inventory, privacy_key, {table->Table, table->NumEntries}, *registry);
 }
 
 nlohmann::json build_routes(std::span<const MIB_IPFORWARD_ROW2> rows) {

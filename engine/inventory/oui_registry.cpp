@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "engine/common/envelope.h"
@@ -55,32 +57,42 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
+bool upper_case_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
 void add_line(OuiRegistry& registry, std::string_view line) {
     if (line.size() < kShortestLine || line.size() > kLongestLine || line[6] != '\t') return;
+    // Lookups print the prefix in upper-case hexadecimal: any other key could never match.
+    const std::string_view prefix = line.substr(0, 6);
+    if (!std::all_of(prefix.begin(), prefix.end(), upper_case_hex)) return;
     const std::string_view vendor = line.substr(7);
     if (!is_valid_utf8(vendor)) return;
-    registry.vendors.emplace(std::string(line.substr(0, 6)), std::string(vendor));
+    registry.vendors.emplace(std::string(prefix), std::string(vendor));
 }
 
 void close_file(HANDLE file) { CloseHandle(file); }
 
 }  // namespace
 
-OuiRegistry load_oui_registry() {
+OuiRegistry read_oui_registry(const std::wstring& path) {
     OuiRegistry registry;
-    const std::wstring path = read_environment_variable(L"QUORVEL_OUI_FILE");
-    if (path.empty()) return registry;
     HandleGuard<HANDLE> file(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
         close_file, INVALID_HANDLE_VALUE);
     if (!file) return registry;
     registry.file_opened = true;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) &&
+        static_cast<std::uint64_t>(size.QuadPart) > kOuiFileLimit) {
+        registry.too_large = true;
+        return registry;
+    }
 
     // Whole lines are handed on; a line longer than the longest usable one is only tracked until
     // its LF so that a hostile file cannot make the pending text grow without bound.
     std::vector<char> chunk(64 * 1024);
     std::string pending;
+    std::uint64_t total = 0;
     bool skipping_long_line = false;
     bool reached_end = false;
     for (;;) {
@@ -91,6 +103,12 @@ OuiRegistry load_oui_registry() {
         if (read == 0) {
             reached_end = true;
             break;
+        }
+        total += read;
+        if (total > kOuiFileLimit) {  // the file grew while it was read
+            registry.vendors.clear();
+            registry.too_large = true;
+            return registry;
         }
         std::string_view data(chunk.data(), read);
         while (!data.empty()) {
@@ -115,6 +133,22 @@ OuiRegistry load_oui_registry() {
     return registry;
 }
 
+std::shared_ptr<const OuiRegistry> load_oui_registry() {
+    const std::wstring path = read_environment_variable(L"QUORVEL_OUI_FILE");
+    if (path.empty()) {
+        static const auto none = std::make_shared<const OuiRegistry>();
+        return none;
+    }
+    // Every LAN reading and every full test asks; the file is read once per path and run. The
+    // lock is held during the read, so callers that come meanwhile wait for its result.
+    static std::mutex lock;
+    static std::map<std::wstring, std::shared_ptr<const OuiRegistry>> cache;
+    const std::lock_guard guard(lock);
+    std::shared_ptr<const OuiRegistry>& registry = cache[path];
+    if (!registry) registry = std::make_shared<const OuiRegistry>(read_oui_registry(path));
+    return registry;
+}
+
 nlohmann::json describe_hardware_address(const OuiRegistry& registry,
                                          std::span<const std::uint8_t> address) {
     if (address.size() != 6) return json_unavailable("invalid_hardware_address");
@@ -123,6 +157,7 @@ nlohmann::json describe_hardware_address(const OuiRegistry& registry,
     std::snprintf(prefix, sizeof prefix, "%02X%02X%02X", address[0], address[1], address[2]);
     const auto found = registry.vendors.find(prefix);
     if (found != registry.vendors.end()) return json_value_ok(found->second);
+    if (registry.too_large) return json_unavailable("oui_registry_too_large");
     return json_unavailable(registry.file_opened ? "oui_unknown" : "oui_registry_missing");
 }
 

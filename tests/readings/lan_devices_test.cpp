@@ -197,8 +197,8 @@ LanReading reading_of(const std::vector<MIB_IPNET_ROW2>& rows) {
     reading.neighbors = rows;
     reading.adapters.emplace(2, interface_row(2, L"Ethernet", 0, 0));
     reading.adapters.emplace(3, interface_row(3, L"Wi-Fi", 0, 0, 71));
-    reading.vendors.vendors = {{"001A2B", "Acme Networks"}, {"001122", "Routery Sp. z o.o."}};
-    reading.vendors.file_opened = true;
+    reading.vendors = std::make_shared<const OuiRegistry>(
+        OuiRegistry{{{"001A2B", "Acme Networks"}, {"001122", "Routery Sp. z o.o."}}, true});
     reading.gateways = {{2, L"192.168.1.1"}, {3, L"192.168.50.1"}};
     reading.host_name = [](const SOCKADDR_INET& address) -> std::wstring {
         return address_text(address) == L"192.168.1.7" ? L"nas.lan" : L"";
@@ -264,9 +264,11 @@ TEST(BuildLanDevicesView, NeighboursFilteredAndDescribed) {
         L"Karta · Ethernet\r\nIPv6 link-local · automatyczny adres tego łącza." + kDetailTail);
 
     // Unknown prefix, and no vendor list at all.
-    reading.vendors.vendors.clear();
+    reading.vendors = std::make_shared<const OuiRegistry>(OuiRegistry{{}, true});
     EXPECT_EQ(build_lan_devices_view(reading).rows[1].cells[3], L"Nieustalony");
-    reading.vendors.file_opened = false;
+    reading.vendors = std::make_shared<const OuiRegistry>();
+    EXPECT_EQ(build_lan_devices_view(reading).rows[1].cells[3], L"Nieustalony");
+    reading.vendors = std::make_shared<const OuiRegistry>(OuiRegistry{{}, true, true});
     EXPECT_EQ(build_lan_devices_view(reading).rows[1].cells[3], L"Nieustalony");
 }
 

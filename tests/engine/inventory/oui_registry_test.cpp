@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -40,20 +43,20 @@ class OuiFile {
 TEST(OuiRegistry, WithoutTheVariableOrTheFileEveryVendorIsMissing) {
     {
         test::ScopedEnv unset(L"QUORVEL_OUI_FILE", nullptr);
-        const OuiRegistry registry = load_oui_registry();
+        const OuiRegistry registry = *load_oui_registry();
         EXPECT_FALSE(registry.file_opened);
         EXPECT_EQ(describe_hardware_address(registry, kAcme), unavailable("oui_registry_missing"));
     }
     test::TempDir dir;
     test::ScopedEnv absent(L"QUORVEL_OUI_FILE", (dir.path() / L"none.txt").wstring());
-    const OuiRegistry registry = load_oui_registry();
+    const OuiRegistry registry = *load_oui_registry();
     EXPECT_FALSE(registry.file_opened);
     EXPECT_EQ(describe_hardware_address(registry, kAcme), unavailable("oui_registry_missing"));
 }
 
 TEST(OuiRegistry, AddressChecksComeBeforeTheLookup) {
     OuiFile file("001122\tAcme Networks\n021122\tRandom\n011122\tGroup Vendor\n");
-    const OuiRegistry registry = load_oui_registry();
+    const OuiRegistry registry = *load_oui_registry();
     ASSERT_TRUE(registry.file_opened);
     const std::vector<std::uint8_t> eight = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
     const std::vector<std::uint8_t> random = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -74,6 +77,8 @@ TEST(OuiRegistry, LineRules) {
     const std::string at_401 = "A8A805\t" + std::string(394, 'v');  // 401 bytes
     OuiFile file(
         "a8bbcc\tlower case prefix\n"
+        "A8BBcC\tmixed case prefix\n"
+        "A8BG01\tnot hexadecimal\n"
         "A8BB01\tWindows Vendor\r\n"
         "A8BB02\t\n"   // 7 bytes: too short
         "A8BB03\tX\n"  // 8 bytes: shortest usable line
@@ -87,7 +92,7 @@ TEST(OuiRegistry, LineRules) {
         "A8BB0C\tNUL\0inside\n"s
         "\n" +
         at_400 + "\n" + at_401 + "\n" + "A8BB0D\tNo final LF");
-    const OuiRegistry registry = load_oui_registry();
+    const OuiRegistry registry = *load_oui_registry();
     struct Case {
         std::vector<std::uint8_t> address;
         json expected;
@@ -108,6 +113,10 @@ TEST(OuiRegistry, LineRules) {
         {{0xA8, 0xA8, 0x05, 0, 0, 1}, unavailable("oui_unknown")},
         {{0xA8, 0xBB, 0x0D, 0, 0, 1}, ok("No final LF")},
     };
+    // Keys that a lookup can never ask for are not kept.
+    for (const auto& [prefix, vendor] : registry.vendors) {
+        EXPECT_EQ(prefix.find_first_not_of("0123456789ABCDEF"), std::string::npos) << prefix;
+    }
     for (const Case& c : cases) {
         const json result = describe_hardware_address(registry, c.address);
         EXPECT_EQ(result, c.expected) << c.expected.dump();
@@ -119,6 +128,50 @@ TEST(OuiRegistry, LineRules) {
     }
 }
 
+TEST(OuiRegistry, FileAboveTheCapGivesNoVendorsAndSaysWhy) {
+    const std::string first_line = "001122\tAcme Networks\n";
+    std::string at_cap = first_line;
+    at_cap.resize(kOuiFileLimit, 'x');
+    {
+        OuiFile file(at_cap);
+        const OuiRegistry registry = *load_oui_registry();
+        EXPECT_FALSE(registry.too_large);
+        EXPECT_EQ(describe_hardware_address(registry, kAcme), ok("Acme Networks"));
+    }
+    OuiFile file(at_cap + "\n");
+    const OuiRegistry registry = *load_oui_registry();
+    EXPECT_TRUE(registry.file_opened);
+    EXPECT_TRUE(registry.too_large);
+    EXPECT_TRUE(registry.vendors.empty());
+    EXPECT_EQ(describe_hardware_address(registry, kAcme), unavailable("oui_registry_too_large"));
+    // The address checks still come first.
+    EXPECT_EQ(describe_hardware_address(registry, std::vector<std::uint8_t>{2, 0, 0, 0, 0, 1}),
+              unavailable("locally_administered_address"));
+}
+
+TEST(OuiRegistry, ReadOncePerRunAndPath) {
+    test::TempDir dir;
+    const std::filesystem::path path = dir.path() / L"vendors.txt";
+    std::ofstream(path, std::ios::binary) << "001122\tAcme Networks\n";
+    test::ScopedEnv env(L"QUORVEL_OUI_FILE", path.wstring());
+
+    // Callers that come together share the one read.
+    std::vector<std::shared_ptr<const OuiRegistry>> seen(8);
+    {
+        std::vector<std::jthread> callers;
+        for (auto& slot : seen) callers.emplace_back([&slot] { slot = load_oui_registry(); });
+    }
+    for (const auto& registry : seen) EXPECT_EQ(registry, seen.front());
+    EXPECT_EQ(describe_hardware_address(*seen.front(), kAcme), ok("Acme Networks"));
+
+    // A changed file is not read again in this run; another path is.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "001122\tChanged\n";
+    EXPECT_EQ(load_oui_registry(), seen.front());
+    EXPECT_EQ(read_oui_registry(path.wstring()).vendors.at("001122"), "Changed");
+    OuiFile other("001122\tOther\n");
+    EXPECT_EQ(describe_hardware_address(*load_oui_registry(), kAcme), ok("Other"));
+}
+
 TEST(OuiRegistry, HostileFilesLoseNoUsableLine) {
     std::string bytes;
     bytes += std::string(3 * 1024 * 1024, 'x');  // one huge line, no LF for 3 MiB
@@ -127,7 +180,7 @@ TEST(OuiRegistry, HostileFilesLoseNoUsableLine) {
     bytes += "\nB8DBAD\tAfter Binary\n";
     bytes += std::string(1000, '\0') + "\nD00D00\tAfter Zeros";
     OuiFile file(bytes);
-    const OuiRegistry registry = load_oui_registry();
+    const OuiRegistry registry = *load_oui_registry();
     EXPECT_EQ(
         describe_hardware_address(registry, std::vector<std::uint8_t>{0xC0, 0xFF, 0xEE, 0, 0, 1}),
         ok("After Huge Line"));
@@ -151,7 +204,7 @@ TEST(OuiRegistry, FullSizeVendorListLoadsEveryLine) {
         bytes += line;
     }
     OuiFile file(bytes);
-    const OuiRegistry registry = load_oui_registry();
+    const OuiRegistry registry = *load_oui_registry();
     ASSERT_EQ(registry.vendors.size(), 40000u);
     for (std::uint32_t i = 0; i < 40000; i += 997) {
         const std::uint32_t oui = i * 97;
