@@ -360,7 +360,8 @@ TEST_F(UpnpGatewayTest, MatchingDevices) {
     failing.property_result = E_FAIL;
     FakeUpnpDevice null_strings = archer;
     null_strings.null_strings = true;
-    // 130 units with a character outside the BMP at units 120-121: the cut keeps 119.
+    // 130 units with a character outside the BMP at units 120-121: the cut keeps 119 and an
+    // ellipsis.
     const std::string long_model = std::string(119, 'A') + "&#x1F4F6;" + std::string(9, 'B');
 
     const struct {
@@ -415,7 +416,7 @@ TEST_F(UpnpGatewayTest, MatchingDevices) {
         {"130 units cut before a surrogate pair",
          {archer_with("modelName", long_model)},
          L"192.168.1.1",
-         L"TP-Link " + std::wstring(119, L'A'),
+         L"TP-Link " + std::wstring(119, L'A') + L"\u2026",
          1},
         {"model of blanks and controls only",
          {archer_with("modelName", "&#9; &#10;")},
