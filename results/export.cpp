@@ -36,13 +36,15 @@ ExportFormat export_format_for_filter(int filter_index) {
     return ExportFormat::text;
 }
 
+bool starts_formula(std::string_view cell) {
+    const std::size_t first = cell.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos &&
+           std::string_view("=+-@").find(cell[first]) != std::string_view::npos;
+}
+
 std::string csv_cell(std::string_view cell) {
     std::string quoted = "\"";
-    const std::size_t first = cell.find_first_not_of(" \t\r\n");
-    if (first != std::string_view::npos && std::string_view("=+-@").find(cell[first]) !=
-                                               std::string_view::npos) {
-        quoted += '\'';
-    }
+    if (starts_formula(cell)) quoted += '\'';
     for (const char c : cell) {
         if (c == '"') quoted += '"';
         quoted += c;
@@ -66,11 +68,19 @@ std::string export_file_bytes(ExportFormat format, const TableModel& table, cons
     for (const std::vector<std::string>& line : lines) {
         for (std::size_t i = 0; i < line.size(); ++i) {
             if (i > 0) bytes += csv ? ';' : '\t';
-            bytes += csv ? csv_cell(line[i]) : line[i];
+            bytes += csv ? csv_cell(line[i]) : text_cell(line[i]);
         }
         bytes += "\r\n";
     }
     return bytes;
+}
+
+std::string text_cell(std::string_view cell) {
+    std::string text;
+    text.reserve(cell.size() + 1);
+    if (starts_formula(cell)) text += '\'';
+    for (const char c : cell) text += (c == '\r' || c == '\n' || c == '\t') ? ' ' : c;
+    return text;
 }
 
 const json& page_report(int page, const json& last_diagnostics_report,

@@ -16,9 +16,14 @@ enum class ExportFormat { csv, json, text };
 // The save dialog's filter index: 1 CSV, 2 JSON, anything else the text table.
 ExportFormat export_format_for_filter(int filter_index);
 
-// One CSV cell: quoted, quotes doubled, and an apostrophe in front when its first character that
-// is not a blank, TAB, CR or LF would start a spreadsheet formula (=, +, -, @).
+// The first character of the cell that is not a blank, TAB, CR or LF would start a spreadsheet
+// formula (=, +, -, @). Spreadsheets open both the CSV and the text export, so both guard it.
+bool starts_formula(std::string_view cell);
+// One CSV cell: quoted, quotes doubled, and an apostrophe in front of a would-be formula.
 std::string csv_cell(std::string_view cell);
+// One cell of the text table: CR, LF and TAB become blanks, so a cell never splits its row or
+// shifts its columns, and an apostrophe goes in front of a would-be formula.
+std::string text_cell(std::string_view cell);
 
 // The whole file: the column names as a header row, then each row's cells (no padding of short
 // rows). CSV and text begin with the UTF-8 byte-order mark and end each row with CR LF; the JSON

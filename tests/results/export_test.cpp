@@ -43,11 +43,11 @@ TEST(Export, TextBytes) {
     const std::string expected =
         "\xEF\xBB\xBF"
         "Pomiar\tWynik\tUwagi\r\n"
-        "=SUMA(A1)\t  -5\t1-2\r\n"
-        "\ta\"b;c\tx\ty\r\n"
-        "wiersz\r\ndwa\t@home\t+48\r\n"
+        "'=SUMA(A1)\t'  -5\t1-2\r\n"
+        "\ta\"b;c\tx y\r\n"
+        "wiersz  dwa\t'@home\t'+48\r\n"
         "krótki\r\n"
-        " \t-1\tŁódź\t-\r\n";
+        "'  -1\tŁódź\t'-\r\n";
     EXPECT_EQ(export_file_bytes(ExportFormat::text, awkward_table(), nullptr, 9), expected);
 }
 
@@ -96,6 +96,11 @@ TEST(Export, FailuresAndFilters) {
     EXPECT_EQ(export_format_for_filter(0), ExportFormat::text);
     EXPECT_EQ(csv_cell(" \r\n"), "\" \r\n\"");
     EXPECT_EQ(csv_cell("\n=1"), "\"'\n=1\"");
+    // The text table: one line per row whatever a cell holds, the same guard as the CSV.
+    EXPECT_EQ(text_cell("\n=1"), "' =1");
+    EXPECT_EQ(text_cell("a\r\n\tb"), "a   b");
+    EXPECT_EQ(text_cell(" \r\n"), "   ");
+    EXPECT_EQ(text_cell("'=już chronione"), "'=już chronione");
 }
 
 TEST(Export, PageReport) {
