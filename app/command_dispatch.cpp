@@ -27,6 +27,7 @@
 #include "engine/common/text.h"
 #include "readings/router_identity.h"
 #include "readings/wifi_comparison.h"
+#include "results/dashboard.h"
 #include "results/format.h"
 #include "results/view_status.h"
 
@@ -75,11 +76,10 @@ void show_card_details(HWND window, int id) {
     text += L"\r\n\r\n" + card.body;
     if (id == 240 || id == 241) {
         const auto& series = id == 240 ? summary.download_series : summary.upload_series;
-        if (!series.empty()) {
-            double largest = 0.0;
-            for (const SeriesPoint& point : series) largest = std::max(largest, point.mbps);
-            text += L"\r\n\r\nOstatnia próbka: " + format_decimal(series.back().mbps) +
-                    L" Mb/s. Maksimum: " + format_decimal(largest) + L" Mb/s.";
+        if (const std::optional<TransferSampleStats> stats = transfer_sample_stats(series)) {
+            text += L"\r\n\r\nOstatnia próbka: " + format_decimal(stats->last) +
+                    L" Mb/s. Maksimum: " + format_decimal(std::max(stats->maximum, 0.0)) +
+                    L" Mb/s.";
         }
     }
     show_details_window(window, card.title, text, std::nullopt);

@@ -453,7 +453,10 @@ void update_app_traffic_series(MainWindowState& state, int direction, const nloh
     if (!stored.empty() && stored.size() == points.size()) return;
     stored = std::move(points);
 
-    const double latest = stored.back().mbps;
+    // The interval that holds the connection set-up shows no rate of the transfer itself.
+    const std::vector<double> rates = transfer_interval_rates(stored);
+    if (rates.empty()) return;
+    const double latest = rates.back();
     (direction == 0 ? state.summary.download_mbps : state.summary.upload_mbps) = latest;
     state.chart_maximum =
         std::max(state.chart_maximum, nice_axis_maximum(std::max(latest, rate_cap_mbps)));

@@ -1,11 +1,13 @@
 #include "app/status_texts.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "app/app_state.h"
 #include "engine/common/text.h"
 #include "engine/common/version.h"
+#include "results/dashboard.h"
 #include "results/format.h"
 
 namespace tarvisko {
@@ -17,14 +19,13 @@ constexpr std::array<std::wstring_view, 5> kTileUnits{L"Mb/s", L"Mb/s", L"ms", L
 
 std::wstring card_text(const TextCard& card) { return card.title + L"   " + card.subtitle; }
 
-// The tile's explanation, and for a direction whose live series has points its last and
-// largest sample.
+// The tile's explanation, and for a direction whose live series has enough intervals within the
+// transfer its last and largest sample.
 std::wstring live_tooltip(const std::wstring& body, const std::vector<SeriesPoint>& series) {
-    if (series.empty()) return body;
-    double largest = 0.0;
-    for (const SeriesPoint& point : series) largest = std::max(largest, point.mbps);
-    return body + L" Ostatnia próbka: " + format_decimal(series.back().mbps) +
-           L" Mb/s. Maksimum próbek: " + format_decimal(largest) + L" Mb/s.";
+    const std::optional<TransferSampleStats> stats = transfer_sample_stats(series);
+    if (!stats) return body;
+    return body + L" Ostatnia próbka: " + format_decimal(stats->last) +
+           L" Mb/s. Maksimum próbek: " + format_decimal(std::max(stats->maximum, 0.0)) + L" Mb/s.";
 }
 
 std::wstring subtitle_text(const MainWindowState& state) {

@@ -11,6 +11,7 @@
 #include "results/address_rows.h"
 #include "results/format.h"
 #include "results/idle_quality.h"
+#include "results/latency_stats.h"
 #include "results/report_readers.h"
 
 namespace tarvisko {
@@ -75,13 +76,13 @@ std::wstring test_time(const nlohmann::json& throughput) {
 
 void set_tile_pings(SummaryModel& model, const PingSummary& summary) {
     if (summary.mean_ms) {
-        set_text_card(model.tiles[tile_ping], format_decimal(*summary.mean_ms),
+        set_text_card(model.tiles[tile_ping], format_icmp_ms(*summary.mean_ms),
                       L"Średni czas odpowiedzi ICMP serwera pomiarowego, w ms. Odpowiedzi: " +
                           count_text(summary.replies) + L".",
                       1);
     }
     if (summary.jitter_ms) {
-        set_text_card(model.tiles[tile_jitter], format_decimal(*summary.jitter_ms),
+        set_text_card(model.tiles[tile_jitter], format_icmp_ms(*summary.jitter_ms),
                       L"Średnia bezwzględna różnica czasu kolejnych odpowiedzi ICMP (ms). Przerwa "
                       L"rozdziela pary.",
                       1);
@@ -111,8 +112,9 @@ void set_section_connection(SummaryModel& model, const nlohmann::json& inventory
         for (const nlohmann::json& radio : wifi) {
             const std::wstring id = json_value_text(member(radio, "id"));
             const nlohmann::json& signal = member(json_value_of(radio, "connection"), "signal_pct");
-            if (!id.empty() && equal_ignoring_ascii_case(id, adapter_id) && signal.is_number()) {
-                subtitle += L" · " + format_decimal(signal.get<double>()) + L"% sygnału";
+            const std::optional<double> percent = stored_amount(signal);
+            if (!id.empty() && equal_ignoring_ascii_case(id, adapter_id) && percent) {
+                subtitle += L" · " + format_decimal(*percent) + L"% sygnału";
             }
         }
     }
@@ -294,6 +296,30 @@ std::vector<SeriesPoint> read_series_pairs(const nlohmann::json& trace) {
         previous_bytes = *bytes;
     }
     return points;
+}
+
+std::vector<double> transfer_interval_rates(const std::vector<SeriesPoint>& series) {
+    std::vector<double> rates;
+    bool bytes_counted = false;
+    for (const SeriesPoint& point : series) {
+        if (bytes_counted) rates.push_back(point.mbps);
+        bytes_counted = bytes_counted || point.mbps > 0.0;
+    }
+    return rates;
+}
+
+std::optional<TransferSampleStats> transfer_sample_stats(const std::vector<SeriesPoint>& series) {
+    std::vector<double> rates = transfer_interval_rates(series);
+    if (rates.size() < 5) return std::nullopt;
+    TransferSampleStats stats;
+    stats.intervals = rates.size();
+    stats.last = rates.back();
+    std::sort(rates.begin(), rates.end());
+    stats.minimum = rates.front();
+    stats.p10 = percentile_nearest_rank(rates, 0.1);
+    stats.median = *median_of_sorted(rates);
+    stats.maximum = rates.back();
+    return stats;
 }
 
 SummaryModel build_results_view(const nlohmann::json& report) {

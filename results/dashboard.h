@@ -3,6 +3,7 @@
 // series, a headline with advice, the test time and where the report is kept.
 #include <cstddef>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,22 @@ std::wstring rating_label(Verdict status);
 // [0, 0]: one point per later pair, in Mb/s over its interval. Empty when any pair is malformed
 // or goes backwards, or when there are more than 1024 pairs.
 std::vector<SeriesPoint> read_series_pairs(const nlohmann::json& trace);
+
+// What the rate points of one transfer say about its steady course. Only intervals that began
+// after the transfer's first byte was counted take part: the ones before hold the connection
+// set-up and would understate the rate beside the transfer's average.
+struct TransferSampleStats {
+    std::size_t intervals = 0;
+    double minimum = 0.0;
+    double p10 = 0.0;  // nearest rank
+    double median = 0.0;
+    double maximum = 0.0;
+    double last = 0.0;  // the latest interval's rate
+};
+// The rates of those intervals, in time order.
+std::vector<double> transfer_interval_rates(const std::vector<SeriesPoint>& series);
+// None when fewer than 5 such intervals remain: too few to speak of minimum and spread.
+std::optional<TransferSampleStats> transfer_sample_stats(const std::vector<SeriesPoint>& series);
 
 // A JSON string as wide text; every other value gives the empty text.
 std::wstring json_value_text(const nlohmann::json& value);

@@ -34,9 +34,19 @@ std::wstring format_decimal(double value) { return one_decimal<wchar_t>(value); 
 
 std::string format_decimal_comma(double value) { return one_decimal<char>(value); }
 
+std::wstring format_icmp_ms(double value) {
+    const std::wstring text = format_decimal(value);
+    return text == L"0" ? L"<1" : text;
+}
+
+std::string format_icmp_ms_comma(double value) {
+    const std::string text = format_decimal_comma(value);
+    return text == "0" ? "<1" : text;
+}
+
 std::wstring format_rtt_ms(std::optional<double> value) {
     if (!value) return L"Brak odpowiedzi";
-    return format_decimal(*value) + L" ms";
+    return format_icmp_ms(*value) + L" ms";
 }
 
 const nlohmann::json& json_member_or_null(const nlohmann::json& json, std::string_view name) {

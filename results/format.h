@@ -13,7 +13,13 @@ namespace tarvisko {
 std::wstring format_decimal(double value);
 // The same text in UTF-8, for the plain-language report.
 std::string format_decimal_comma(double value);
-// format_decimal(value) + " ms", or "Brak odpowiedzi" without a value.
+// A millisecond figure of ICMP replies (a round trip, or a statistic or spread of them). Windows
+// counts ICMP times in whole milliseconds and reports a reply under 1 ms as 0, so a figure that
+// would read 0 is written "<1", as Windows' own ping does; any other through format_decimal.
+std::wstring format_icmp_ms(double value);
+// The same text in UTF-8, for the plain-language report.
+std::string format_icmp_ms_comma(double value);
+// format_icmp_ms(value) + " ms", or "Brak odpowiedzi" without a value.
 std::wstring format_rtt_ms(std::optional<double> value);
 
 // The member `name` when `json` is an object that has it, else one shared null. Never throws,

@@ -9,6 +9,7 @@
 #include "results/format.h"
 #include "results/icmp_table.h"
 #include "results/latency_stats.h"
+#include "results/report_readers.h"
 #include "results/table_rows.h"
 
 namespace tarvisko {
@@ -102,9 +103,8 @@ HopFigures walk_hop(const std::vector<const nlohmann::json*>& samples) {
             jitter_add_sample(jitter, std::nullopt);
         }
         const nlohmann::json& rtt = json_member_or_null(*sample, "rtt_ms");
-        std::optional<double> time;
-        if (rtt.is_number()) {
-            time = rtt.get<double>();
+        const std::optional<double> time = stored_round_trip_ms(rtt);
+        if (time) {
             hop.times.push_back(*time);
             hop.chart.push_back({*time, true});
             if (responder.is_string()) hop.responders.insert(responder.get<std::string>());
@@ -141,10 +141,9 @@ bool router_mirrors_target(const std::vector<const nlohmann::json*>& router,
     if (!first_responder.is_string()) return false;
     for (std::size_t i = 0; i < router.size(); ++i) {
         const nlohmann::json& r = *router[i];
-        const nlohmann::json& rtt = json_member_or_null(r, "rtt_ms");
+        const std::optional<double> rtt = stored_round_trip_ms(json_member_or_null(r, "rtt_ms"));
         if (attempt_of(r) != attempt_of(*target[i]) || !status_is(r, "ttl_expired") ||
-            json_member_or_null(r, "responder") != first_responder || !rtt.is_number() ||
-            !(rtt.get<double>() <= 50.0)) {
+            json_member_or_null(r, "responder") != first_responder || !rtt || *rtt > 50.0) {
             return false;
         }
     }
@@ -211,11 +210,10 @@ TargetAssessment assess_target_responses(const MtrHops& hops) {
             jitter_add_sample(router_jitter, std::nullopt);
             jitter_add_sample(target_jitter, std::nullopt);
         }
-        const double router_time = (*router[i])["rtt_ms"].get<double>();
+        const double router_time = *stored_round_trip_ms(json_member_or_null(*router[i], "rtt_ms"));
         jitter_add_sample(router_jitter, router_time);
         const nlohmann::json& target_rtt = json_member_or_null(*target[i], "rtt_ms");
-        std::optional<double> target_time;
-        if (target_rtt.is_number()) target_time = target_rtt.get<double>();
+        const std::optional<double> target_time = stored_round_trip_ms(target_rtt);
         jitter_add_sample(target_jitter, target_time);
         if (status_is(*target[i], "timeout")) {
             ++target_timeouts;
@@ -306,19 +304,21 @@ TableModel build_mtr_hop_table(const nlohmann::json& samples, const ResponderNam
                 row.cells[name_column] = joined(host_names);
             }
             row.cells[rating_column] = hop.responders.empty() ? L"Bez odpowiedzi" : L"Pośredni";
+            // ICMP times come in whole milliseconds; TCP times are measured finer.
+            const auto ms = key.protocol == "tcp" ? format_decimal : format_icmp_ms;
             if (!hop.times.empty()) {
-                row.cells[mean_column] = format_decimal(mean_of(hop.times));
-                row.cells[min_column] = format_decimal(hop.times.front());
-                row.cells[max_column] = format_decimal(hop.times.back());
-                row.cells[deviation_column] = format_decimal(population_deviation(hop.times));
-                row.cells[p95_column] = format_decimal(percentile_nearest_rank(hop.times, 0.95));
-                row.cells[p99_column] = format_decimal(percentile_nearest_rank(hop.times, 0.99));
+                row.cells[mean_column] = ms(mean_of(hop.times));
+                row.cells[min_column] = ms(hop.times.front());
+                row.cells[max_column] = ms(hop.times.back());
+                row.cells[deviation_column] = ms(population_deviation(hop.times));
+                row.cells[p95_column] = ms(percentile_nearest_rank(hop.times, 0.95));
+                row.cells[p99_column] = ms(percentile_nearest_rank(hop.times, 0.99));
             }
-            if (hop.jitter) row.cells[jitter_column] = format_decimal(*hop.jitter);
+            if (hop.jitter) row.cells[jitter_column] = ms(*hop.jitter);
             if (hop.loss) row.cells[loss_column] = format_decimal(*hop.loss);
             row.cells[replies_column] = std::to_wstring(hop.times.size());
             row.cells[sent_column] = std::to_wstring(hop.sent);
-            if (hop.last) row.cells[last_column] = format_decimal(*hop.last);
+            if (hop.last) row.cells[last_column] = ms(*hop.last);
             row.cells[api_errors_column] = std::to_wstring(hop.api_errors);
             row.cells[protocol_column] = protocol;
             row.cells[phase_column] = phase;
@@ -328,7 +328,7 @@ TableModel build_mtr_hop_table(const nlohmann::json& samples, const ResponderNam
             if (several_series) detail += L" · Cel " + to_wide(key.target);
             detail += L". Odpowiedzi " + row.cells[replies_column] + L" z " +
                       row.cells[sent_column] + L". Jitter " +
-                      (hop.jitter ? format_rtt_ms(hop.jitter) : std::wstring(dash)) +
+                      (hop.jitter ? ms(*hop.jitter) + L" ms" : std::wstring(dash)) +
                       L" z sąsiednich odpowiedzi tego samego adresu.";
 
             if (assessment.target_hops.count(ttl)) {

@@ -9,6 +9,7 @@
 
 #include "results/format.h"
 #include "results/latency_stats.h"
+#include "results/report_readers.h"
 #include "results/table_rows.h"
 
 namespace tarvisko {
@@ -73,8 +74,9 @@ TableModel build_icmp_latency_table(const nlohmann::json& samples) {
             jitter_add_sample(jitter, std::nullopt);
         }
         const nlohmann::json& rtt = json_member_or_null(sample, "rtt_ms");
-        if (status_is(sample, "echo_reply") && is_target_reply(sample) && rtt.is_number()) {
-            const double time = rtt.get<double>();
+        const std::optional<double> stored = stored_round_trip_ms(rtt);
+        if (status_is(sample, "echo_reply") && is_target_reply(sample) && stored) {
+            const double time = *stored;
             replies.push_back(time);
             chart.push_back({time, true});
             jitter_add_sample(jitter, time);

@@ -1,9 +1,11 @@
 #include "results/idle_quality.h"
 
 #include <cmath>
+#include <optional>
 
 #include "results/format.h"
 #include "results/latency_stats.h"
+#include "results/report_readers.h"
 
 namespace tarvisko {
 
@@ -15,14 +17,14 @@ PingSummary summarize_ping_target(const nlohmann::json& series) {
     const nlohmann::json& samples = json_member_or_null(series, "samples");
     if (samples.is_array()) {
         for (const nlohmann::json& sample : samples) {
-            const nlohmann::json& rtt = json_member_or_null(sample, "rtt_ms");
+            const std::optional<double> rtt =
+                stored_round_trip_ms(json_member_or_null(sample, "rtt_ms"));
             const bool reply = json_member_is(sample, "status", "echo_reply") &&
-                               json_member_or_null(sample, "responder") == target &&
-                               rtt.is_number();
+                               json_member_or_null(sample, "responder") == target && rtt;
             if (reply) {
                 ++summary.replies;
-                total_ms += rtt.get<double>();
-                jitter_add_sample(jitter, rtt.get<double>());
+                total_ms += *rtt;
+                jitter_add_sample(jitter, *rtt);
                 continue;
             }
             if (json_member_is(sample, "status", "timeout")) ++summary.timeouts;
@@ -44,7 +46,7 @@ TextCard make_ms_metric_tile(const std::wstring& title, std::optional<double> va
     TextCard tile;
     tile.title = title;
     const bool shown = value && std::isfinite(*value);
-    tile.subtitle = shown ? format_decimal(*value) + L" ms" : L"—";
+    tile.subtitle = shown ? format_icmp_ms(*value) + L" ms" : L"—";
     if (shown && rated) tile.status = *value <= good_max ? 1 : *value <= warn_max ? 2 : 3;
     return tile;
 }
@@ -69,9 +71,8 @@ IdleQualityCard build_ping_card(const nlohmann::json& throughput, const PingSumm
     const nlohmann::json& rate = json_member_or_null(profile, "rate_bps");
     if (json_member_is(profile, "mode", "windowed")) {
         card.profile_line = L"Profil pełnej prędkości";
-    } else if (rate.is_number() && std::isfinite(rate.get<double>()) && rate.get<double>() > 0.0) {
-        card.profile_line =
-            L"Limit profilu " + format_decimal(rate.get<double>() / 1000000.0) + L" Mb/s";
+    } else if (const std::optional<double> bps = stored_amount(rate); bps && *bps > 0.0) {
+        card.profile_line = L"Limit profilu " + format_decimal(*bps / 1000000.0) + L" Mb/s";
     }
 
     if (lost.status == 2) {

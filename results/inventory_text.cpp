@@ -2,10 +2,12 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <set>
 
 #include "engine/common/display_text.h"
 #include "results/format.h"
+#include "results/report_readers.h"
 
 namespace tarvisko {
 
@@ -19,6 +21,13 @@ bool is_partial(const json& envelope) { return json_member_is(envelope, "status"
 std::string value_text(const json& object, std::string_view name) {
     const json& envelope = json_member_or_null(object, name);
     return envelope_number_text(json_member_or_null(envelope, "value"), envelope, 1.0, "");
+}
+
+// A rate or byte count: a negative or endless one reads as missing.
+std::string amount_text(const json& value, const json& fallback, double divisor,
+                        std::string_view suffix) {
+    if (value.is_number() && !stored_amount(value)) return "brak odczytu";
+    return envelope_number_text(value, fallback, divisor, suffix);
 }
 
 std::string joined(const std::set<std::string>& items) {
@@ -83,11 +92,9 @@ void append_system(std::string& text, const json& system) {
     text += " · procesory logiczne: ";
     text += envelope_number_text(json_member_or_null(system, "logical_processors"), system, 1.0, "");
     text += "\r\nRAM   ";
-    text += envelope_number_text(json_member_or_null(memory_value, "total_bytes"), memory, gib,
-                                 " GiB");
+    text += amount_text(json_member_or_null(memory_value, "total_bytes"), memory, gib, " GiB");
     text += " · dostępne: ";
-    text += envelope_number_text(json_member_or_null(memory_value, "available_bytes"), memory, gib,
-                                 " GiB");
+    text += amount_text(json_member_or_null(memory_value, "available_bytes"), memory, gib, " GiB");
     text += "\r\n";
 }
 
@@ -95,8 +102,8 @@ void append_system(std::string& text, const json& system) {
 std::string pair_text(const json& envelope, std::string_view rx, std::string_view tx,
                       double divisor, std::string_view suffix) {
     const json& value = json_member_or_null(envelope, "value");
-    return envelope_number_text(json_member_or_null(value, rx), envelope, divisor, suffix) +
-           " / " + envelope_number_text(json_member_or_null(value, tx), envelope, divisor, suffix);
+    return amount_text(json_member_or_null(value, rx), envelope, divisor, suffix) + " / " +
+           amount_text(json_member_or_null(value, tx), envelope, divisor, suffix);
 }
 
 void append_interface(std::string& text, const json& adapter) {
@@ -107,7 +114,8 @@ void append_interface(std::string& text, const json& adapter) {
     text += " · sterownik ";
     text += value_text(adapter, "driver");
     text += " · MTU ";
-    text += adapter.at("mtu").dump();
+    const json& mtu = adapter.at("mtu");
+    text += stored_mtu(mtu) ? mtu.dump() : std::string("brak odczytu");
     text += "\r\n  Prędkość łącza RX / TX: ";
     text += pair_text(json_member_or_null(adapter, "link"), "rx_bps", "tx_bps", 1e6, " Mb/s");
     text += " · ruch przed testem RX / TX: ";
@@ -207,6 +215,7 @@ std::string envelope_number_text(const json& value, const json& fallback, double
                                  std::string_view suffix) {
     if (value.is_string()) return value.get<std::string>();
     if (!value.is_number()) return envelope_state_text(fallback);
+    if (!std::isfinite(value.get<double>())) return "brak odczytu";
     std::string text = divisor == 1.0 && !value.is_number_float()
                            ? value.dump()
                            : fixed_two_decimals(value.get<double>() / divisor);

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
+
+#include "results/report_readers.h"
 
 namespace tarvisko {
 
@@ -13,8 +16,8 @@ namespace {
 std::optional<double> answered_time(const nlohmann::json& sample) {
     const nlohmann::json& error = sample.at("error");
     const nlohmann::json& ms = sample.at("ms");
-    if (!error.is_null() || !ms.is_number()) return std::nullopt;
-    return ms.get<double>();
+    if (!error.is_null()) return std::nullopt;
+    return stored_round_trip_ms(ms);
 }
 
 }  // namespace

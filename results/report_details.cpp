@@ -30,17 +30,18 @@ const nlohmann::json::array_t& elements(const nlohmann::json& value) {
     return value.is_array() ? value.get_ref<const nlohmann::json::array_t&>() : none;
 }
 
-std::wstring number_or_missing(const nlohmann::json& value, double divisor,
+std::wstring number_or_missing(std::optional<double> value, double divisor,
                                std::wstring_view unit) {
-    if (!value.is_number()) return L"Brak odczytu";
-    return format_decimal(value.get<double>() / divisor) + std::wstring(unit);
+    if (!value) return L"Brak odczytu";
+    return format_decimal(*value / divisor) + std::wstring(unit);
 }
 
+// The round trips under `key`, a gap for each sample without a usable one.
 std::vector<ChartPoint> chart_of(const nlohmann::json& samples, std::string_view key) {
     std::vector<ChartPoint> chart;
     for (const nlohmann::json& sample : elements(samples)) {
-        const nlohmann::json& value = member(sample, key);
-        chart.push_back(value.is_number() ? ChartPoint{value.get<double>(), true} : ChartPoint{});
+        const std::optional<double> value = stored_round_trip_ms(member(sample, key));
+        chart.push_back(value ? ChartPoint{*value, true} : ChartPoint{});
     }
     return chart;
 }
@@ -54,17 +55,13 @@ void add_speed_rows(TableModel& model, const nlohmann::json& throughput,
         add_row_with_unit(model, *tile, L" Mb/s");
         TableRow& row = model.rows.back();
         row.unit = L"Mb/s";
-        std::vector<double> rates;
-        for (const SeriesPoint& point : *series) {
-            row.chart.push_back({point.mbps, true});
-            rates.push_back(point.mbps);
-        }
-        if (rates.empty()) continue;
-        std::sort(rates.begin(), rates.end());
-        row.detail += L" Próbki chwilowe (Mb/s) · min " + format_decimal(rates.front()) +
-                      L" · P10 " + format_decimal(percentile_nearest_rank(rates, 0.1)) +
-                      L" · mediana " + format_decimal(percentile_nearest_rank(rates, 0.5)) +
-                      L" · maks. " + format_decimal(rates.back()) + L".";
+        for (const SeriesPoint& point : *series) row.chart.push_back({point.mbps, true});
+        const std::optional<TransferSampleStats> stats = transfer_sample_stats(*series);
+        if (!stats) continue;
+        row.detail += L" Próbki chwilowe (Mb/s) · min " + format_decimal(stats->minimum) +
+                      L" · P10 " + format_decimal(stats->p10) + L" · mediana " +
+                      format_decimal(stats->median) + L" · maks. " +
+                      format_decimal(stats->maximum) + L".";
     }
 
     for (const char* phase : {"baseline", "recovery"}) {
@@ -82,9 +79,8 @@ void add_speed_rows(TableModel& model, const nlohmann::json& throughput,
         // A sample with an error breaks the chain even when it carries a time.
         JitterAccumulator jitter;
         for (const nlohmann::json& sample : samples) {
-            const nlohmann::json& ms = member(sample, "ms");
-            const bool replied = member(sample, "error").is_null() && ms.is_number();
-            jitter_add_sample(jitter, replied ? std::optional(ms.get<double>()) : std::nullopt);
+            const std::optional<double> ms = stored_round_trip_ms(member(sample, "ms"));
+            jitter_add_sample(jitter, member(sample, "error").is_null() ? ms : std::nullopt);
         }
         const std::optional<double> mean = jitter_mean(jitter);
         add_table_row(model, L"Jitter HTTPS · " + name,
@@ -105,17 +101,20 @@ void add_computer_rows(TableModel& model, const nlohmann::json& inventory,
                   L"Liczba procesorów logicznych widzianych przez system.");
     const nlohmann::json& memory = json_value_of(system, "memory");
     constexpr double gibibyte = 1024.0 * 1024.0 * 1024.0;
-    add_table_row(model, L"Pamięć RAM",
-                  number_or_missing(member(memory, "total_bytes"), gibibyte, L" GiB"),
-                  L"Stan w chwili uruchomienia pomiaru.");
-    add_table_row(model, L"Dostępna pamięć",
-                  number_or_missing(member(memory, "available_bytes"), gibibyte, L" GiB"),
-                  L"Stan w chwili uruchomienia pomiaru.");
+    add_table_row(
+        model, L"Pamięć RAM",
+        number_or_missing(stored_amount(member(memory, "total_bytes")), gibibyte, L" GiB"),
+        L"Stan w chwili uruchomienia pomiaru.");
+    add_table_row(
+        model, L"Dostępna pamięć",
+        number_or_missing(stored_amount(member(memory, "available_bytes")), gibibyte, L" GiB"),
+        L"Stan w chwili uruchomienia pomiaru.");
     for (const nlohmann::json& adapter : elements(json_value_of(inventory, "interfaces"))) {
         if (member(adapter, "oper_status") != 1) continue;
         add_table_row(model, L"Aktywna karta", json_display_text(json_value_of(adapter, "model")),
                       L"Sterownik · " + json_display_text(json_value_of(adapter, "driver")) +
-                          L"   MTU · " + json_display_text(member(adapter, "mtu")));
+                          L"   MTU · " +
+                          number_or_missing(stored_mtu(member(adapter, "mtu")), 1, L""));
     }
 }
 
@@ -141,16 +140,18 @@ void add_wifi_rows(TableModel& model, const nlohmann::json& inventory,
     for (const nlohmann::json& radio : elements(radios)) {
         const nlohmann::json& connection = json_value_of(radio, "connection");
         add_table_row(model, L"Sygnał",
-                      number_or_missing(member(connection, "signal_pct"), 1, L"%"),
+                      number_or_missing(stored_amount(member(connection, "signal_pct")), 1, L"%"),
                       L"Jakość sygnału zgłoszona przez Windows w chwili testu.");
         add_table_row(model, L"Kanał", json_display_text(json_value_of(radio, "channel")),
                       L"Kanał połączenia radiowego.");
-        add_table_row(model, L"Łącze Wi-Fi · odbiór",
-                      number_or_missing(member(connection, "rx_kbps"), 1000, L" Mb/s"),
-                      L"Prędkość negocjowana przez kartę bezprzewodową.");
-        add_table_row(model, L"Łącze Wi-Fi · nadawanie",
-                      number_or_missing(member(connection, "tx_kbps"), 1000, L" Mb/s"),
-                      L"Prędkość negocjowana przez kartę bezprzewodową.");
+        add_table_row(
+            model, L"Łącze Wi-Fi · odbiór",
+            number_or_missing(stored_amount(member(connection, "rx_kbps")), 1000, L" Mb/s"),
+            L"Prędkość negocjowana przez kartę bezprzewodową.");
+        add_table_row(
+            model, L"Łącze Wi-Fi · nadawanie",
+            number_or_missing(stored_amount(member(connection, "tx_kbps")), 1000, L" Mb/s"),
+            L"Prędkość negocjowana przez kartę bezprzewodową.");
     }
     if (elements(radios).empty()) {
         add_table_row(model, L"Radio Wi-Fi", L"Brak danych",
@@ -180,15 +181,15 @@ void add_internet_rows(TableModel& model, const nlohmann::json& report,
         double total = 0.0;
         std::size_t replies = 0;
         for (const nlohmann::json& sample : elements(samples)) {
-            const nlohmann::json& rtt = member(sample, "rtt_ms");
-            if (json_member_is(sample, "status", "echo_reply") && rtt.is_number()) {
-                total += rtt.get<double>();
+            const std::optional<double> rtt = stored_round_trip_ms(member(sample, "rtt_ms"));
+            if (json_member_is(sample, "status", "echo_reply") && rtt) {
+                total += *rtt;
                 ++replies;
             }
         }
         const nlohmann::json& target = member(series, "target");
         add_table_row(model, label,
-                      replies > 0 ? format_decimal(total / static_cast<double>(replies)) + L" ms"
+                      replies > 0 ? format_icmp_ms(total / static_cast<double>(replies)) + L" ms"
                                   : L"Brak echa ICMP",
                       L"Cel pomiaru\r\n" +
                           (target.is_string() ? json_display_text(target) : L"Brak adresu") +

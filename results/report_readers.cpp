@@ -1,6 +1,7 @@
 #include "results/report_readers.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "results/format.h"
@@ -10,17 +11,37 @@ namespace tarvisko {
 
 namespace {
 
+std::optional<double> number_within(const nlohmann::json& value, double lowest, double highest) {
+    if (!value.is_number()) return std::nullopt;
+    const double number = value.get<double>();
+    // NaN fails both comparisons; infinities fall outside any finite range.
+    if (!(number >= lowest && number <= highest)) return std::nullopt;
+    return number;
+}
+
 bool positive_number(const nlohmann::json& value) {
-    return value.is_number() && value.get<double>() > 0.0;
+    const std::optional<double> amount = stored_amount(value);
+    return amount && *amount > 0.0;
 }
 
 std::optional<double> answered_ms(const nlohmann::json& sample) {
-    const nlohmann::json& ms = json_member_or_null(sample, "ms");
-    if (!json_member_or_null(sample, "error").is_null() || !ms.is_number()) return std::nullopt;
-    return ms.get<double>();
+    if (!json_member_or_null(sample, "error").is_null()) return std::nullopt;
+    return stored_round_trip_ms(json_member_or_null(sample, "ms"));
 }
 
 }  // namespace
+
+std::optional<double> stored_round_trip_ms(const nlohmann::json& value) {
+    return number_within(value, 0.0, 60000.0);
+}
+
+std::optional<double> stored_mtu(const nlohmann::json& value) {
+    return number_within(value, 0.0, 65535.0);
+}
+
+std::optional<double> stored_amount(const nlohmann::json& value) {
+    return number_within(value, 0.0, std::numeric_limits<double>::max());
+}
 
 std::optional<double> transfer_rate_mbps(const nlohmann::json& throughput,
                                          std::string_view direction) {
@@ -33,7 +54,7 @@ std::optional<double> transfer_rate_mbps(const nlohmann::json& throughput,
     if (!positive_number(duration) || !positive_number(client_bytes)) return std::nullopt;
     if (client_bytes != json_member_or_null(transfer, "node_bytes")) return std::nullopt;
     const nlohmann::json& allowed = json_member_or_null(profile, "bytes");
-    if (!allowed.is_number()) return std::nullopt;
+    if (!stored_amount(allowed)) return std::nullopt;
     const double bytes = client_bytes.get<double>();
     if (json_member_is(profile, "mode", "windowed")) {
         if (bytes > allowed.get<double>()) return std::nullopt;

@@ -7,6 +7,16 @@
 
 namespace tarvisko {
 
+// Numbers of a stored report read for display. A value that no measurement can give (not a
+// number, not finite, or outside the range a reading can have) reads as missing, exactly as an
+// absent one does; every view reads such numbers through these.
+// A round trip in milliseconds: 0 to 60,000.
+std::optional<double> stored_round_trip_ms(const nlohmann::json& value);
+// A link MTU in bytes: 0 to 65,535.
+std::optional<double> stored_mtu(const nlohmann::json& value);
+// A rate, a byte count or a duration: finite and not negative.
+std::optional<double> stored_amount(const nlohmann::json& value);
+
 // The measured speed of "download" or "upload" in Mb/s: only for a transfer that completed, that
 // client and node counted alike, and that moved what the node profile allowed (up to its bytes in
 // windowed mode, exactly its bytes otherwise).

@@ -184,6 +184,86 @@ void render_phase_loss(std::string& text, const json& samples, const json& peer,
     text += "\r\n";
 }
 
+// How a failure text of the engine reads for a user: the server could not be reached (a WinHTTP
+// error), or it answered with an HTTP status other than the expected one.
+enum class ServerFailure { none, unreachable, refused };
+
+ServerFailure server_failure(const json& reason, std::string& status) {
+    if (!reason.is_string()) return ServerFailure::none;
+    const std::string_view text = reason.get_ref<const std::string&>();
+    if (text.starts_with("winhttp_")) return ServerFailure::unreachable;
+    constexpr std::string_view http = "node_http_";
+    if (!text.starts_with(http)) return ServerFailure::none;
+    const std::string_view digits = text.substr(http.size());
+    const bool numeric =
+        !digits.empty() && digits.size() <= 3 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    status = numeric ? std::string(digits) : std::string();
+    return ServerFailure::refused;
+}
+
+std::string http_status_note(const std::string& status) {
+    return status.empty() ? std::string() : " (odpowiedź HTTP " + status + ")";
+}
+
+// One sentence on why no speed was measured when the server could not be reached or refused, at
+// the reservation or during the transfers; empty for any other outcome. The node's address is in
+// the document only once a reservation succeeded.
+std::string server_failure_sentence(const json& throughput) {
+    const json& peer = json_member_or_null(throughput, "peer");
+    std::string status;
+    if (!peer.is_string()) {
+        switch (server_failure(json_member_or_null(throughput, "error"), status)) {
+            case ServerFailure::unreachable:
+                return "Nie udało się połączyć z serwerem pomiarowym, dlatego prędkości nie "
+                       "zmierzono.";
+            case ServerFailure::refused:
+                return "Serwer pomiarowy odrzucił pomiar" + http_status_note(status) +
+                       ", dlatego prędkości nie zmierzono.";
+            case ServerFailure::none:
+                return {};
+        }
+    }
+    const std::string address = " " + peer.get<std::string>();
+    const json& transfers = json_member_or_null(throughput, "transfers");
+    ServerFailure kind = ServerFailure::none;
+    std::string directions;
+    for (const auto& [direction, name] :
+         {std::pair{"download", "pobierania"}, std::pair{"upload", "wysyłania"}}) {
+        const json& transfer = json_member_or_null(transfers, direction);
+        if (json_member_is(transfer, "status", "ok")) continue;
+        std::string this_status;
+        const ServerFailure this_kind =
+            server_failure(json_member_or_null(transfer, "reason"), this_status);
+        if (this_kind == ServerFailure::none ||
+            (kind != ServerFailure::none && this_kind != kind)) {
+            continue;
+        }
+        if (kind == ServerFailure::none) status = this_status;
+        kind = this_kind;
+        directions += directions.empty() ? name : std::string(" i ") + name;
+    }
+    if (kind == ServerFailure::unreachable) {
+        return "Podczas " + directions + " połączenie z serwerem pomiarowym" + address +
+               " nie powiodło się, więc brakuje pełnego pomiaru.";
+    }
+    if (kind == ServerFailure::refused) {
+        return "Podczas " + directions + " serwer pomiarowy" + address + " odrzucił połączenie" +
+               http_status_note(status) + ", więc brakuje pełnego pomiaru.";
+    }
+    switch (server_failure(json_member_or_null(throughput, "error"), status)) {
+        case ServerFailure::unreachable:
+            return "Połączenie z serwerem pomiarowym" + address +
+                   " nie powiodło się przed końcem testu.";
+        case ServerFailure::refused:
+            return "Serwer pomiarowy" + address + " odrzucił żądanie przed końcem testu" +
+                   http_status_note(status) + ".";
+        case ServerFailure::none:
+            break;
+    }
+    return {};
+}
+
 }  // namespace
 
 void render_ping_series(std::string& text, const json& series, const std::string& label) {
@@ -215,10 +295,10 @@ void render_ping_series(std::string& text, const json& series, const std::string
         const json& status = sample.at("status");
         if (json_text_equals(status, "echo_reply")) {
             const json& responder = sample.at("responder");
-            const json& rtt = sample.at("rtt_ms");
-            if (responder == series.at("target") && rtt.is_number()) {
+            const std::optional<double> rtt = stored_round_trip_ms(sample.at("rtt_ms"));
+            if (responder == series.at("target") && rtt) {
                 ++replies;
-                total_ms += rtt.get<double>();
+                total_ms += *rtt;
                 continue;
             }
         }
@@ -228,7 +308,8 @@ void render_ping_series(std::string& text, const json& series, const std::string
     const std::uint64_t count = samples.size();
     text += " — ";
     if (replies > 0)
-        text += "średnio " + decimal(total_ms / static_cast<double>(replies)) + " ms, ";
+        text +=
+            "średnio " + format_icmp_ms_comma(total_ms / static_cast<double>(replies)) + " ms, ";
     if (count > local_errors) {
         text += "odpowiedzi " + std::to_string(replies) + " z " +
                 std::to_string(count - local_errors) + ".";
@@ -283,7 +364,8 @@ void render_connection_type(std::string& text, const json& inventory,
             const std::string id = json_string_or_empty(json_member_or_null(entry, "id"));
             const json& signal =
                 json_member_or_null(json_value_of(entry, "connection"), "signal_pct");
-            if (id.empty() || !equals_ignoring_ascii_case(id, adapter_id) || !signal.is_number()) {
+            if (id.empty() || !equals_ignoring_ascii_case(id, adapter_id) ||
+                !stored_amount(signal)) {
                 continue;
             }
             text += " Windows ocenił siłę sygnału na " + signal.dump() + "%.";
@@ -312,14 +394,17 @@ std::string render_session_summary(const json& report) {
     append_rate_line(text, "Prędkość wysyłania: ", upload);
     if (json_text_equals(error, "cancelled") || stopped) {
         text += "Test zatrzymano. Wyniki ukończonych prób są zapisane poniżej.\r\n";
+    } else if (const std::string cause = server_failure_sentence(throughput); !cause.empty()) {
+        text += cause + "\r\n";
     }
     text +=
         "Pobieranie określa, jak szybko plik trafia na komputer. Wysyłanie — jak szybko "
         "możesz przesłać go innej osobie.\r\n\r\n";
 
     text += "Co mogło ograniczyć prędkość?\r\n";
-    if (rate_bps.is_number() && rate_bps.get<double>() > 0.0) {
-        const double limit = rate_bps.get<double>() / 1000000.0;
+    const std::optional<double> cap_bps = stored_amount(rate_bps);
+    if (cap_bps && *cap_bps > 0.0) {
+        const double limit = *cap_bps / 1000000.0;
         text += "Serwer mierzył do " + decimal(limit) + " Mb/s. ";
         if (download && *download >= 0.9 * limit) {
             text += "Pobieranie zbliżyło się do tej granicy. ";
@@ -330,15 +415,14 @@ std::string render_session_summary(const json& report) {
     render_connection_type(text, inventory, adapter);
     if (adapter != nullptr) {
         const json& link = json_value_of(*adapter, "link");
-        const json& rx = json_member_or_null(link, "rx_bps");
-        const json& tx = json_member_or_null(link, "tx_bps");
-        if (rx.is_number() && tx.is_number()) {
-            text += "Windows podał dla łącza karty " + decimal(rx.get<double>() / 1000000.0) +
-                    " Mb/s odbioru i " + decimal(tx.get<double>() / 1000000.0) +
+        const std::optional<double> rx = stored_amount(json_member_or_null(link, "rx_bps"));
+        const std::optional<double> tx = stored_amount(json_member_or_null(link, "tx_bps"));
+        if (rx && tx) {
+            text += "Windows podał dla łącza karty " + decimal(*rx / 1000000.0) +
+                    " Mb/s odbioru i " + decimal(*tx / 1000000.0) +
                     " Mb/s wysyłania. Część tej prędkości zajmuje obsługa połączenia.\r\n";
-            const double slower = std::min(rx.get<double>(), tx.get<double>());
-            if (json_member_or_null(*adapter, "type") == 6 && rate_bps.is_number() &&
-                slower < rate_bps.get<double>()) {
+            const double slower = std::min(*rx, *tx);
+            if (json_member_or_null(*adapter, "type") == 6 && cap_bps && slower < *cap_bps) {
                 text +=
                     "W co najmniej jednym kierunku karta uzgodniła po kablu mniejszą "
                     "prędkość niż limit testu. Jeśli masz szybszy pakiet, sprawdź kabel i "
@@ -363,9 +447,11 @@ std::string render_session_summary(const json& report) {
     text += "\r\nPing — jak długo czekasz na odpowiedź?\r\n";
     if (host_pings.is_object()) {
         render_ping_series(text, host_pings.at("gateway"), "Router na drodze do internetu");
-        const json& node_id = json_member_or_null(throughput, "node_id");
+        // No name before a reservation, and none from a node that sent something else.
+        const std::string node_id =
+            json_string_or_empty(json_member_or_null(throughput, "node_id"));
         render_ping_series(text, host_pings.at("node"),
-                           "Serwer pomiarowy " + json_string_or_empty(node_id));
+                           node_id.empty() ? "Serwer pomiarowy" : "Serwer pomiarowy " + node_id);
         text += "Im krótszy czas w milisekundach (ms), tym szybciej dociera odpowiedź.\r\n";
     } else {
         text += "Ta wersja zapisu nie zawiera oddzielnych pingów do routera i serwera.\r\n";

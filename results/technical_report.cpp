@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "engine/common/text.h"
 #include "results/format.h"
 #include "results/inventory_text.h"
 #include "results/latency_stats.h"
+#include "results/report_readers.h"
 
 namespace tarvisko {
 
@@ -34,11 +36,13 @@ std::wstring text_of(const json& value) { return to_wide(value.get_ref<const std
 // The measured rate, or why there is none. Unlike the dashboard this does not hold the bytes
 // against the node's profile: a technician wants the figure the transfer reached.
 std::wstring transfer_line(const json& transfer) {
-    const json& duration = json_member_or_null(transfer, "duration_ms");
+    const std::optional<double> duration =
+        stored_amount(json_member_or_null(transfer, "duration_ms"));
     const json& client_bytes = json_member_or_null(transfer, "client_bytes");
-    if (json_member_is(transfer, "status", "ok") && duration.is_number() &&
-        duration.get<double>() > 0.0 && client_bytes == json_member_or_null(transfer, "node_bytes")) {
-        return fixed(client_bytes.get<double>() * 0.008 / duration.get<double>()) + L" Mb/s";
+    const std::optional<double> bytes = stored_amount(client_bytes);
+    if (json_member_is(transfer, "status", "ok") && duration && *duration > 0.0 && bytes &&
+        client_bytes == json_member_or_null(transfer, "node_bytes")) {
+        return fixed(*bytes * 0.008 / *duration) + L" Mb/s";
     }
     std::wstring text = L"brak pełnego wyniku";
     const json& reason = json_member_or_null(transfer, "reason");
@@ -48,7 +52,8 @@ std::wstring transfer_line(const json& transfer) {
 
 void append_profile(std::wstring& text, const json& profile) {
     if (!profile.is_object()) return;
-    text += L"Limit węzła   " + fixed(profile.at("rate_bps").get<double>() / 1000000.0) + L" Mb/s";
+    const std::optional<double> cap = stored_amount(profile.at("rate_bps"));
+    text += L"Limit węzła   " + (cap ? fixed(*cap / 1000000.0) + L" Mb/s" : std::wstring(L"—"));
     if (profile.contains("streams")) {
         text += L"   ·   strumienie: " + std::to_wstring(profile.at("streams").get<std::int64_t>());
         const auto window =
@@ -82,7 +87,8 @@ void append_route_row(std::wstring& text, const json& sample) {
     text += L"     ";
     text += responder.is_string() ? text_of(responder) : std::wstring(L"—");
     text += L"     ";
-    text += rtt.is_number() ? fixed(rtt.get<double>()) + L" ms" : std::wstring(L"—");
+    const std::optional<double> time = stored_round_trip_ms(rtt);
+    text += time ? fixed(*time) + L" ms" : std::wstring(L"—");
     text += L"     ";
     text += text_of(json_member_or_null(sample, "status"));
     text += L"\r\n";

@@ -291,7 +291,9 @@ TEST(Commands, CardDetails) {
     ShellWindow shell;
     SummaryModel& summary = main_window_state.summary;
     summary.tiles[0] = TextCard{L"Pobieranie", L"—", L"Brak próbek.", 0};
-    summary.download_series = {{0.5, 12.25}, {1.0, 80.0}, {1.5, 40.0}};
+    // The first interval holds the connection set-up: not a sample of the transfer.
+    summary.download_series = {{0.5, 12.25}, {1.0, 80.0}, {1.5, 60.0},
+                               {2.0, 75.0},  {2.5, 70.0}, {3.0, 40.0}};
     summary.tiles[2] = TextCard{L"Ping", L"12,5", L"Czas odpowiedzi.", 0};
     summary.sections[1] = TextCard{L"Połączenie", L"Ethernet", L"Kabel.", 0};
     summary.headline = L"Łącze działa dobrze";

@@ -558,8 +558,16 @@ TEST_F(LiveTiles, NewPointsUpdateTileGaugeAndScale) {
               L"między odczytami.");
     EXPECT_TRUE(state.summary.upload_series.empty());
 
-    // Upload with a fractional rate: a decimal comma; a low cap never shrinks the scale.
-    nlohmann::json upload = nlohmann::json::array({{0, 0}, {1000, 1562500}});
+    // Upload: while only the interval that holds the connection set-up is known, the series is
+    // kept but no rate is shown; then a fractional rate with a decimal comma. A low cap never
+    // shrinks the scale.
+    const TextCard idle_tile = state.summary.tiles[1];
+    nlohmann::json upload = nlohmann::json::array({{0, 0}, {1000, 1000}});
+    update_app_traffic_series(state, 1, upload, 1.0);
+    EXPECT_EQ(state.summary.upload_series.size(), 1u);
+    EXPECT_FALSE(state.summary.upload_mbps.has_value());
+    EXPECT_EQ(state.summary.tiles[1], idle_tile);
+    upload.push_back({2000, 1563500});
     update_app_traffic_series(state, 1, upload, 1.0);
     EXPECT_EQ(state.summary.tiles[1].subtitle, L"12,5");
     EXPECT_EQ(state.chart_maximum, 50.0);

@@ -122,14 +122,17 @@ TEST(StatusTexts, LiveSeriesInTheTooltips) {
     MainWindowState state = state_with_origin();
     state.summary.tiles[0].body = L"Pobieranie trwa.";
     state.summary.tiles[1].body = L"Wysyłanie trwa.";
-    state.summary.download_series = {{0.5, 80.04}, {1.0, 312.26}, {1.5, 298.0}};
-    // Rates below zero never make the largest sample negative.
-    state.summary.upload_series = {{0.5, -2.0}, {1.0, -1.2}};
+    // The first interval holds the connection set-up and its rate is left out, even when it is
+    // the largest.
+    state.summary.download_series = {{0.5, 400.0}, {1.0, 80.04}, {1.5, 312.26},
+                                     {2.0, 290.0}, {2.5, 305.0}, {3.0, 298.0}};
+    // Four intervals after the set-up are too few for any figure.
+    state.summary.upload_series = {{0.5, 0.0},  {1.0, 2.0},  {1.5, 90.0},
+                                   {2.0, 95.0}, {2.5, 91.0}, {3.0, 93.0}};
     const StatusTexts texts = compose_status_texts(state);
     EXPECT_EQ(texts.tile_tooltips[0],
               L"Pobieranie trwa. Ostatnia próbka: 298 Mb/s. Maksimum próbek: 312,3 Mb/s.");
-    EXPECT_EQ(texts.tile_tooltips[1],
-              L"Wysyłanie trwa. Ostatnia próbka: -1,2 Mb/s. Maksimum próbek: 0 Mb/s.");
+    EXPECT_EQ(texts.tile_tooltips[1], L"Wysyłanie trwa.");
 }
 
 }  // namespace

@@ -70,24 +70,24 @@ TEST(HopTable, TraceOverASilentRouter) {
     test::expect_rows(
         model,
         {
-            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"0", L"0", L"0", L"5", L"5", L"0",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"<1", L"<1", L"0", L"5", L"5", L"<1",
+                    L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Spoczynek"}),
              plain,
-             L"Skok 1 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter 0 ms" + tail + intermediate +
+             L"Skok 1 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter <1 ms" + tail + intermediate +
                  L"\r\nNazwy reverse DNS\r\n10.200.0.2 · Nazwa nieodczytana"},
             {cells({L"2", L"—", L"—", L"Bez odpowiedzi", L"—", L"—", L"100", L"0", L"5", L"—", L"—",
                     L"—", L"—", L"—", L"—", L"0", L"ICMP v4", L"Spoczynek"}),
              plain,
              L"Skok 2 · ICMP v4 · Spoczynek. Odpowiedzi 0 z 5. Jitter —" + tail + intermediate},
-            {cells({L"3", L"10.200.2.2", L"—", L"Pośredni", L"0", L"0", L"0", L"5", L"5", L"0",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"3", L"10.200.2.2", L"—", L"Pośredni", L"<1", L"<1", L"0", L"5", L"5", L"<1",
+                    L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Spoczynek"}),
              plain,
-             L"Skok 3 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter 0 ms" + tail + intermediate +
+             L"Skok 3 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter <1 ms" + tail + intermediate +
                  L"\r\nNazwy reverse DNS\r\n10.200.2.2 · Nazwa nieodczytana"},
-            {cells({L"4", L"10.200.3.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5", L"0",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"4", L"10.200.3.2", L"—", L"Cel · Dobrze", L"<1", L"<1", L"0", L"5", L"5",
+                    L"<1", L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Spoczynek"}),
              target_status(1, 1, 1, 1),
-             L"Skok 4 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter 0 ms" + tail +
+             L"Skok 4 · ICMP v4 · Spoczynek. Odpowiedzi 5 z 5. Jitter <1 ms" + tail +
                  L" Ocena celu dla gier · Dobrze." + rating_help +
                  L"\r\nNazwy reverse DNS\r\n10.200.3.2 · Nazwa nieodczytana"},
         });
@@ -131,25 +131,25 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
         model,
         {
             // Router times 4, 0, 0, 0, 0 ms.
-            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"0,8", L"1", L"0", L"5", L"5", L"0",
-                    L"0", L"4", L"1,6", L"4", L"4", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"0,8", L"1", L"0", L"5", L"5", L"<1",
+                    L"<1", L"4", L"1,6", L"4", L"4", L"0", L"ICMP v4", L"Spoczynek"}),
              plain,
              L"Skok 1 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 1 ms" +
                  tail + intermediate + router_names},
-            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5", L"0",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Spoczynek"}),
+            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"<1", L"<1", L"0", L"5", L"5",
+                    L"<1", L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Spoczynek"}),
              target_status(1, 1, 1, 1),
-             L"Skok 2 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
+             L"Skok 2 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter <1 ms" +
                  tail + target_rating + node_names},
-            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"0", L"0", L"0", L"5", L"5", L"0",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Po transferze"}),
+            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"<1", L"<1", L"0", L"5", L"5", L"<1",
+                    L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Po transferze"}),
              plain,
-             L"Skok 1 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
+             L"Skok 1 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter <1 ms" +
                  tail + intermediate + router_names},
-            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"0", L"0", L"0", L"5", L"5", L"0",
-                    L"0", L"0", L"0", L"0", L"0", L"0", L"ICMP v4", L"Po transferze"}),
+            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"<1", L"<1", L"0", L"5", L"5",
+                    L"<1", L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Po transferze"}),
              target_status(1, 1, 1, 1),
-             L"Skok 2 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 0 ms" +
+             L"Skok 2 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter <1 ms" +
                  tail + target_rating + node_names},
         });
     EXPECT_EQ(model.rows[0].chart,

@@ -62,17 +62,17 @@ TEST(IcmpTable, EchoRunOfARealTarget) {
     test::expect_rows(
         model,
         {
-            {{L"Typowy ping", L"0 ms", few}, {0, 0, 0}, median_detail + rating(few, ping_help)},
-            {{L"Jitter ICMP", L"0 ms", few}, {0, 0, 0}, jitter_detail + rating(few, jitter_help)},
+            {{L"Typowy ping", L"<1 ms", few}, {0, 0, 0}, median_detail + rating(few, ping_help)},
+            {{L"Jitter ICMP", L"<1 ms", few}, {0, 0, 0}, jitter_detail + rating(few, jitter_help)},
             {{L"Próby bez echa celu", L"0 %", few},
              {0, 0, 0},
              L"Wysłano 3, cel odpowiedział 3 razy. Przekroczenia czasu: 0. Inne odpowiedzi: 0. "
              L"Błędy lokalne: 0. Host może ograniczać odpowiedzi ICMP." +
                  rating(few, loss_help)},
-            {{L"Ping P95", L"0 ms", few}, {0, 0, 0}, p95_detail + rating(few, ping_help)},
-            {{L"Ping minimalny", L"0 ms", L""}, {}, L"Najszybsza z otrzymanych odpowiedzi."},
-            {{L"Ping średni", L"0 ms", L""}, {}, L"Średnia ze wszystkich otrzymanych odpowiedzi."},
-            {{L"Ping maksymalny", L"0 ms", L""}, {}, L"Najwolniejsza z otrzymanych odpowiedzi."},
+            {{L"Ping P95", L"<1 ms", few}, {0, 0, 0}, p95_detail + rating(few, ping_help)},
+            {{L"Ping minimalny", L"<1 ms", L""}, {}, L"Najszybsza z otrzymanych odpowiedzi."},
+            {{L"Ping średni", L"<1 ms", L""}, {}, L"Średnia ze wszystkich otrzymanych odpowiedzi."},
+            {{L"Ping maksymalny", L"<1 ms", L""}, {}, L"Najwolniejsza z otrzymanych odpowiedzi."},
             {{L"Odpowiedzi celu", L"3 z 3", L""},
              {},
              L"Liczba poprawnych odpowiedzi względem wysłanych prób."},
@@ -113,6 +113,22 @@ TEST(IcmpTable, RatesMedianAndP95OfFiveReplies) {
     EXPECT_EQ(model.rows[1].status, (std::vector<Verdict>{0, 3, 3}));
     EXPECT_EQ(model.rows[3].status, (std::vector<Verdict>{0, 3, 3}));
     EXPECT_EQ(model.rows[3].detail, p95_detail + rating(L"Źle", ping_help));
+}
+
+TEST(IcmpTable, RepliesUnderOneMillisecond) {
+    // Windows gives 0 for a reply under 1 ms: every time figure says so instead of "0 ms".
+    const TableModel model = build_icmp_latency_table(echo_series({0, 0, 0, 0, 0}));
+    const std::vector<std::vector<std::wstring>> expected = {
+        {L"Typowy ping", L"<1 ms", L"Dobrze"},       {L"Jitter ICMP", L"<1 ms", L"Dobrze"},
+        {L"Próby bez echa celu", L"0 %", L"Dobrze"}, {L"Ping P95", L"<1 ms", L"Dobrze"},
+        {L"Ping minimalny", L"<1 ms", L""},          {L"Ping średni", L"<1 ms", L""},
+        {L"Ping maksymalny", L"<1 ms", L""},         {L"Odpowiedzi celu", L"5 z 5", L""},
+        {L"Adres celu", L"10.0.0.9", L""},
+    };
+    ASSERT_EQ(model.rows.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(model.rows[i].cells, expected[i]);
+    // The chart keeps the stored value.
+    EXPECT_EQ(model.rows[0].chart.front().value, 0.0);
 }
 
 // One case per counting rule: the first four rows' values and verdicts, and the reply count.
@@ -162,7 +178,7 @@ TEST(IcmpTable, CountsAndVerdictEdges) {
          9},
         {"ten samples, two local errors",
          ten,
-         {L"10 ms", L"0 ms", L"12,5 %", L"10 ms"},
+         {L"10 ms", L"<1 ms", L"12,5 %", L"10 ms"},
          {1, 1, 3, 1},
          L"7 z 8",
          9},
@@ -175,14 +191,14 @@ TEST(IcmpTable, CountsAndVerdictEdges) {
         {"echo from another responder",
          with(echo_series({10, 10, 10, 10, 10}),
               {probe("10.0.0.9", 64, 6, "echo_reply", "10.0.0.1", 3)}),
-         {L"10 ms", L"0 ms", L"16,7 %", L"10 ms"},
+         {L"10 ms", L"<1 ms", L"16,7 %", L"10 ms"},
          {1, 1, 3, 1},
          L"5 z 6",
          9},
         {"unreachable counts as a probe without an echo",
          with(echo_series({10, 10, 10, 10, 10}),
               {probe("10.0.0.9", 64, 6, "unreachable", "10.0.0.1", nullptr)}),
-         {L"10 ms", L"0 ms", L"16,7 %", L"10 ms"},
+         {L"10 ms", L"<1 ms", L"16,7 %", L"10 ms"},
          {1, 1, 3, 1},
          L"5 z 6",
          9},
@@ -194,7 +210,7 @@ TEST(IcmpTable, CountsAndVerdictEdges) {
          9},
         {"loss of exactly 5 %",
          echo_series(nineteen),
-         {L"10 ms", L"0 ms", L"5 %", L"10 ms"},
+         {L"10 ms", L"<1 ms", L"5 %", L"10 ms"},
          {1, 1, 2, 1},
          L"19 z 20",
          9},

@@ -98,7 +98,7 @@ TEST(MsMetricTile, BoundsAreInclusiveAndTheTextRoundsApart) {
     const std::vector<Case> cases = {
         {50.0, true, L"50 ms", 1},    {50.04, true, L"50 ms", 2},   {100.0, true, L"100 ms", 2},
         {100.04, true, L"100 ms", 3}, {21.6, false, L"21,6 ms", 0}, {std::nullopt, true, L"—", 0},
-        {HUGE_VAL, true, L"—", 0},    {0.0, true, L"0 ms", 1},
+        {HUGE_VAL, true, L"—", 0},    {0.0, true, L"<1 ms", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.value));
@@ -148,12 +148,12 @@ TEST(IdleQualityCard, TilesProfileLineAndSentence) {
          unsteady},
         {"slow",
          series(replies({100, 100, 100, 100, 100})),
-         {L"100 ms", L"0 ms", L"0 z 5"},
+         {L"100 ms", L"<1 ms", L"0 z 5"},
          {2, 1, 1},
          slow},
         {"an unavailable sample leaves the mean unrated",
          series(four_then_unavailable),
-         {L"20 ms", L"0 ms", L"—"},
+         {L"20 ms", L"<1 ms", L"—"},
          {0, 0, 0},
          too_few},
         {"reply, time-out, reply",
@@ -163,7 +163,7 @@ TEST(IdleQualityCard, TilesProfileLineAndSentence) {
          too_few},
         {"four replies rate the ping but not the loss",
          series(replies({5, 5, 5, 5}), 4),
-         {L"5 ms", L"0 ms", L"0 z 4"},
+         {L"5 ms", L"<1 ms", L"0 z 4"},
          {1, 1, 0},
          too_few},
     };

@@ -63,19 +63,12 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
     EXPECT_EQ(speed.title, pick_title);
     EXPECT_EQ(speed.columns, (std::vector<TableColumn>{{L"Pomiar", 224}, {L"Wynik", 340}}));
     EXPECT_EQ(speed.kind, 0);
-    expect_rows(speed,
-                {{{L"Pobieranie", L"96,4 Mb/s"},
-                  {},
-                  rate_body + L" Próbki chwilowe (Mb/s) · min 46,3 · P10 46,3 · mediana 46,3 · "
-                              L"maks. 100."},
-                 {{L"Wysyłanie", L"95,5 Mb/s"},
-                  {},
-                  rate_body + L" Próbki chwilowe (Mb/s) · min 43,7 · P10 43,7 · mediana 43,7 · "
-                              L"maks. 95,9."},
-                 {{L"HTTPS · Spoczynek", L"8 ms"}, {}, median_detail},
-                 {{L"Jitter HTTPS · Spoczynek", L"1,8 ms"}, {}, jitter_detail},
-                 {{L"HTTPS · Po transferze", L"6,9 ms"}, {}, median_detail},
-                 {{L"Jitter HTTPS · Po transferze", L"2,7 ms"}, {}, jitter_detail}});
+    expect_rows(speed, {{{L"Pobieranie", L"96,4 Mb/s"}, {}, rate_body},
+                        {{L"Wysyłanie", L"95,5 Mb/s"}, {}, rate_body},
+                        {{L"HTTPS · Spoczynek", L"8 ms"}, {}, median_detail},
+                        {{L"Jitter HTTPS · Spoczynek", L"1,8 ms"}, {}, jitter_detail},
+                        {{L"HTTPS · Po transferze", L"6,9 ms"}, {}, median_detail},
+                        {{L"Jitter HTTPS · Po transferze", L"2,7 ms"}, {}, jitter_detail}});
     ASSERT_EQ(speed.rows.size(), 6u);
     EXPECT_EQ(speed.rows[0].unit, L"Mb/s");
     EXPECT_EQ(speed.rows[0].chart, points({98304 * 0.008 / 17, (1048576 - 98304) * 0.008 / 76}));
@@ -100,7 +93,7 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
                   L"Liczba procesorów logicznych widzianych przez system."},
                  {{L"Pamięć RAM", L"23,5 GiB"}, {}, memory_detail},
                  {{L"Dostępna pamięć", L"22,8 GiB"}, {}, memory_detail},
-                 {{L"Aktywna karta", L"lo"}, {}, L"Sterownik · Brak odczytu   MTU · 65536"},
+                 {{L"Aktywna karta", L"lo"}, {}, L"Sterownik · Brak odczytu   MTU · Brak odczytu"},
                  {{L"Aktywna karta", L"east"}, {}, L"Sterownik · Brak odczytu   MTU · 1500"}});
 
     const ExpectedRow connection{{L"Połączenie", L"Ethernet"}, {}, L"east"};
@@ -127,10 +120,10 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
     EXPECT_EQ(internet.title, addresses_title);
     expect_rows(
         internet,
-        {{{L"Ping", L"0 ms"},
+        {{{L"Ping", L"<1 ms"},
           {},
           L"Średni czas odpowiedzi ICMP serwera pomiarowego, w ms. Odpowiedzi: 5."},
-         {{L"Jitter ICMP", L"0 ms"},
+         {{L"Jitter ICMP", L"<1 ms"},
           {},
           L"Średnia bezwzględna różnica czasu kolejnych odpowiedzi ICMP (ms). Przerwa rozdziela "
           L"pary."},
@@ -142,7 +135,7 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
          {{L"Ping do routera", L"Brak echa ICMP"},
           {},
           L"Cel pomiaru\r\nBrak adresu" + ping_detail_tail},
-         {{L"Ping do węzła", L"0 ms"}, {}, L"Cel pomiaru\r\n10.200.1.2" + ping_detail_tail},
+         {{L"Ping do węzła", L"<1 ms"}, {}, L"Cel pomiaru\r\n10.200.1.2" + ping_detail_tail},
          {{L"DNS IPv4", L"127.0.0.1"}, {}, L"Adres DNS z konfiguracji karty pomiarowej."},
          {{L"DNS IPv6", L"Nieskonfigurowane"},
           {},
@@ -195,14 +188,25 @@ TEST(ReportDetails, OtherPagesAndANullReport) {
 }
 
 TEST(ReportDetails, HandMadeReports) {
-    // Page 1: the percentiles of a series of five rates, from the summary on show.
+    // Page 1: the statistics of the intervals within the transfer, from the summary on show. The
+    // intervals up to the one in which the first byte arrived hold the connection set-up: they
+    // are drawn but left out of the figures.
     SummaryModel summary = build_results_view(hand_report());
-    summary.download_series = {{1, 30}, {2, 10}, {3, 50}, {4, 20}, {5, 40}};
-    const TableModel speed = build_report_details_table(1, hand_report(), summary);
+    summary.download_series = {{0.5, 0}, {1, 4}, {2, 30}, {3, 10}, {4, 50}, {5, 20}, {6, 40}};
+    summary.upload_series = {{1, 2}, {2, 60}, {3, 10}, {4, 50}, {5, 20}, {6, 40}, {7, 30}};
+    TableModel speed = build_report_details_table(1, hand_report(), summary);
     EXPECT_EQ(speed.rows[0].cells, (std::vector<std::wstring>{L"Pobieranie", L"100 Mb/s"}));
     EXPECT_EQ(speed.rows[0].detail,
               rate_body + L" Próbki chwilowe (Mb/s) · min 10 · P10 10 · mediana 30 · maks. 50.");
-    EXPECT_EQ(speed.rows[0].chart, points({30, 10, 50, 20, 40}));
+    EXPECT_EQ(speed.rows[0].chart, points({0, 4, 30, 10, 50, 20, 40}));
+    // Six intervals: the median is the mean of the two middle ones.
+    EXPECT_EQ(speed.rows[1].detail,
+              rate_body + L" Próbki chwilowe (Mb/s) · min 10 · P10 10 · mediana 35 · maks. 60.");
+    // Four intervals after the set-up: too few for the sentence, the chart stays whole.
+    summary.download_series = {{1, 3}, {2, 30}, {3, 10}, {4, 50}, {5, 20}};
+    speed = build_report_details_table(1, hand_report(), summary);
+    EXPECT_EQ(speed.rows[0].detail, rate_body);
+    EXPECT_EQ(speed.rows[0].chart, points({3, 30, 10, 50, 20}));
 
     // Three valid samples: too few for a median, enough for a jitter. A time with an error is
     // drawn but breaks the chain; a failed probe is a gap.
@@ -211,14 +215,8 @@ TEST(ReportDetails, HandMadeReports) {
     const TableModel phases = details(
         1, patched(hand_report(),
                    {{"/throughput/phases", {{"baseline", phase}, {"recovery", "remove"}}}}));
-    expect_rows(phases, {{{L"Pobieranie", L"100 Mb/s"},
-                          {},
-                          rate_body + L" Próbki chwilowe (Mb/s) · min 50 · P10 50 · mediana 50 · "
-                                      L"maks. 50."},
-                         {{L"Wysyłanie", L"20 Mb/s"},
-                          {},
-                          rate_body + L" Próbki chwilowe (Mb/s) · min 1 · P10 1 · mediana 1 · "
-                                      L"maks. 1."},
+    expect_rows(phases, {{{L"Pobieranie", L"100 Mb/s"}, {}, rate_body},
+                         {{L"Wysyłanie", L"20 Mb/s"}, {}, rate_body},
                          {{L"HTTPS · Spoczynek", L"Za mało odpowiedzi"}, {}, median_detail},
                          {{L"Jitter HTTPS · Spoczynek", L"4 ms"}, {}, jitter_detail}});
     EXPECT_EQ(

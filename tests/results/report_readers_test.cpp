@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
@@ -15,6 +16,39 @@ using nlohmann::json;
 
 json transfer_doc(const json& transfer, const json& profile) {
     return {{"transfers", {{"download", transfer}}}, {"profile", profile}};
+}
+
+TEST(StoredNumbers, WhatNoMeasurementCanGiveReadsAsMissing) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        json value;
+        std::optional<double> rtt, mtu, amount;
+    } cases[] = {
+        {0, 0.0, 0.0, 0.0},
+        {4, 4.0, 4.0, 4.0},
+        {0.25, 0.25, 0.25, 0.25},
+        {60000, 60000.0, 60000.0, 60000.0},
+        {60000.5, std::nullopt, 60000.5, 60000.5},
+        {65535u, std::nullopt, 65535.0, 65535.0},
+        {65536, std::nullopt, std::nullopt, 65536.0},
+        {1.2e29, std::nullopt, std::nullopt, 1.2e29},
+        {1e308, std::nullopt, std::nullopt, 1e308},
+        {-0.2, std::nullopt, std::nullopt, std::nullopt},
+        {-1, std::nullopt, std::nullopt, std::nullopt},
+        {inf, std::nullopt, std::nullopt, std::nullopt},
+        {-inf, std::nullopt, std::nullopt, std::nullopt},
+        {nan, std::nullopt, std::nullopt, std::nullopt},
+        {"12", std::nullopt, std::nullopt, std::nullopt},
+        {nullptr, std::nullopt, std::nullopt, std::nullopt},
+        {true, std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.dump());
+        EXPECT_EQ(stored_round_trip_ms(c.value), c.rtt);
+        EXPECT_EQ(stored_mtu(c.value), c.mtu);
+        EXPECT_EQ(stored_amount(c.value), c.amount);
+    }
 }
 
 TEST(TransferRate, OnlyCompleteAndConsistentTransfersHaveARate) {

@@ -95,10 +95,10 @@ TEST(RouteComparison, ChoosesTheLatestEarlierMatch) {
         L"P95 w milisekundach. Adresy wskazują routery, które odpowiedziały w każdej sesji. Brak "
         L"odczytu oznaczono kreską.";
     const std::vector<std::vector<std::wstring>> cells = {
-        {L"1", L"10.200.0.2", L"10.200.0.2", L"8", L"0", L"20", L"0"},
+        {L"1", L"10.200.0.2", L"10.200.0.2", L"8", L"<1", L"20", L"0"},
         {L"2", L"—", L"—", L"—", L"—", L"100", L"100"},
-        {L"3", L"10.200.2.2", L"—", L"0", L"—", L"0", L"—"},
-        {L"4", L"—", L"10.200.3.2", L"—", L"0", L"—", L"0"}};
+        {L"3", L"10.200.2.2", L"—", L"<1", L"—", L"0", L"—"},
+        {L"4", L"—", L"10.200.3.2", L"—", L"<1", L"—", L"0"}};
     ASSERT_EQ(table.rows.size(), cells.size());
     for (std::size_t i = 0; i < cells.size(); ++i) {
         SCOPED_TRACE(i);

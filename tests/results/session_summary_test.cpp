@@ -37,7 +37,7 @@ TEST(SessionSummary, CapturedFullTestReadsAsWritten) {
         "\r\n"
         "Ping — jak długo czekasz na odpowiedź?\r\n"
         "Router na drodze do internetu — brak pomiaru dla tego celu.\r\n"
-        "Serwer pomiarowy sim-node-1 (10.200.1.2) — średnio 0 ms, odpowiedzi 5 z 5.\r\n"
+        "Serwer pomiarowy sim-node-1 (10.200.1.2) — średnio <1 ms, odpowiedzi 5 z 5.\r\n"
         "Im krótszy czas w milisekundach (ms), tym szybciej dociera odpowiedź.\r\n"
         "\r\n"
         "Gdzie zabrakło odpowiedzi po drodze?\r\n"
@@ -166,6 +166,30 @@ struct Case {
     std::vector<std::string> present;
     std::vector<std::string> absent;
 };
+
+// A run whose reservation failed with `error`: no node, no profile, no transfer started, both
+// ping series waiting for a reservation.
+void no_reservation(json& report, const std::string& error) {
+    json& throughput = report["throughput"];
+    throughput["error"] = error;
+    throughput["peer"] = nullptr;
+    throughput["node_id"] = nullptr;
+    throughput["profile"] = nullptr;
+    for (const char* direction : {"download", "upload"}) {
+        throughput["transfers"][direction] = {{"status", "not_started"},
+                                              {"reason", "not_started"},
+                                              {"client_bytes", 0},
+                                              {"node_bytes", 0},
+                                              {"duration_ms", 0}};
+    }
+    const json waiting = {{"target", nullptr},
+                          {"planned", 5},
+                          {"timeout_ms", 400},
+                          {"reason", "no_reservation"},
+                          {"samples", json::array()}};
+    throughput["host_pings"] = {{"gateway", waiting}, {"node", waiting}};
+    report["mtr_samples"] = json::array();
+}
 
 TEST(SessionSummary, HandMadeReportsTakeEachBranch) {
     const std::string stopped = "Test zatrzymano. Wyniki ukończonych prób są zapisane poniżej.\r\n";
@@ -338,8 +362,59 @@ TEST(SessionSummary, HandMadeReportsTakeEachBranch) {
              r["throughput"]["node_id"] = 7;
          },
          {"Router na drodze do internetu — Windows nie wskazał osobnego routera na tej "
-          "trasie.\r\nSerwer pomiarowy  (198.51.100.7) — "},
+          "trasie.\r\nSerwer pomiarowy (198.51.100.7) — "},
+         {"Serwer pomiarowy  "}},
+        {"server unreachable at the reservation",
+         [](json& r) { no_reservation(r, "winhttp_12029"); },
+         {"Twój wynik częściowy\r\n\r\nPrędkość pobierania: brak pełnego pomiaru\r\nPrędkość "
+          "wysyłania: brak pełnego pomiaru\r\nNie udało się połączyć z serwerem pomiarowym, "
+          "dlatego prędkości nie zmierzono.\r\nPobieranie określa",
+          "\r\nSerwer pomiarowy — brak pomiaru dla tego celu.\r\n"},
+         {"Serwer pomiarowy  ", "winhttp"}},
+        {"server refused the reservation",
+         [](json& r) { no_reservation(r, "node_http_503"); },
+         {"\r\nSerwer pomiarowy odrzucił pomiar (odpowiedź HTTP 503), dlatego prędkości nie "
+          "zmierzono.\r\n"},
+         {"node_http"}},
+        {"a status that is no number is not shown",
+         [](json& r) { no_reservation(r, "node_http_5x\r\n3"); },
+         {"\r\nSerwer pomiarowy odrzucił pomiar, dlatego prędkości nie zmierzono.\r\n"},
+         {"5x"}},
+        {"other failures of the reservation name no server cause",
+         [](json& r) { no_reservation(r, "node_session_mismatch"); },
+         {"Prędkość wysyłania: brak pełnego pomiaru\r\nPobieranie określa"},
+         {"serwerem pomiarowym", "odrzucił"}},
+        {"both transfers lost the server",
+         [](json& r) {
+             r["throughput"]["error"] = "incomplete_transfer";
+             for (const char* direction : {"download", "upload"}) {
+                 r["throughput"]["transfers"][direction]["status"] = "unavailable";
+                 r["throughput"]["transfers"][direction]["reason"] = "winhttp_12030";
+             }
+         },
+         {"Prędkość wysyłania: brak pełnego pomiaru\r\nPodczas pobierania i wysyłania "
+          "połączenie z serwerem pomiarowym 198.51.100.7 nie powiodło się, więc brakuje pełnego "
+          "pomiaru.\r\n"},
          {}},
+        {"the upload refused, the download cut short otherwise",
+         [](json& r) {
+             r["throughput"]["error"] = "incomplete_transfer";
+             r["throughput"]["transfers"]["download"]["status"] = "partial";
+             r["throughput"]["transfers"]["download"]["reason"] = "short_transfer";
+             r["throughput"]["transfers"]["upload"]["status"] = "unavailable";
+             r["throughput"]["transfers"]["upload"]["reason"] = "node_http_403";
+         },
+         {"\r\nPodczas wysyłania serwer pomiarowy 198.51.100.7 odrzucił połączenie (odpowiedź "
+          "HTTP 403), więc brakuje pełnego pomiaru.\r\n"},
+         {"pobierania i"}},
+        {"a stopped test says so rather than blaming the server",
+         [](json& r) {
+             r["throughput"]["error"] = "cancelled";
+             r["throughput"]["transfers"]["upload"]["status"] = "partial";
+             r["throughput"]["transfers"]["upload"]["reason"] = "winhttp_12030";
+         },
+         {stopped},
+         {"serwerem pomiarowym 198"}},
         {"route changed",
          [](json& r) {
              r["throughput"]["host_pings"]["gateway"] =

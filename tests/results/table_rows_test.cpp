@@ -49,6 +49,18 @@ TEST(FormatDecimal, OneDigitCommaAndNoTrailingZero) {
 TEST(FormatDecimal, RttAndDisplayTexts) {
     EXPECT_EQ(format_rtt_ms(std::nullopt), L"Brak odpowiedzi");
     EXPECT_EQ(format_rtt_ms(4.0), L"4 ms");
+    // Windows reports an ICMP reply under 1 ms as 0: such a figure reads "<1", as in its ping.
+    const struct {
+        double value;
+        const char* text;
+    } icmp[] = {{0.0, "<1"},  {0.04, "<1"}, {0.05, "0,1"},
+                {0.4, "0,4"}, {1.0, "1"},   {12.34, "12,3"}};
+    for (const auto& c : icmp) {
+        const std::string narrow = format_icmp_ms_comma(c.value);
+        EXPECT_EQ(narrow, c.text) << c.value;
+        EXPECT_EQ(format_icmp_ms(c.value), std::wstring(narrow.begin(), narrow.end())) << c.value;
+    }
+    EXPECT_EQ(format_rtt_ms(0.0), L"<1 ms");
     EXPECT_EQ(json_display_text(true), L"Brak odczytu");
     EXPECT_EQ(json_display_text(json()), L"Brak odczytu");
     EXPECT_EQ(json_display_text(json::array({1})), L"Brak odczytu");

@@ -286,11 +286,13 @@ TEST(TechnicalReport, CapturedFullTest) {
         "Procesor   Oxide Virtual Turin-like Processor · procesory logiczne: 8\r\n"
         "RAM   23.54 GiB · dostępne: 22.84 GiB\r\n"
         "Aktywne interfejsy Windows\r\n"
-        "  Loopback · lo" + adapter_tail + " · MTU 65536\r\n" + speed_line +
+        "  Loopback · lo" +
+        adapter_tail + " · MTU brak odczytu\r\n" + speed_line +
         "  Błędy RX / TX: 0 / 0 · odrzucenia RX / TX: 0 / 0\r\n"
         "  Bramy: brak wpisów · DNS: 127.0.0.1\r\n"
         "  Adresy IP: ::1/128 127.0.0.1/8\r\n"
-        "  Ethernet · east" + adapter_tail + " · MTU 1500\r\n" + speed_line +
+        "  Ethernet · east" +
+        adapter_tail + " · MTU 1500\r\n" + speed_line +
         "  Błędy RX / TX: 0 / 0 · odrzucenia RX / TX: 0 / 0\r\n"
         "  Bramy: 10.200.0.2 · DNS: 127.0.0.1\r\n"
         "  Adresy IP: fd00:200::1/64 fe80::84ab:7eff:fef3:3f71/64 10.200.0.1/24\r\n"
@@ -307,9 +309,8 @@ TEST(TechnicalReport, CapturedFullTest) {
         "\r\nIdentyfikator komputera   d2bc6b7a-01be-8c5d-b5db-33c987fb8d5a"
         "\r\nRaport dostępny w panelu klienta."
         "\r\n\r\nTrasa MTR"
-        "\r\n\r\nPomiar w spoczynku" + header + rows +
-        "\r\n\r\nPobieranie danych" + header +
-        "\r\n\r\nWysyłanie danych" + header +
+        "\r\n\r\nPomiar w spoczynku" +
+        header + rows + "\r\n\r\nPobieranie danych" + header + "\r\n\r\nWysyłanie danych" + header +
         "\r\n\r\nPowtórny pomiar w spoczynku" + header + recovery_rows;
     EXPECT_EQ(throughput_report_text(report), to_wide(expected));
 }
