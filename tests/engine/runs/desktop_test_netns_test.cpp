@@ -84,7 +84,6 @@ TEST_F(FullRunInNamespaces, CompletesAndIsDelivered) {
     test::ScopedEnv use_portal{L"QUORVEL_PORTAL_RESERVATION", std::wstring(L"1")};
     live.capacity = true;
     const nlohmann::json report = run();
-    test::save_fixture("diagnostics-report", report);
 
     expect_delivered(report, "completed");
     EXPECT_EQ(phases, (std::vector<std::string>{"baseline", "download", "upload", "recovery",
