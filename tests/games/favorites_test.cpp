@@ -28,6 +28,19 @@ class Favorites : public ::testing::Test {
         test::write_fixture_file(path, bytes);
     }
 
+    // The contents of the set-aside copies of `file`, in no particular order.
+    std::vector<std::string> set_aside_contents(const std::filesystem::path& file) const {
+        std::vector<std::string> contents;
+        const std::wstring prefix = file.stem().wstring() + L".unreadable-";
+        for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+            if (entry.path().filename().wstring().starts_with(prefix)) {
+                contents.push_back(test::read_fixture_file(entry.path()));
+            }
+        }
+        return contents;
+    }
+    std::vector<std::string> set_aside_contents() const { return set_aside_contents(path); }
+
     test::TempDir temp;
     test::ScopedEnv local{L"LOCALAPPDATA", temp.path().wstring()};
     std::filesystem::path path = favorite_targets_path(kOrigin);
@@ -95,11 +108,12 @@ TEST_F(Favorites, CapOf32LeavesTheFileAsItIs) {
     EXPECT_EQ(test::read_fixture_file(path), bytes);
 }
 
-TEST_F(Favorites, ObjectFileIsReplacedOnTheFirstAdd) {
+TEST_F(Favorites, ObjectFileIsSetAsideAndReplacedOnTheFirstAdd) {
     store(R"({"targets":["a.example"]})");
     EXPECT_TRUE(load().empty());
-    EXPECT_EQ(add(L"b.example").message, kFavoriteSaved);
+    EXPECT_EQ(add(L"b.example").message, kFavoriteSavedBesideUnreadable);
     EXPECT_EQ(test::read_fixture_file(path), R"(["b.example"])");
+    EXPECT_EQ(set_aside_contents(), std::vector<std::string>{R"({"targets":["a.example"]})"});
 }
 
 TEST_F(Favorites, OriginsAreApart) {
@@ -111,18 +125,28 @@ TEST_F(Favorites, OriginsAreApart) {
 TEST_F(Favorites, FailedWriteKeepsTheOldFileAndTheNewEntryInMemory) {
     add(L"a.example");
     const std::string bytes = test::read_fixture_file(path);
-    // Another program holds the file open without sharing: the move over it fails.
-    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Another program reads the file without letting it be replaced: the move over it fails.
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    // A locked file cannot be read either: it loads as an empty list, and the add then fails.
     EXPECT_EQ(test::error_text([&] { add(L"b.example"); }), "local_report_write_failed");
-    EXPECT_EQ(list, std::vector<std::wstring>{L"b.example"});
+    EXPECT_EQ(list, (std::vector<std::wstring>{L"a.example", L"b.example"}));
     CloseHandle(held);
     EXPECT_EQ(test::read_fixture_file(path), bytes);
-    EXPECT_TRUE(std::filesystem::is_regular_file(path));
     for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
         EXPECT_NE(entry.path().extension(), L".tmp");
     }
+
+    // A file held without any sharing cannot even be read: it loads as an empty list, and an
+    // add leaves it alone rather than replace what it could not see.
+    held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const FavoritesOutcome unopenable = add(L"b.example");
+    EXPECT_EQ(unopenable.message, kFavoritesUnopenable);
+    EXPECT_TRUE(list.empty());
+    CloseHandle(held);
+    EXPECT_EQ(test::read_fixture_file(path), bytes);
+    EXPECT_TRUE(set_aside_contents().empty());
 
     // A file where the folder should be: the folder cannot be made.
     test::TempDir other;
@@ -166,8 +190,61 @@ TEST_F(Favorites, HostileFiles) {
     std::filesystem::remove(path);
     std::filesystem::create_directories(path);
     EXPECT_TRUE(load().empty());
-    EXPECT_EQ(test::error_text([&] { add(L"a.example"); }), "local_report_write_failed");
+    EXPECT_EQ(add(L"a.example").message, kFavoritesUnopenable);
     EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(Favorites, UnreadableFileIsSetAsideBeforeTheAdd) {
+    const std::string real = R"(["a.example","b.example","c.example"])";
+    std::string padded = real;
+    padded.insert(padded.size() - 1, std::string((1u << 20) + 1 - real.size(), ' '));
+    ASSERT_EQ(padded.size(), (1u << 20) + 1);
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : real) utf16 += std::string{c, '\0'};
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"truncated", R"(["a.example","b.exa)"},
+        {"over 1 MiB", padded},
+        {"too deep", std::string(100000, '[') + std::string(100000, ']')},
+        {"UTF-16", utf16},
+        {"trailing bytes", real + "x"},
+        {"a NUL", real + std::string(1, '\0')},
+        {"an object", R"({"a":"a.example"})"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir folder;
+        test::ScopedEnv moved(L"LOCALAPPDATA", folder.path().wstring());
+        const std::filesystem::path file = favorite_targets_path(kOrigin);
+        std::filesystem::create_directories(file.parent_path());
+        test::write_fixture_file(file, c.bytes);
+        EXPECT_EQ(add(L"new.example").message, kFavoriteSavedBesideUnreadable) << c.what;
+        EXPECT_EQ(test::read_fixture_file(file), R"(["new.example"])") << c.what;
+        EXPECT_EQ(set_aside_contents(file), std::vector<std::string>{c.bytes}) << c.what;
+    }
+
+    // An empty file holds nothing to keep; a readable array is never set aside.
+    store("");
+    EXPECT_EQ(add(L"a.example").message, kFavoriteSaved);
+    EXPECT_EQ(add(L"b.example").message, kFavoriteSaved);
+    EXPECT_TRUE(set_aside_contents().empty());
+}
+
+TEST_F(Favorites, EntriesBreakingTheTargetRuleAreNotLoaded) {
+    nlohmann::json stored = nlohmann::json::array();
+    for (const std::string& bad : {std::string("a\0b", 3), std::string("a\r\nb"),
+                                   std::string("\xE2\x80\xAE"
+                                               "moc.live"),
+                                   std::string("..\\x"), std::string("C:/x"), std::string()}) {
+        stored.push_back(bad);
+    }
+    stored.push_back(std::string(100000, 'a'));
+    stored.push_back("ok.example");
+    store(stored.dump());
+    EXPECT_EQ(load(), std::vector<std::wstring>{L"ok.example"});
+    EXPECT_EQ(add(L"b.example").message, kFavoriteSaved);
+    EXPECT_EQ(test::read_fixture_file(path), R"(["ok.example","b.example"])");
 }
 
 }  // namespace
