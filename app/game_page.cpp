@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/controls.h"
+#include "app/jobs.h"
 #include "app/results_list.h"
 #include "app/services.h"
 #include "app/status_texts.h"
@@ -35,10 +36,22 @@ void start_catalog_refresh(HWND window) {
     if (catalog_refresh_running || game_catalog.is_object()) return;
     auto job = app_services().refresh_game_catalog_job;
     if (!job) return;
+    // The origin is read before anything is marked as running: a configuration that gives none
+    // must not leave the flag set, or the page would wait for ever and the window never close.
+    // Without an origin the job still hands over the built-in copy.
+    std::wstring origin;
+    try {
+        origin = server_origin();
+    } catch (const std::exception&) {
+    }
     catalog_refresh_running = true;
     // The job gets its own copy of the entry, so a later change of the table cannot reach it.
-    start_job(catalog_slot, [job = std::move(job), window,
-                             origin = server_origin()](std::stop_token) { job(window, origin); });
+    start_window_job(
+        catalog_slot,
+        [job = std::move(job), window, origin = std::move(origin)](std::stop_token) {
+            job(window, origin);
+        },
+        [] { catalog_refresh_running = false; });
 }
 
 void fill_profile_list(HWND window) {

@@ -42,26 +42,6 @@ constexpr std::uint32_t until_stopped_round = 300;
 // "Trasa MTR" among the game test kinds.
 constexpr int game_route_selection = 1;
 
-const nlohmann::json& member_or_null(const nlohmann::json& object, const char* key) {
-    static const nlohmann::json null_value;
-    if (!object.is_object()) return null_value;
-    const auto found = object.find(key);
-    return found == object.end() ? null_value : *found;
-}
-
-void apply_game_region(TargetRunRequest& request, const nlohmann::json& profile, int selection) {
-    const nlohmann::json& regions = member_or_null(profile, "regions");
-    if (!regions.is_array() || selection < 0 ||
-        static_cast<std::size_t>(selection) >= regions.size()) {
-        return;
-    }
-    const nlohmann::json& region = regions[static_cast<std::size_t>(selection)];
-    const nlohmann::json& label = member_or_null(region, "label");
-    const nlohmann::json& kind = member_or_null(region, "kind");
-    request.region = label.is_string() ? label.get<std::string>() : std::string();
-    request.target_kind = kind.is_string() ? kind.get<std::string>() : "official_diagnostic";
-}
-
 int combo_selection(HWND combo) {
     if (combo == nullptr) return -1;
     return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
@@ -114,7 +94,11 @@ std::optional<TargetRunRequest> target_run_request(const TargetPageInputs& input
             request.attempts = pick(inputs.combo_328, round_counts);
             request.max_ttl = route ? 16 : 64;
             request.interval_ms = route ? 100 : 1000;
-            apply_game_region(request, profile, inputs.combo_316);
+            if (const std::optional<GameRunRegion> region =
+                    game_run_region(profile, inputs.combo_316)) {
+                request.region = region->label;
+                request.target_kind = region->kind;
+            }
             break;
         }
         case 7:

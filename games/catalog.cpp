@@ -134,16 +134,6 @@ void refresh_game_catalog_job(HWND main_window, const std::wstring& origin) {
     }
 }
 
-bool catalog_refresh_needed(const GameCatalogState& state) {
-    return !state.refresh_running && !state.catalog.is_object();
-}
-
-void accept_catalog_result(GameCatalogState& state, CatalogResult&& result) {
-    state.refresh_running = false;
-    state.catalog = std::move(result.catalog);
-    state.source_text = std::move(result.source_text);
-}
-
 std::string_view region_kind(const nlohmann::json& region) {
     if (!region.is_object()) return {};
     const auto kind = region.find("kind");

@@ -22,13 +22,6 @@ struct CatalogResult {
         source_text;  // empty: the server's copy; else kCatalogFromCache or kCatalogBuiltIn
 };
 
-// The window's catalogue state, kept on the user interface thread.
-struct GameCatalogState {
-    nlohmann::json catalog;  // null until the first result arrives, then an object
-    std::wstring source_text;
-    bool refresh_running = false;
-};
-
 // The UTF-8 JSON text of the built-in copy (the "GAME_CATALOG" RCDATA resource of the
 // executable). Throws std::logic_error when the executable was linked without it.
 std::string_view builtin_game_catalog_text();
@@ -47,11 +40,6 @@ CatalogResult load_game_catalog(const std::wstring& origin);
 // The refresh job's body: load_game_catalog, then post kCatalogReadyMessage to the window. When
 // posting fails (the window is gone) the record is freed here.
 void refresh_game_catalog_job(HWND main_window, const std::wstring& origin);
-
-// Whether showing the games page must start a refresh: none runs and no catalogue is active.
-bool catalog_refresh_needed(const GameCatalogState& state);
-// Takes over a finished refresh's record (the catalog_ready handler's part on the state).
-void accept_catalog_result(GameCatalogState& state, CatalogResult&& result);
 
 // Region lists of the catalogue. A region's kind is its "kind" text, "" when absent.
 using RegionList = nlohmann::json::array_t;

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "../games/log_fixtures.h"
@@ -277,6 +279,27 @@ TEST_F(GamePage, CatalogueRefreshStartsOneJobWithTheOrigin) {
     start_catalog_refresh(window);
     EXPECT_FALSE(catalog_refresh_running);
     EXPECT_FALSE(catalog_slot.joinable());
+}
+
+TEST_F(GamePage, CatalogueRefreshWithoutAThreadTakesItsStartBack) {
+    int calls = 0;
+    app_services().refresh_game_catalog_job = [&](HWND, const std::wstring&) { ++calls; };
+    app_services().start_job_thread = [](JobSlot&, std::function<void(std::stop_token)>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "no thread");
+    };
+    start_catalog_refresh(window);
+    // Nothing runs, so nothing may count as running: a close would otherwise wait for ever.
+    EXPECT_FALSE(catalog_refresh_running);
+    EXPECT_FALSE(catalog_slot.joinable());
+    EXPECT_NE(message().find(L"no thread"), std::wstring::npos);
+
+    // The next showing of the page asks again, and with a thread the job runs.
+    app_services().start_job_thread = saved_services.start_job_thread;
+    start_catalog_refresh(window);
+    stop_and_join(catalog_slot);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(catalog_refresh_running);
 }
 
 TEST_F(GamePage, FavouritesAddLoadAndRefill) {

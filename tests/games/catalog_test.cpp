@@ -213,17 +213,5 @@ TEST(GameCatalog, CachePathPerOriginUnderLocalAppData) {
     EXPECT_TRUE(game_catalog_cache_path(L"https://a.example:8443").empty());
 }
 
-TEST(GameCatalog, StateAsksForOneRefreshPerRun) {
-    GameCatalogState state;
-    ASSERT_TRUE(catalog_refresh_needed(state));
-    state.refresh_running = true;
-    EXPECT_FALSE(catalog_refresh_needed(state));
-    accept_catalog_result(
-        state, {json::parse(builtin_game_catalog_text()), std::wstring(kCatalogBuiltIn)});
-    EXPECT_FALSE(state.refresh_running);
-    EXPECT_EQ(state.source_text, kCatalogBuiltIn);
-    EXPECT_FALSE(catalog_refresh_needed(state));
-}
-
 }  // namespace
 }  // namespace tarvisko
