@@ -82,6 +82,7 @@ int run_message_loop(HWND main_window, GetMessageCall get_message) {
 
 int run_application(HINSTANCE instance, int show_command) {
     if (const auto& sweep = app_services().sweep_update_staging) sweep();
+    sweep_abandoned_temporary_files();
     // Wine and older Windows 10 refuse the per-monitor V2 context.
     if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
         SetProcessDPIAware();

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <system_error>
+
+#include "engine/common/system.h"
+#include "results/report_files.h"
 
 namespace tarvisko {
 
@@ -26,7 +30,43 @@ std::uint32_t runner_process_id(std::wstring_view digits) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFull));
 }
 
+bool is_digest_name(const std::wstring& name) {
+    return name.size() == 64 && name.find_first_not_of(L"0123456789abcdef") == std::wstring::npos;
+}
+
 }  // namespace
+
+std::vector<std::filesystem::path> own_data_folders() {
+    std::vector<std::filesystem::path> folders;
+    std::wstring local;
+    try {
+        local = read_environment_variable(L"LOCALAPPDATA");
+    } catch (const std::exception&) {
+    }
+    if (local.empty()) return folders;
+    const std::filesystem::path root = std::filesystem::path(local) / L"QUORVEL" / L"Sondaro";
+    folders.push_back(root);
+    std::error_code error;
+    std::filesystem::directory_iterator entry(root, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        std::error_code status_error;
+        if (!entry->is_directory(status_error) || entry->is_symlink(status_error)) continue;
+        if (!is_digest_name(entry->path().filename().wstring())) continue;
+        folders.push_back(entry->path());
+        folders.push_back(entry->path() / L"reports");
+    }
+    return folders;
+}
+
+void sweep_abandoned_temporary_files() {
+    try {
+        for (const std::filesystem::path& folder : own_data_folders()) {
+            remove_abandoned_temporary_files(folder);
+        }
+    } catch (const std::exception&) {
+        // Only tidying: a start never fails over it.
+    }
+}
 
 StartMode start_mode(std::wstring_view command_line) {
     StartMode mode;

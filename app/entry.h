@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string_view>
+#include <vector>
 
 namespace tarvisko {
 
@@ -40,6 +42,14 @@ MessageRoute route_message(const MSG& message, const RouteInput& input);
 // the program.
 using GetMessageCall = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT);
 int run_message_loop(HWND main_window, GetMessageCall get_message = GetMessageW);
+
+// The program's own folders under %LOCALAPPDATA%\QUORVEL\Sondaro that hold files written
+// atomically: the folder itself (catalogue caches, favourites, Wi-Fi baseline), each data
+// directory (named by a 64-digit digest) and its "reports" folder. Empty without LOCALAPPDATA.
+std::vector<std::filesystem::path> own_data_folders();
+// At start: removes the temporary files that writers killed between writing and moving left in
+// those folders (remove_abandoned_temporary_files). Never throws.
+void sweep_abandoned_temporary_files();
 
 // The interactive application: the window class, the window at its first or saved place, the
 // message loop, and after it every job stopped and joined.

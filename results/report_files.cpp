@@ -36,6 +36,28 @@ bool archivable(const nlohmann::json& report) {
            is_report_id(id->get_ref<const std::string&>());
 }
 
+// The writer's process id when `name` is "<name>.json.<pid>.tmp" as write_file_atomically forms
+// it: a non-empty name, a decimal id of 1 to 10 digits without a leading zero, in 32 bits.
+std::optional<DWORD> temporary_file_owner(std::wstring_view name) {
+    constexpr std::wstring_view suffix = L".tmp";
+    constexpr std::wstring_view json = L".json";
+    if (!name.ends_with(suffix)) return std::nullopt;
+    name.remove_suffix(suffix.size());
+    const std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring_view::npos) return std::nullopt;
+    const std::wstring_view digits = name.substr(dot + 1);
+    if (digits.empty() || digits.size() > 10 || digits.front() == L'0') return std::nullopt;
+    unsigned long long id = 0;
+    for (const wchar_t c : digits) {
+        if (c < L'0' || c > L'9') return std::nullopt;
+        id = id * 10 + static_cast<unsigned long long>(c - L'0');
+    }
+    if (id > 0xFFFFFFFFull) return std::nullopt;
+    name = name.substr(0, dot);
+    if (!name.ends_with(json) || name.size() == json.size()) return std::nullopt;
+    return static_cast<DWORD>(id);
+}
+
 }  // namespace
 
 AtomicWriteCalls& atomic_write_calls() {
@@ -62,6 +84,30 @@ void write_file_atomically(const std::filesystem::path& path, std::string_view b
     } catch (...) {
         DeleteFileW(temporary.c_str());
         throw;
+    }
+}
+
+bool process_may_run(DWORD process_id) {
+    HandleGuard<HANDLE> process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process_id),
+        close_handle, nullptr);
+    // Windows answers an id that names no process with an invalid parameter; any other refusal
+    // (another user's process) means it is there.
+    if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+void remove_abandoned_temporary_files(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::directory_iterator entry(folder, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        const std::optional<DWORD> owner = temporary_file_owner(entry->path().filename().wstring());
+        if (!owner) continue;
+        std::error_code status_error;
+        // symlink_status: a link or junction of that name is not our file, whatever it names.
+        const std::filesystem::file_status status = entry->symlink_status(status_error);
+        if (status_error || !std::filesystem::is_regular_file(status)) continue;
+        if (!process_may_run(*owner)) DeleteFileW(entry->path().c_str());
     }
 }
 

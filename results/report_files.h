@@ -34,6 +34,16 @@ AtomicWriteCalls& atomic_write_calls();
 // temporary file is deleted and `path` is left as it was.
 void write_file_atomically(const std::filesystem::path& path, std::string_view bytes);
 
+// A process with this id runs now, or may: only an id that names no process, or one that has
+// ended, gives false.
+bool process_may_run(DWORD process_id);
+
+// Deletes the temporary files that write_file_atomically leaves in `folder` (not below it) when
+// its process is killed between writing and moving: regular files named "<name>.json.<pid>.tmp"
+// whose process no longer runs. Anything else, and the files of running processes, stay. Never
+// throws.
+void remove_abandoned_temporary_files(const std::filesystem::path& folder);
+
 // Exactly 36 characters, each a hexadecimal digit (either case) or '-'; where the hyphens stand
 // plays no part. Such an id can name a file in the reports folder and nothing else.
 bool is_report_id(std::string_view id);

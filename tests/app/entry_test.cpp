@@ -1,11 +1,15 @@
 // What the program decides before and around its window: the role from the command line, the
 // first rectangle, whether a saved placement may be used, and the keys the loop routes itself.
+#include "app/entry.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
+#include "support/test_support.h"
 
 namespace tarvisko {
 namespace {
@@ -156,6 +160,37 @@ TEST(RouteMessage, KeysTheLoopHandlesItself) {
     for (const auto& c : cases) {
         EXPECT_EQ(route_message(c.message, c.input), c.expected) << c.name;
     }
+}
+
+TEST(StartSweep, TemporaryFilesOfGoneWritersInTheProgramsOwnFolders) {
+    namespace fs = std::filesystem;
+    test::TempDir local;
+    test::ScopedEnv local_env(L"LOCALAPPDATA", local.path().wstring());
+    const fs::path root = local.path() / L"QUORVEL" / L"Sondaro";
+    const fs::path data = root / std::wstring(64, L'c');
+    const fs::path foreign = root / L"other";
+    for (const fs::path& folder : {data / L"reports", foreign}) fs::create_directories(folder);
+    // No process can have the first id; the second is this one's.
+    const std::wstring gone = L".4294967292.tmp";
+    const std::wstring mine = L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    const std::vector<fs::path> removed = {root / (L"targets-x.json" + gone),
+                                           data / (L"last-report.json" + gone),
+                                           data / L"reports" / (L"a.json" + gone)};
+    const std::vector<fs::path> kept = {root / (L"wifi-baseline.json" + mine),
+                                        data / (L"last-mtr.json" + mine),
+                                        foreign / (L"last-report.json" + gone)};
+    for (const auto& file : removed) std::ofstream(file) << "x";
+    for (const auto& file : kept) std::ofstream(file) << "x";
+
+    EXPECT_EQ(own_data_folders(), (std::vector<fs::path>{root, data, data / L"reports"}));
+    sweep_abandoned_temporary_files();
+    for (const auto& file : removed) EXPECT_FALSE(fs::exists(file)) << file;
+    for (const auto& file : kept) EXPECT_TRUE(fs::exists(file)) << file;
+
+    // Without the local data folder there is nothing to look at.
+    test::ScopedEnv empty(L"LOCALAPPDATA", std::wstring());
+    EXPECT_TRUE(own_data_folders().empty());
+    sweep_abandoned_temporary_files();
 }
 
 }  // namespace

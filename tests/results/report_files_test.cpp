@@ -264,6 +264,48 @@ std::string crash_document(char fill, std::size_t size) {
 const std::string document_a = crash_document('a', 3u << 20);
 const std::string document_b = crash_document('b', 2u << 20);
 
+TEST(AbandonedTemporaryFiles, OnlyTheWritersPatternOfAProcessThatIsGone) {
+    test::TempDir temp;
+    // No process can have this id: Windows ids are small multiples of 4.
+    const std::string gone = "4294967292";
+    const std::string mine = std::to_string(GetCurrentProcessId());
+    const std::vector<std::string> removed = {
+        "last-report.json." + gone + ".tmp",
+        "games-" + std::string(64, 'a') + ".json." + gone + ".tmp",
+        "unreadable-x.json." + gone + ".tmp",
+    };
+    const std::vector<std::string> kept = {
+        "last-report.json." + mine + ".tmp",  // a running writer
+        "last-report.json",
+        "notes.txt." + gone + ".tmp",
+        ".json." + gone + ".tmp",
+        "last-report.json.0" + gone + ".tmp",
+        "last-report.json.0.tmp",
+        "last-report.json.99999999999.tmp",
+        "last-report.json.4294967296.tmp",
+        "last-report.json.12a.tmp",
+        "last-report.json." + gone + ".tmp.bak",
+        "last-report.json..tmp",
+    };
+    for (const auto& name : removed) put(temp.path() / name, "x");
+    for (const auto& name : kept) put(temp.path() / name, "x");
+    // A folder of that name, and a file of the pattern one level down, are not its business.
+    fs::create_directories(temp.path() / ("folder.json." + gone + ".tmp"));
+    fs::create_directories(temp.path() / "reports");
+    put(temp.path() / "reports" / removed[0], "x");
+
+    remove_abandoned_temporary_files(temp.path());
+    std::set<std::string> expected(kept.begin(), kept.end());
+    expected.insert("folder.json." + gone + ".tmp");
+    expected.insert("reports");
+    EXPECT_EQ(names_in(temp.path()), expected);
+    EXPECT_TRUE(fs::exists(temp.path() / "reports" / removed[0]));
+
+    EXPECT_TRUE(process_may_run(GetCurrentProcessId()));
+    EXPECT_FALSE(process_may_run(4294967292u));
+    remove_abandoned_temporary_files(temp.path() / "missing");  // no folder: nothing happens
+}
+
 // Child: writes A, says so, then writes B and A alternately over one path until it is killed.
 int run_atomic_writer() {
     const fs::path path = read_environment_variable(L"TARVISKO_ATOMIC_WRITER_PATH");
@@ -328,6 +370,9 @@ TEST(AtomicWrite, AWriterKilledAtRandomLeavesOneWholeDocument) {
         for (const std::string& name : names_in(temp.path())) {
             EXPECT_TRUE(allowed.count(name)) << name;
         }
+        // The next start finds the killed writer gone and its temporary file with it.
+        remove_abandoned_temporary_files(temp.path());
+        EXPECT_EQ(names_in(temp.path()), std::set<std::string>{path.filename().string()});
     }
     std::cout << "found A " << seen_a << " times, B " << seen_b << " times" << std::endl;
 }
