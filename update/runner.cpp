@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/common/text.h"
+#include "update/failure_text.h"
 #include "update/staging.h"
 #include "update/update_common.h"
 #include "update/update_system.h"
@@ -154,7 +154,8 @@ int run_finish_update(std::uint32_t application_pid) {
         code = finish_update(application_pid, progress);
     } catch (const std::exception& error) {
         if (progress.applying) {
-            update_system().message_box(nullptr, to_wide(error.what()).c_str(),
+            // The file system's and the JSON library's own texts are no message for the user.
+            update_system().message_box(nullptr, update_failure_line(error).c_str(),
                                         L"Aktualizacja nie została zastosowana",
                                         MB_OK | MB_ICONERROR);
         }
