@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/common/hash.h"
@@ -31,7 +33,26 @@ std::wstring executable_path() {
 std::wstring server_origin() {
     std::wstring origin = read_environment_variable(L"QUORVEL_DESKTOP_ORIGIN");
     if (!origin.empty()) return origin;
-    return read_ini_setting(L"Server", built_in_origin);
+    origin = read_ini_setting(L"Server", built_in_origin);
+    // The profile function cuts a longer value silently; the cut text is no address to send
+    // reports to.
+    if (origin.size() >= ini_value_limit) throw std::runtime_error("server_origin_too_long");
+    return origin;
+}
+
+OriginSetting server_origin_setting() {
+    try {
+        return {server_origin(), {}};
+    } catch (const std::exception& error) {
+        const std::string_view code = error.what();
+        if (code == "server_origin_too_long") return {{}, origin_too_long_text};
+        return {{}, L"Nie można odczytać adresu serwera z konfiguracji."};
+    }
+}
+
+std::wstring shown_server_origin() {
+    OriginSetting setting = server_origin_setting();
+    return setting.problem.empty() ? std::move(setting.origin) : std::move(setting.problem);
 }
 
 std::wstring read_ini_setting(const std::wstring& key, const std::wstring& fallback) {

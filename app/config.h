@@ -7,6 +7,7 @@
 #include <wincred.h>
 // clang-format on
 
+#include <cstddef>
 #include <string>
 
 namespace tarvisko {
@@ -15,10 +16,26 @@ namespace tarvisko {
 extern const wchar_t* const built_in_origin;
 
 // QUORVEL_DESKTOP_ORIGIN when set and not empty, else the settings file's "Server", else the
-// built-in origin. Read anew at every call.
+// built-in origin. Read anew at every call. A "Server" value that fills the whole read buffer
+// may have been cut: no origin is taken from it, and this throws "server_origin_too_long".
 std::wstring server_origin();
+
+// The origin for showing the configuration: the one server_origin gives, or, when it gives none,
+// an empty origin and a Polish sentence saying why. Never throws.
+struct OriginSetting {
+    std::wstring origin;
+    std::wstring problem;
+};
+OriginSetting server_origin_setting();
+// The origin, or the sentence saying why there is none: the text of the window's status line.
+std::wstring shown_server_origin();
+inline constexpr const wchar_t* origin_too_long_text =
+    L"Wartość Server w Tarvisko.ini jest za długa (2047 znaków lub więcej) i nie jest używana.";
+
 // The value of `key` in section "Tarvisko" of "Tarvisko.ini" in the executable's folder, or
-// `fallback` when the file or the key is missing. At most 2047 characters.
+// `fallback` when the file or the key is missing. At most 2047 characters: a value that long
+// fills the buffer and may have been cut.
+inline constexpr std::size_t ini_value_limit = 2047;
 std::wstring read_ini_setting(const std::wstring& key, const std::wstring& fallback);
 
 // The calls through which the credential store is reached. They default to the real ones;

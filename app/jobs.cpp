@@ -19,6 +19,7 @@
 #include "results/last_reports_job.h"
 #include "results/report_details.h"
 #include "results/report_files.h"
+#include "update/failure_text.h"
 #include "update/release.h"
 
 namespace tarvisko {
@@ -245,11 +246,20 @@ void view_collection_job(HWND window, int page, int mode, TableModel previous) {
 void start_update_task(HWND window, bool download) {
     if (update_running || update_ready) return;
     if (!app_services().load_release_description) return;
+    // The origin first: a configuration that gives none must leave no job marked as running
+    // (the window would never close), and must not stop the window from opening.
+    std::wstring origin;
+    try {
+        origin = server_origin();
+    } catch (const std::exception& error) {
+        update_status_text = L"Nie udało się ukończyć aktualizacji. " + update_failure_line(error);
+        return;
+    }
     update_running = true;
     update_download_mode = download;
     const std::wstring previous_text = update_status_text;
-    update_status_text = download ? L"Pobieranie i weryfikacja pliku…" : L"Sprawdzanie dostępnej wersji…";
-    const std::wstring origin = server_origin();
+    update_status_text =
+        download ? L"Pobieranie i weryfikacja pliku…" : L"Sprawdzanie dostępnej wersji…";
     start_window_job(
         update_slot,
         [window, download, origin](std::stop_token) { update_check_job(window, download, origin); },
@@ -280,7 +290,7 @@ void update_check_job(HWND window, bool download, std::wstring origin) {
             result.message = L"Masz aktualną wersję aplikacji.";
         }
     } catch (const std::exception& error) {
-        result.message = L"Nie udało się ukończyć aktualizacji. " + to_wide(error.what());
+        result.message = L"Nie udało się ukończyć aktualizacji. " + update_failure_line(error);
     }
     update_result = std::move(result);
     PostMessageW(window, update_check_done, 0, 0);

@@ -105,7 +105,7 @@ TableModel page_table(int page, std::wstring& error) {
         table = report_list_table(page, folder);
     } else if (page == 11) {
         table.title = L"Konfiguracja tej kopii programu";
-        table.rows = settings_rows(server_origin(), is_first_choice_selected(state),
+        table.rows = settings_rows(server_origin_setting(), is_first_choice_selected(state),
                                    update_status_text);
     }
     return table;
@@ -267,7 +267,7 @@ TableModel report_list_table(int page, const std::filesystem::path& reports_fold
     return table;
 }
 
-std::vector<TableRow> settings_rows(const std::wstring& origin, bool full_speed_profile,
+std::vector<TableRow> settings_rows(const OriginSetting& origin, bool full_speed_profile,
                                     const std::wstring& update_text) {
     const auto row = [](std::wstring name, std::wstring value, std::wstring detail) {
         TableRow result;
@@ -276,7 +276,7 @@ std::vector<TableRow> settings_rows(const std::wstring& origin, bool full_speed_
         return result;
     };
     return {
-        row(L"Serwer pomiarowy", origin,
+        row(L"Serwer pomiarowy", origin.problem.empty() ? origin.origin : origin.problem,
             L"Adres HTTPS z konfiguracji Tarvisko.ini lub z ustawień tej dystrybucji."),
         row(L"Profil pomiaru", full_speed_profile ? L"Pełna prędkość" : L"Mały transfer",
             L"Profil następnego testu wybierzesz na ekranie Podsumowanie."),
@@ -284,7 +284,7 @@ std::vector<TableRow> settings_rows(const std::wstring& origin, bool full_speed_
             L"Wersja binarium uruchomionego na tym komputerze."),
         row(L"Aktualizacja aplikacji", update_text,
             L"Program sprawdza wersję przy otwarciu. Pobieranie nowej wersji wymaga kliknięcia."),
-        row(L"Panel klienta", origin + L"/klient",
+        row(L"Panel klienta", origin.origin.empty() ? L"—" : origin.origin + L"/klient",
             L"Przycisk na dole kopiuje prywatny kod do panelu klienta."),
     };
 }

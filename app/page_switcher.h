@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/config.h"
 #include "results/table_model.h"
 
 namespace tarvisko {
@@ -20,8 +21,8 @@ void show_page(HWND window, int page);
 std::optional<TableRow> report_list_row(int page, const nlohmann::json& document);
 // The list of a reports folder: every ".json" file, newest first; unreadable files left out.
 TableModel report_list_table(int page, const std::filesystem::path& reports_folder);
-// Page 11's five rows.
-std::vector<TableRow> settings_rows(const std::wstring& origin, bool full_speed_profile,
+// Page 11's five rows; a configuration that gives no origin shows why instead.
+std::vector<TableRow> settings_rows(const OriginSetting& origin, bool full_speed_profile,
                                     const std::wstring& update_text);
 
 }  // namespace tarvisko

@@ -88,8 +88,9 @@ LRESULT on_create(HWND window) {
     MainWindowState& state = ui();
     set_status_icon(window, -1);
     const std::wstring title = read_ini_setting(L"Operator", L"Tarvisko");
-    const std::wstring origin = server_origin();
-    create_main_window_controls(state, window, origin, title);
+    // The status line shows the origin, or why the configuration gives none: a window that
+    // failed to open over a bad settings file would tell the user nothing.
+    create_main_window_controls(state, window, shown_server_origin(), title);
     set_busy_state(state, false, false, false);
     open_last_report(window);
     start_update_task(window, false);
@@ -318,7 +319,7 @@ void finish_full_test(HWND window, bool was_loading, bool token_changed) {
                                  : L"Nie udało się zakończyć testu";
             simple_report_text = L"Sprawdź połączenie i adres serwera, a następnie powtórz test.";
             technical_report_text =
-                L"Serwer: " + server_origin() + L"\r\nPrzyczyna: " + last_error_text;
+                L"Serwer: " + shown_server_origin() + L"\r\nPrzyczyna: " + last_error_text;
         }
     } catch (const std::exception& error) {
         status = L"Nie udało się odczytać raportu";

@@ -105,6 +105,30 @@ TEST(ServerOrigin, Precedence) {
     }
 }
 
+TEST(ServerOrigin, ValueThatFillsTheReadBufferGivesNoOrigin) {
+    ScopedEnv env(L"QUORVEL_DESKTOP_ORIGIN", nullptr);
+    const std::wstring host = L"https://" + std::wstring(2038, L'a');  // 2046 characters
+    {
+        SettingsFile settings(L"[Tarvisko]\r\nServer=" + host + L"\r\n");
+        EXPECT_EQ(server_origin(), host);
+        EXPECT_EQ(server_origin_setting().origin, host);
+        EXPECT_EQ(shown_server_origin(), host);
+    }
+    // 2047 characters fill the buffer exactly, so a longer value cannot be told from them.
+    for (const std::size_t extra : {1u, 2u, 5000u}) {
+        SettingsFile settings(L"[Tarvisko]\r\nServer=" + host + std::wstring(extra, L'b') +
+                              L"\r\n");
+        EXPECT_EQ(error_text([] { server_origin(); }), "server_origin_too_long") << extra;
+        const OriginSetting setting = server_origin_setting();
+        EXPECT_EQ(setting.origin, L"") << extra;
+        EXPECT_EQ(setting.problem, origin_too_long_text) << extra;
+        EXPECT_EQ(shown_server_origin(), origin_too_long_text) << extra;
+        // The environment variable still wins over the file.
+        ScopedEnv set(L"QUORVEL_DESKTOP_ORIGIN", std::wstring(L"https://zmienna.example"));
+        EXPECT_EQ(server_origin(), L"https://zmienna.example");
+    }
+}
+
 TEST(ServerOrigin, BuiltInDefault) { EXPECT_STREQ(built_in_origin, L"https://localhost:8443"); }
 
 TEST(Settings, OperatorAsWritten) {

@@ -502,10 +502,12 @@ TEST_F(JobsTest, UpdateJobMessages) {
     };
     const std::vector<Case> cases{
         {"1.1.19", false, false, L"Dostępna wersja 1.1.19. Wybierz przycisk aktualizacji.", false},
-        {"2.0.0", true, false,
-         L"Pobrano i zweryfikowano 2.0.0. Ponowne uruchamianie aplikacji…", true},
+        {"2.0.0", true, false, L"Pobrano i zweryfikowano 2.0.0. Ponowne uruchamianie aplikacji…",
+         true},
         {"1.1.18", false, false, L"Masz aktualną wersję aplikacji.", false},
-        {"1.1.19", true, true, L"Nie udało się ukończyć aktualizacji. update_download_failed",
+        {"1.1.19", true, true,
+         L"Nie udało się ukończyć aktualizacji. Serwer aktualizacji odpowiedział nieprawidłowo. "
+         L"(kod: node_http_302)",
          false},
     };
     for (const Case& c : cases) {
@@ -515,7 +517,7 @@ TEST_F(JobsTest, UpdateJobMessages) {
             return ReleaseInfo{c.version, std::string(64, 'a'), 1000};
         };
         app_services().install_update = [&](const ReleaseInfo& release, const std::wstring&) {
-            if (c.install_fails) throw std::runtime_error("update_download_failed");
+            if (c.install_fails) throw std::runtime_error("node_http_302");
             installed.push_back(release.version);
         };
         update_check_job(window, c.download, origin);
@@ -526,13 +528,21 @@ TEST_F(JobsTest, UpdateJobMessages) {
         EXPECT_EQ(installed.size(), c.installed ? 1u : 0u);
         EXPECT_EQ(update_result.release.has_value(), c.version != "1.1.18");
     }
+    // The update's own sentences stand as they are; the JSON library's text never shows.
     app_services().load_release_description = [](const std::wstring&) -> ReleaseInfo {
-        throw std::runtime_error("release_signature_invalid");
+        throw std::runtime_error("Podpis opisu wydania jest nieprawidłowy.");
     };
     update_check_job(window, false, origin);
     EXPECT_EQ(update_result.message,
-              L"Nie udało się ukończyć aktualizacji. release_signature_invalid");
+              L"Nie udało się ukończyć aktualizacji. Podpis opisu wydania jest nieprawidłowy.");
     EXPECT_FALSE(update_result.release.has_value());
+    app_services().load_release_description = [](const std::wstring&) -> ReleaseInfo {
+        return ReleaseInfo{nlohmann::json::object().at("proof").get<std::string>(), "", 0};
+    };
+    update_check_job(window, false, origin);
+    EXPECT_EQ(update_result.message,
+              L"Nie udało się ukończyć aktualizacji. Niepoprawny opis "
+              L"wydania Windows. (kod: json_403)");
 }
 
 TEST_F(JobsTest, UpdateTaskStartsOnlyWhenNoneRunsOrIsStaged) {

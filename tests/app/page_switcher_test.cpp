@@ -187,7 +187,7 @@ TEST_F(ReportList, FolderListingKeepsGoodFilesNewestFirst) {
 
 TEST(SettingsRows, FiveRowsWithTheirDetails) {
     const std::vector<TableRow> rows =
-        settings_rows(L"https://serwer.example", false, L"Masz aktualną wersję aplikacji.");
+        settings_rows({L"https://serwer.example", {}}, false, L"Masz aktualną wersję aplikacji.");
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0].cells,
               (std::vector<std::wstring>{L"Serwer pomiarowy", L"https://serwer.example"}));
@@ -198,7 +198,12 @@ TEST(SettingsRows, FiveRowsWithTheirDetails) {
     EXPECT_EQ(rows[4].cells,
               (std::vector<std::wstring>{L"Panel klienta", L"https://serwer.example/klient"}));
     EXPECT_EQ(rows[4].detail, L"Przycisk na dole kopiuje prywatny kod do panelu klienta.");
-    EXPECT_EQ(settings_rows(L"o", true, L"")[1].cells[1], L"Pełna prędkość");
+    EXPECT_EQ(settings_rows({L"o", {}}, true, L"")[1].cells[1], L"Pełna prędkość");
+
+    // A settings file that gives no origin: the row says why, and there is no panel address.
+    const std::vector<TableRow> invalid = settings_rows({{}, origin_too_long_text}, false, L"");
+    EXPECT_EQ(invalid[0].cells[1], origin_too_long_text);
+    EXPECT_EQ(invalid[4].cells[1], L"—");
 }
 
 // --- Pages in the window ---------------------------------------------------------------------
