@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "engine/common/address.h"
 #include "engine/common/handle_guard.h"
@@ -133,6 +137,29 @@ DWORD WINAPI processing_thread(void* parameter) {
 ULONG stop_session(TRACEHANDLE session, SessionProperties& properties) {
     return traffic_etw().control_trace(session, nullptr, &properties.properties,
                                        EVENT_TRACE_CONTROL_STOP);
+}
+
+// Room for the names QueryAllTracesW writes after each record.
+struct ListedSession {
+    EVENT_TRACE_PROPERTIES properties;
+    wchar_t logger_name[1024];
+    wchar_t log_file_name[1024];
+};
+
+bool is_guid_text(const std::wstring& text) {
+    CLSID parsed{};
+    return text.size() == 38 && SUCCEEDED(CLSIDFromString(text.c_str(), &parsed));
+}
+
+// The session's owners are gone when nothing holds its section any more.
+bool session_owners_gone(std::wstring_view guid_text) {
+    const std::wstring section = traffic_section_name(guid_text);
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, section.c_str());
+    if (mapping != nullptr) {
+        CloseHandle(mapping);
+        return false;
+    }
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // "{GUID} pid": the GUID text at 0..37, a blank, then 1 to 10 decimal digits.
@@ -292,9 +319,47 @@ void publish_traffic_snapshot(TrafficCounterContext& context, std::int32_t lost)
     publish_section_snapshot(section, snapshot);
 }
 
+std::vector<std::wstring> stop_abandoned_traffic_sessions() {
+    constexpr ULONG kListed = 64;  // the most sessions Windows runs at once
+    std::vector<ListedSession> listed(kListed);
+    std::vector<PEVENT_TRACE_PROPERTIES> records(kListed);
+    for (ULONG i = 0; i < kListed; ++i) {
+        std::memset(&listed[i], 0, sizeof listed[i]);
+        listed[i].properties.Wnode.BufferSize = sizeof(ListedSession);
+        listed[i].properties.LoggerNameOffset = offsetof(ListedSession, logger_name);
+        listed[i].properties.LogFileNameOffset = offsetof(ListedSession, log_file_name);
+        records[i] = &listed[i].properties;
+    }
+    TrafficEtw& etw = traffic_etw();
+    ULONG count = 0;
+    const ULONG error = etw.query_all_traces(records.data(), kListed, &count);
+    // With more sessions than records, the first records are still filled.
+    if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) return {};
+
+    const std::wstring prefix = traffic_session_name(L"");
+    std::vector<std::wstring> stopped;
+    for (ULONG i = 0; i < std::min(count, kListed); ++i) {
+        if (listed[i].properties.LoggerNameOffset != offsetof(ListedSession, logger_name)) continue;
+        const wchar_t* name = listed[i].logger_name;
+        const std::wstring text(name, wcsnlen(name, std::size(listed[i].logger_name)));
+        if (!text.starts_with(prefix)) continue;
+        const std::wstring guid_text = text.substr(prefix.size());
+        if (!is_guid_text(guid_text) || !session_owners_gone(guid_text)) continue;
+        SessionProperties properties;
+        if (etw.control_trace(0, text.c_str(), &properties.properties, EVENT_TRACE_CONTROL_STOP) ==
+            ERROR_SUCCESS) {
+            stopped.push_back(text);
+        }
+    }
+    return stopped;
+}
+
 bool run_traffic_session(TrafficSharedSection* section, std::wstring_view guid_text,
                          HANDLE stop_event, HANDLE parent, bool include_loopback) {
     TrafficEtw& etw = traffic_etw();
+    // Before a new session: the leftovers of counters that were killed would otherwise hold
+    // their kernel buffers until the next restart.
+    stop_abandoned_traffic_sessions();
     std::wstring name = traffic_session_name(guid_text);
 
     SessionProperties start_properties;

@@ -18,7 +18,9 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "traffic/traffic_section.h"
 
@@ -36,6 +38,7 @@ struct TrafficEtw {
     decltype(&CloseTrace) close_trace = CloseTrace;
     decltype(&CreateThread) create_thread = CreateThread;
     decltype(&GetTickCount64) tick_count = GetTickCount64;
+    decltype(&QueryAllTracesW) query_all_traces = QueryAllTracesW;
 };
 TrafficEtw& traffic_etw();
 
@@ -94,6 +97,14 @@ TrafficEndpoints event_endpoints(TrafficSharedSection& section, const AddressVal
 void WINAPI on_network_event(PEVENT_RECORD event);
 // One publication: nothing until armed; `lost` as the session reports it.
 void publish_traffic_snapshot(TrafficCounterContext& context, std::int32_t lost);
+
+// A counter killed before its end leaves its kernel session running until the computer restarts
+// (a session outlives the process that started it). Stops every session named
+// "QUORVEL-ProcessTraffic-{GUID}" whose owners are known to be gone: no process holds that
+// session's section any more (the application and its counter both keep it while they run). A
+// session whose section exists, or cannot be looked up, is left alone. Returns the names of the
+// sessions it stopped.
+std::vector<std::wstring> stop_abandoned_traffic_sessions();
 
 // The session itself; true when it failed (the status then holds minus the Windows error),
 // false when it ended normally (status 2). `parent` may be null.

@@ -3,9 +3,12 @@
 #include "traffic/traffic_counter.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "traffic/traffic_fakes.h"
 
@@ -366,6 +369,69 @@ TEST(TrafficChild, StopEventEndsNormallyAfterAFinalPublication) {
     EXPECT_EQ(fake.log().stops, 1);
     EXPECT_EQ(fake.log().closes, 1);
     EXPECT_TRUE(fake.log().stopped_before_close);
+}
+
+// A GUID text that no section carries: the session of a counter whose application is gone.
+std::wstring gone_guid_text() {
+    GUID guid{};
+    EXPECT_TRUE(SUCCEEDED(CoCreateGuid(&guid)));
+    wchar_t text[40]{};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+TEST(TrafficSessions, LeftoversOfGoneCountersAreStoppedOthersLeftAlone) {
+    test::NamedSection alive;  // a running application's counter
+    const std::wstring gone = traffic_session_name(gone_guid_text());
+    const std::wstring gone_too = traffic_session_name(gone_guid_text());
+    std::vector<std::wstring> many(70, L"Other Logger");
+
+    const struct {
+        const char* what;
+        std::vector<std::wstring> sessions;
+        ULONG query_error;
+        std::vector<std::wstring> stopped;
+    } cases[] = {
+        {"mixed list",
+         {L"NT Kernel Logger", gone, traffic_session_name(alive.guid_text),
+          L"QUORVEL-ProcessTraffic-not-a-guid", gone + L"-x",
+          L"quorvel-processtraffic-" + gone.substr(23), L"QUORVEL-ProcessTraffic-", gone_too},
+         0,
+         {gone, gone_too}},
+        {"none of ours", {L"Circular Kernel Context Logger"}, 0, {}},
+        {"listing refused", {gone}, ERROR_ACCESS_DENIED, {}},
+    };
+    for (const auto& c : cases) {
+        test::EtwScript script;
+        script.sessions = c.sessions;
+        script.query_error = c.query_error;
+        test::FakeEtw fake(script);
+        EXPECT_EQ(stop_abandoned_traffic_sessions(), c.stopped) << c.what;
+        EXPECT_EQ(fake.log().stopped_by_name, c.stopped) << c.what;
+        EXPECT_EQ(fake.log().stops, 0) << c.what;
+    }
+
+    // More sessions than records: the first 64 are still looked at.
+    many[63] = gone;
+    many[64] = gone_too;
+    test::EtwScript script;
+    script.sessions = many;
+    test::FakeEtw fake(script);
+    EXPECT_EQ(stop_abandoned_traffic_sessions(), std::vector<std::wstring>{gone});
+}
+
+TEST(TrafficChild, ANewCounterStopsALeftoverBeforeItStarts) {
+    const std::wstring gone = traffic_session_name(gone_guid_text());
+    test::EtwScript script;
+    script.sessions = {gone};
+    test::FakeEtw fake(script);
+    test::ChildProcess parent(L"--sleep 500");
+    test::NamedSection named;
+    ChildRun child(named, parent.id());
+    EXPECT_EQ(child.join(), 0);
+    EXPECT_EQ(fake.log().stopped_by_name, std::vector<std::wstring>{gone});
+    EXPECT_EQ(fake.log().starts, 1);
+    EXPECT_EQ(fake.log().stops, 1);  // its own session, at its end
 }
 
 TEST(TrafficChild, TheParentsEndEndsTheSessionNormally) {

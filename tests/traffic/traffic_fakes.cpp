@@ -73,7 +73,24 @@ ULONG WINAPI fake_process(PTRACEHANDLE, ULONG, LPFILETIME, LPFILETIME) {
     return state->script.process_result;
 }
 
-ULONG WINAPI fake_control(TRACEHANDLE, LPCWSTR, PEVENT_TRACE_PROPERTIES properties, ULONG code) {
+ULONG WINAPI fake_query_all(PEVENT_TRACE_PROPERTIES* records, ULONG count, PULONG listed) {
+    if (state->script.query_error != 0) return state->script.query_error;
+    const std::vector<std::wstring>& sessions = state->script.sessions;
+    *listed = static_cast<ULONG>(sessions.size());
+    for (ULONG i = 0; i < count && i < sessions.size(); ++i) {
+        auto* name = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(records[i]) +
+                                                records[i]->LoggerNameOffset);
+        std::memcpy(name, sessions[i].c_str(), (sessions[i].size() + 1) * sizeof(wchar_t));
+    }
+    return sessions.size() > count ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
+ULONG WINAPI fake_control(TRACEHANDLE session, LPCWSTR name, PEVENT_TRACE_PROPERTIES properties,
+                          ULONG code) {
+    if (session == 0 && name != nullptr && code == EVENT_TRACE_CONTROL_STOP) {
+        state->log.stopped_by_name.emplace_back(name);
+        return ERROR_SUCCESS;
+    }
     if (code == EVENT_TRACE_CONTROL_QUERY) {
         ++state->log.queries;
         fill_lost(properties);
@@ -218,6 +235,7 @@ FakeEtw::FakeEtw(EtwScript script) {
     etw.close_trace = fake_close;
     etw.create_thread = fake_thread;
     etw.tick_count = fake_ticks;
+    etw.query_all_traces = fake_query_all;
 }
 
 FakeEtw::~FakeEtw() {

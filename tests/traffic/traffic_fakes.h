@@ -86,6 +86,10 @@ struct EtwScript {
     ULONG buffers_lost = 0;
     // Tick counts returned in turn; the last one repeats. Empty: the real clock.
     std::vector<ULONGLONG> ticks;
+    // The sessions QueryAllTracesW lists, by name, and what it returns (ERROR_MORE_DATA is
+    // returned by itself when they do not fit the caller's records).
+    std::vector<std::wstring> sessions;
+    ULONG query_error = 0;
     std::function<void(PEVENT_RECORD_CALLBACK callback, void* context,
                        const std::function<bool()>& stopped)>
         feed;
@@ -94,6 +98,8 @@ struct EtwScript {
 struct EtwLog {
     std::atomic<int> starts{0}, enables{0}, opens{0}, queries{0}, stops{0}, closes{0}, threads{0};
     std::atomic<bool> stopped_before_close{false};
+    // Sessions stopped by name rather than by the counter's own handle.
+    std::vector<std::wstring> stopped_by_name;
 };
 
 // Installs the script for its lifetime and restores the real calls after.
