@@ -42,7 +42,7 @@ TEST(PageFiguresInNamespaces, SamplesAgreeWithTheAverage) {
     LiveTraffic live;
     live.capacity = true;
     std::atomic<bool> cancel{false};
-    const nlohmann::json report = run_desktop_test(cancel, nullptr, live);
+    const nlohmann::json report = run_desktop_test(cancel, [](const std::string&) {}, live);
     test::save_fixture("diagnostics-report", report);
 
     const nlohmann::json& throughput = report["throughput"];
