@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "app/entry.h"
 #include "app/services.h"
@@ -67,10 +68,10 @@ int run_message_loop(HWND main_window, GetMessageCall get_message) {
                 if (!IsDialogMessageW(details_window, &message)) translate_and_dispatch(message);
                 break;
             case MessageRoute::copy_row:
-                SendMessageW(main_window, WM_COMMAND, 332, 0);
+                SendMessageW(main_window, WM_COMMAND, copy_row_button_id, 0);
                 break;
             case MessageRoute::open_report:
-                SendMessageW(main_window, WM_COMMAND, 330,
+                SendMessageW(main_window, WM_COMMAND, open_report_button_id,
                              reinterpret_cast<LPARAM>(main_window_state.open_report_button));
                 break;
             case MessageRoute::dispatch:

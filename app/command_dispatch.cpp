@@ -16,6 +16,7 @@
 #include "app/app_state.h"
 #include "app/cards.h"
 #include "app/commands.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "app/game_page.h"
 #include "app/jobs.h"
@@ -61,21 +62,24 @@ void toggle_full_report(HWND window) {
 // 240-244, 250-257 and 261: the card's whole text in the details window.
 void show_card_details(HWND window, int id) {
     const SummaryModel& summary = main_window_state.summary;
-    if (id == 261) {
+    if (id == conclusion_button_id) {
         show_details_window(window, L"Wniosek z pomiaru",
                             summary.headline + L"\r\n\r\n" + summary.explanation, std::nullopt);
         return;
     }
     static constexpr std::array<std::wstring_view, 5> tile_units{L" Mb/s", L" Mb/s", L" ms",
                                                                  L" ms", L" %"};
-    const bool tile = id >= 240 && id <= 244;
-    const TextCard& card = tile ? summary.tiles[static_cast<std::size_t>(id - 240)]
-                                : summary.sections[static_cast<std::size_t>(id - 250)];
+    const bool tile = id >= first_dashboard_tile_id && id <= last_dashboard_tile_id;
+    const TextCard& card =
+        tile ? summary.tiles[static_cast<std::size_t>(id - first_dashboard_tile_id)]
+             : summary.sections[static_cast<std::size_t>(id - first_section_card_id)];
     std::wstring text = card.title + L"\r\n" + card.subtitle;
-    if (tile && card.subtitle != L"—") text += tile_units[static_cast<std::size_t>(id - 240)];
+    if (tile && card.subtitle != L"—")
+        text += tile_units[static_cast<std::size_t>(id - first_dashboard_tile_id)];
     text += L"\r\n\r\n" + card.body;
-    if (id == 240 || id == 241) {
-        const auto& series = id == 240 ? summary.download_series : summary.upload_series;
+    if (id == download_tile_id || id == upload_tile_id) {
+        const auto& series =
+            id == download_tile_id ? summary.download_series : summary.upload_series;
         if (const std::optional<TransferSampleStats> stats = transfer_sample_stats(series)) {
             text += L"\r\n\r\nOstatnia próbka: " + format_decimal(stats->last) +
                     L" Mb/s. Maksimum: " + format_decimal(std::max(stats->maximum, 0.0)) +
@@ -117,9 +121,9 @@ void open_router_panel(HWND window) {
 
 // 326: item 0 is the heading "Ulubione cele"; item i is favourite i - 1.
 void choose_favorite(HWND window) {
-    const LRESULT index = SendDlgItemMessageW(window, 326, CB_GETCURSEL, 0, 0);
+    const LRESULT index = SendDlgItemMessageW(window, favorites_combo_id, CB_GETCURSEL, 0, 0);
     if (index >= 1 && static_cast<std::size_t>(index) <= favorite_target_list.size()) {
-        SetDlgItemTextW(window, 312,
+        SetDlgItemTextW(window, target_edit_id,
                         favorite_target_list[static_cast<std::size_t>(index - 1)].c_str());
     }
 }
@@ -142,36 +146,36 @@ void handle_wifi_command(HWND window, int id) {
     MainWindowState& state = main_window_state;
     if (state.current_page != 4) return;
     switch (id) {
-        case 337:
+        case wifi_scan_button_id:
             if (!main_job_running()) start_view_collection(window, 4, 1);
             break;
-        case 338:
+        case router_panel_button_id:
             open_router_panel(window);
             break;
-        case 339: {
+        case channel_help_button_id: {
             std::wstring text = shown_wifi_reading.router_instructions;
             if (text.empty()) text = router_channel_instructions(L"", L"");
             show_details_window(window, L"Jak zmienić kanał Wi-Fi", text, std::nullopt);
             break;
         }
-        case 340:
-        case 341:
-        case 342:
-            select_wifi_band(state, id - 340);
+        case first_band_button_id:
+        case first_band_button_id + 1:
+        case first_band_button_id + 2:
+            select_wifi_band(state, id - first_band_button_id);
             break;
-        case 345:
+        case wifi_details_button_id:
             if (collecting_view != 4) {
                 show_details_window(window, L"Ocena kanału Wi-Fi", shown_wifi_reading.card.body,
                                     std::nullopt);
             }
             break;
-        case 346:
+        case wifi_before_button_id:
             if (wifi_scan_allowed()) start_view_collection(window, 4, 2);
             break;
-        case 347:
+        case wifi_after_button_id:
             if (wifi_scan_allowed() && wifi_baseline_snapshot) start_view_collection(window, 4, 3);
             break;
-        case 348:
+        case wifi_compare_button_id:
             if (collecting_view != 4) {
                 show_details_window(window, L"Porównanie Wi-Fi przed i po zmianie",
                                     wifi_compare_card.body,
@@ -191,47 +195,48 @@ void handle_command(HWND window, int id, int notification, HWND /*control*/) {
     const int page = state.current_page;
     const bool idle = !main_job_running();
     switch (id) {
-        case 101:
+        case start_button_id:
             if (idle && !update_holds()) {
-                run(window, SendDlgItemMessageW(window, 336, BM_GETCHECK, 0, 0) == BST_CHECKED);
+                run(window, SendDlgItemMessageW(window, process_traffic_check_id, BM_GETCHECK, 0,
+                                                0) == BST_CHECKED);
             }
             return;
-        case 102:
+        case copy_code_button_id:
             if (idle) {
                 set_status_message(state, copy_to_clipboard(window, api_token)
                                               ? L"Skopiowano prywatny kod klienta"
                                               : L"Nie można skopiować kodu klienta");
             }
             return;
-        case 103:
+        case stop_button_id:
             if (measurement_running) {
                 session_cancel_flag.exchange(true);
                 stop_live_timer(window);
                 set_status_message(state, L"Zatrzymywanie pomiaru…");
             }
             return;
-        case 105:
+        case report_button_id:
             if (idle) toggle_full_report(window);
             return;
-        case 107:
+        case nav_toggle_button_id:
             toggle_navigation(state);
             return;
-        case 108:
+        case summary_button_id:
             show_page(window, 0);
             return;
-        case 313:
+        case target_profile_combo_id:
             if (notification == CBN_SELCHANGE && page == 6 && live_target_page == 0) {
                 fill_target_list(window);
                 game_choice_view(window);
             }
             return;
-        case 316:
+        case game_server_combo_id:
             if (notification == CBN_SELCHANGE && page == 6 && live_target_page == 0) {
                 game_choice_view(window);
                 show_selected_target(window);
             }
             return;
-        case 315:
+        case run_target_button_id:
             if (live_target_page != 0) {
                 session_cancel_flag.exchange(true);
                 set_view_message(state, L"Zatrzymywanie i zapis próbek…");
@@ -239,10 +244,10 @@ void handle_command(HWND window, int id, int notification, HWND /*control*/) {
                 launch_route(window);
             }
             return;
-        case 319:
+        case export_button_id:
             if (!measurement_running && services.export_report) services.export_report(window);
             return;
-        case 325:
+        case save_target_button_id:
             if (!measurement_running) {
                 try {
                     favorite_targets(window, true);
@@ -251,35 +256,35 @@ void handle_command(HWND window, int id, int notification, HWND /*control*/) {
                 }
             }
             return;
-        case 326:
+        case favorites_combo_id:
             if (notification == CBN_SELCHANGE && !measurement_running) choose_favorite(window);
             return;
-        case 329:
+        case compare_route_button_id:
             if (!measurement_running && services.compare_mtr_runs) services.compare_mtr_runs(window);
             return;
-        case 330:
+        case open_report_button_id:
             if (idle && (page == 9 || page == 10) && services.open_archived_report) {
                 services.open_archived_report(window);
             }
             return;
-        case 331:
+        case update_button_id:
             if (idle && page == 11) {
                 start_update_task(window, true);
                 show_page(window, 11);
             }
             return;
-        case 332:
+        case copy_row_button_id:
             if (!measurement_running) copy_selected_row(window);
             return;
-        case 333:
+        case refresh_reading_button_id:
             if (!measurement_running && (page == 2 || page == 3)) {
                 start_view_collection(window, page, 0);
             }
             return;
-        case 334:
+        case resource_monitor_button_id:
             if (page == 2 && !measurement_running) open_resource_monitor(window);
             return;
-        case 335:
+        case stop_reading_button_id:
             if (measurement_running && traffic_monitor) {
                 session_cancel_flag.exchange(true);
                 set_view_message(state, L"Zatrzymywanie i zapis pomiaru…");
@@ -288,11 +293,14 @@ void handle_command(HWND window, int id, int notification, HWND /*control*/) {
         default:
             break;
     }
-    if (id >= 200 && id <= 211) {
-        show_page(window, id - 200);
-    } else if ((id >= 240 && id <= 244) || (id >= 250 && id <= 257) || id == 261) {
+    if (id >= first_nav_button_id && id <= last_nav_button_id) {
+        show_page(window, id - first_nav_button_id);
+    } else if ((id >= first_dashboard_tile_id && id <= last_dashboard_tile_id) ||
+               (id >= first_section_card_id && id <= last_section_card_id) ||
+               id == conclusion_button_id) {
         show_card_details(window, id);
-    } else if (id >= 337 && id <= 348 && id != 343 && id != 344) {
+    } else if (id >= wifi_scan_button_id && id <= wifi_compare_button_id && id != wifi_chart_id &&
+               id != wifi_recommendation_id) {
         handle_wifi_command(window, id);
     }
 }

@@ -15,8 +15,6 @@
 namespace tarvisko {
 namespace {
 
-constexpr int status_bar_id = 111;
-
 constexpr DWORD label_style = SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS;
 constexpr DWORD owner_static_style = SS_OWNERDRAW;
 constexpr DWORD drop_list_style = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
@@ -104,10 +102,12 @@ LayoutResult compute_layout(const LayoutInput& in) {
     Places places(result.places);
 
     // 4. Navigation column, in creation order.
-    places.put(107, collapsed ? 8 : NW - 42, 14 + (collapsed ? 0 : 44), 38, 28, true);
-    places.put(110, 8, 10, NW - 16, 44, !collapsed);
+    places.put(nav_toggle_button_id, collapsed ? 8 : NW - 42, 14 + (collapsed ? 0 : 44), 38, 28,
+               true);
+    places.put(app_title_label_id, 8, 10, NW - 16, 44, !collapsed);
     for (int i = 0; i < 12; ++i) {
-        places.put(200 + i, 8, HT + i * BP + (i > 8 ? 7 : 0), NW - 16, BP - 2, true);
+        places.put(first_nav_button_id + i, 8, HT + i * BP + (i > 8 ? 7 : 0), NW - 16, BP - 2,
+                   true);
     }
 
     // 5. Title and subtitle. The title ends before the leftmost top-right button; in a short
@@ -144,29 +144,29 @@ LayoutResult compute_layout(const LayoutInput& in) {
 
     // 6. Header of page 0.
     places.put(profile_label_id, X0 + CW - 313, short_ ? 8 : 16, 140, 20, P0);
-    places.put(106, X0 + CW - 313, short_ ? 30 : 39, 145, 140, P0);
-    places.put(101, X0 + CW - 152, short_ ? 24 : 33, 152, 36, P0 && !B);
-    places.put(103, X0 + CW - 152, short_ ? 24 : 33, 152, 36, P0 && B);
+    places.put(profile_combo_id, X0 + CW - 313, short_ ? 30 : 39, 145, 140, P0);
+    places.put(start_button_id, X0 + CW - 152, short_ ? 24 : 33, 152, 36, P0 && !B);
+    places.put(stop_button_id, X0 + CW - 152, short_ ? 24 : 33, 152, 36, P0 && B);
 
     // 9. Button 105; NB narrows the bottom row of the pages with a third bottom button.
     const bool NB = (P == 7 || P == 9 || P == 10) && CW <= 727;
     if (P0) {
-        places.put(105, X0 + CW - 130, y0, 130, 30, true);
+        places.put(report_button_id, X0 + CW - 130, y0, 130, 30, true);
     } else {
-        places.put(105, X0 + 190 - (NB ? 38 : 0), CH - 76, NB ? 118 : 130, 32, true);
+        places.put(report_button_id, X0 + 190 - (NB ? 38 : 0), CH - 76, NB ? 118 : 130, 32, true);
     }
     // 18. Button 102; 6. button 108.
-    places.put(102, X0, CH - 76, NB ? 142 : 180, 32, !P0);
-    places.put(108, X0 + CW - (WF ? 600 : 135), top_y, 135, 34, !P0);
+    places.put(copy_code_button_id, X0, CH - 76, NB ? 142 : 180, 32, !P0);
+    places.put(summary_button_id, X0 + CW - (WF ? 600 : 135), top_y, 135, 34, !P0);
 
     // 8. Cards and tiles.
     const bool cards = P0 || (T && P == 1);
-    places.put(240, X0, CT, HW, CH2, cards);
-    places.put(241, X0 + HW + 8, CT, CW - HW - 8, CH2, cards);
+    places.put(download_tile_id, X0, CT, HW, CH2, cards);
+    places.put(upload_tile_id, X0 + HW + 8, CT, CW - HW - 8, CH2, cards);
     for (int k = 0; k < 3; ++k) {
         const int x = X0 + k * CW / 3;
         const int width = (k + 1) * CW / 3 - k * CW / 3 - (k < 2 ? 8 : 0);
-        places.put(242 + k, x, CT0 + CH2 + 8, width, TH, P0);
+        places.put(first_value_tile_id + k, x, CT0 + CH2 + 8, width, TH, P0);
     }
 
     // 9. Rows and the conclusion.
@@ -174,20 +174,20 @@ LayoutResult compute_layout(const LayoutInput& in) {
     for (int j = 0; j < 8; ++j) {
         const int y = y0 + 34 + (j / 2) * RH;
         if (j % 2 == 0) {
-            places.put(250 + j, X0, y, HW, RH - 2, P0);
+            places.put(first_section_card_id + j, X0, y, HW, RH - 2, P0);
         } else {
-            places.put(250 + j, X0 + HW + 8, y, CW - HW - 8, RH - 2, P0);
+            places.put(first_section_card_id + j, X0 + HW + 8, y, CW - HW - 8, RH - 2, P0);
         }
     }
     const int y1 = y0 + 38 + 4 * RH;
-    places.put(261, X0, y1, CW, std::clamp(CH - y1 - 34, 24, 44), P0);
+    places.put(conclusion_button_id, X0, y1, CW, std::clamp(CH - y1 - 34, 24, 44), P0);
 
     // 19. The status bar, in window coordinates (never scrolled).
     places.put(status_bar_id, 0, H - 30, W, 30, true);
 
     // 10. Text pane.
     const int TT = short_ ? 83 : 100;
-    places.put(112, X0, TT, CW, CH - TT - 84, !P0 && !T);
+    places.put(page_text_edit_id, X0, TT, CW, CH - TT - 84, !P0 && !T);
     int Y = TT;
 
     // 11. Target pages: their controls follow below; the cursor passes their one or two rows.
@@ -209,8 +209,8 @@ LayoutResult compute_layout(const LayoutInput& in) {
         estimate_y = Y;
         Y += 206;
     }
-    places.put(350, X0, estimate_y, CW, 66, P1);
-    places.put(351, X0, estimate_y + 74, CW, 124, P1);
+    places.put(estimate_panel_id, X0, estimate_y, CW, 66, P1);
+    places.put(connection_quality_card_id, X0, estimate_y + 74, CW, 124, P1);
 
     // 14. Wi-Fi block positions.
     const int H4 = short_ ? 54 : 63;
@@ -225,58 +225,59 @@ LayoutResult compute_layout(const LayoutInput& in) {
     const int RT = short_ ? 51 : 65;
     const int A = CW / 3;
     const int B2 = 2 * CW / 3;
-    places.put(320, X0, Y, A - 6, RT, tiles && in.table_rows >= 1);
-    places.put(321, X0 + A, Y, B2 - A - 6, RT, tiles && in.table_rows >= 2);
-    places.put(322, X0 + B2, Y, CW - B2 - 6, RT, tiles && in.table_rows >= 3);
+    places.put(first_reading_tile_id, X0, Y, A - 6, RT, tiles && in.table_rows >= 1);
+    places.put(first_reading_tile_id + 1, X0 + A, Y, B2 - A - 6, RT, tiles && in.table_rows >= 2);
+    places.put(first_reading_tile_id + 2, X0 + B2, Y, CW - B2 - 6, RT, tiles && in.table_rows >= 3);
     if (tiles) Y += short_ ? 58 : 74;
 
     // 16. List and detail.
-    places.put(310, X0, Y, CW, CH - 76 - DH - Y - 14, T);
-    places.put(311, X0, CH - 76 - DH - 6, CW, DH, T);
+    places.put(results_list_id, X0, Y, CW, CH - 76 - DH - Y - 14, T);
+    places.put(result_detail_id, X0, CH - 76 - DH - 6, CW, DH, T);
 
     // 11. Target controls, in creation order.
-    places.put(312, X0, P == 6 ? S2 : TT, P == 6 ? CW - 303 : M, 30, TP);
-    places.put(313, P == 6 ? X0 : X0 + M + 8, TT, P == 6 ? 180 : 150, 300, TP);
-    places.put(314, X0 + M + 166, TT, 110, 160, T && (P == 7 || P == 8));
-    places.put(316, X0 + 188, TT, CW - 338, 220, T && P == 6);
+    places.put(target_edit_id, X0, P == 6 ? S2 : TT, P == 6 ? CW - 303 : M, 30, TP);
+    places.put(target_profile_combo_id, P == 6 ? X0 : X0 + M + 8, TT, P == 6 ? 180 : 150, 300, TP);
+    places.put(method_combo_id, X0 + M + 166, TT, 110, 160, T && (P == 7 || P == 8));
+    places.put(game_server_combo_id, X0 + 188, TT, CW - 338, 220, T && P == 6);
     const bool P7 = T && P == 7;
     const bool P6 = T && P == 6;
-    places.put(317, X0, TT + 39, 130, 150, P7);
-    places.put(318, X0 + 138, TT + 39, 115, 150, P7);
-    places.put(327, X0 + CW - 295, TT + 39, 135, 130, P6);
-    places.put(328, X0 + CW - 152, TT + 39, 152, 150, P6);
-    places.put(324, X0 + 261, TT + 39, 92, 120, P7);
-    places.put(325, X0 + 361, TT + 39, 105, 28, P7);
-    places.put(326, X0 + 474, S2, CW - 474, 230, P7);
+    places.put(max_hops_combo_id, X0, TT + 39, 130, 150, P7);
+    places.put(interval_combo_id, X0 + 138, TT + 39, 115, 150, P7);
+    places.put(game_mode_combo_id, X0 + CW - 295, TT + 39, 135, 130, P6);
+    places.put(game_length_combo_id, X0 + CW - 152, TT + 39, 152, 150, P6);
+    places.put(address_family_combo_id, X0 + 261, TT + 39, 92, 120, P7);
+    places.put(save_target_button_id, X0 + 361, TT + 39, 105, 28, P7);
+    places.put(favorites_combo_id, X0 + 474, S2, CW - 474, 230, P7);
 
     // 17-18. Top-right and bottom-row buttons.
-    places.put(331, X0 + CW - 327, top_y, 184, 34, T && P == 11);
-    places.put(330, X0 + CW - 264, CH - 76, 132, 32, T && (P == 9 || P == 10));
-    places.put(329, X0 + CW - 264, CH - 76, 132, 32, P7 && !B);
-    places.put(315, X0 + CW - 142, TT, 142, 31, TP);
-    places.put(319, X0 + CW - 124, CH - 76, 124, 32, T);
-    places.put(332, X0 + CW - 258 - ((P == 7 || P == 9 || P == 10) ? 140 : 0), CH - 76, 126, 32,
-               T);
-    places.put(333, X0 + CW - 290, top_y, 142, 34, T && (P == 2 || P == 3));
-    places.put(334, X0 + CW - 445, top_y, 147, 34, T && P == 2);
-    places.put(337, X0 + CW - 455, top_y, 167, 34, WF);
-    places.put(338, X0 + CW - 280, top_y, 137, 34, WF);
-    places.put(339, X0 + CW - 135, top_y, 135, 34, WF);
+    places.put(update_button_id, X0 + CW - 327, top_y, 184, 34, T && P == 11);
+    places.put(open_report_button_id, X0 + CW - 264, CH - 76, 132, 32, T && (P == 9 || P == 10));
+    places.put(compare_route_button_id, X0 + CW - 264, CH - 76, 132, 32, P7 && !B);
+    places.put(run_target_button_id, X0 + CW - 142, TT, 142, 31, TP);
+    places.put(export_button_id, X0 + CW - 124, CH - 76, 124, 32, T);
+    places.put(copy_row_button_id, X0 + CW - 258 - ((P == 7 || P == 9 || P == 10) ? 140 : 0),
+               CH - 76, 126, 32, T);
+    places.put(refresh_reading_button_id, X0 + CW - 290, top_y, 142, 34, T && (P == 2 || P == 3));
+    places.put(resource_monitor_button_id, X0 + CW - 445, top_y, 147, 34, T && P == 2);
+    places.put(wifi_scan_button_id, X0 + CW - 455, top_y, 167, 34, WF);
+    places.put(router_panel_button_id, X0 + CW - 280, top_y, 137, 34, WF);
+    places.put(channel_help_button_id, X0 + CW - 135, top_y, 135, 34, WF);
 
     // 14. Wi-Fi block.
-    places.put(343, X0, band_y + 36, CW, CHH, WF);
-    places.put(344, X0, wifi_y, CW - 119, H4, WF);
-    places.put(345, X0 + CW - 111, wifi_y + (short_ ? 11 : 15), 111, 32, WF);
-    places.put(346, X0 + CW - 342, compare_y + 6, 135, 32, WF);
-    places.put(347, X0 + CW - 199, compare_y + 6, 93, 32, WF);
-    places.put(348, X0 + CW - 98, compare_y + 6, 98, 32, WF);
-    places.put(349, X0, compare_y, CW - 350, 44, WF);
-    for (int k = 0; k < 3; ++k) places.put(340 + k, X0 + 94 * k, band_y, 86, 28, WF);
+    places.put(wifi_chart_id, X0, band_y + 36, CW, CHH, WF);
+    places.put(wifi_recommendation_id, X0, wifi_y, CW - 119, H4, WF);
+    places.put(wifi_details_button_id, X0 + CW - 111, wifi_y + (short_ ? 11 : 15), 111, 32, WF);
+    places.put(wifi_before_button_id, X0 + CW - 342, compare_y + 6, 135, 32, WF);
+    places.put(wifi_after_button_id, X0 + CW - 199, compare_y + 6, 93, 32, WF);
+    places.put(wifi_compare_button_id, X0 + CW - 98, compare_y + 6, 98, 32, WF);
+    places.put(wifi_comparison_id, X0, compare_y, CW - 350, 44, WF);
+    for (int k = 0; k < 3; ++k)
+        places.put(first_band_button_id + k, X0 + 94 * k, band_y, 86, 28, WF);
 
     // 12. Stop button of a running reading; 6. the process-traffic checkbox.
-    places.put(335, X0, stop_reading_y, 190, 32, stop_reading);
+    places.put(stop_reading_button_id, X0, stop_reading_y, 190, 32, stop_reading);
     // The checkbox sits under the profile combo, left of the start button.
-    places.put(336, X0 + CW - 313, short_ ? 58 : 67, 153, 19, P0 && !B);
+    places.put(process_traffic_check_id, X0 + CW - 313, short_ ? 58 : 67, 153, 19, P0 && !B);
     return result;
 }
 
@@ -307,11 +308,12 @@ void create_main_window_controls(MainWindowState& state, HWND main_window,
     SendMessageW(state.tooltip_window, TTM_SETMAXTIPWIDTH, 0, 440);
 
     // 3. Navigation column; the tab order follows the creation order below.
-    state.nav_toggle_button = create_owner_button(state, L"Zwiń lub rozwiń nawigację", 107);
+    state.nav_toggle_button =
+        create_owner_button(state, L"Zwiń lub rozwiń nawigację", nav_toggle_button_id);
     state.app_title_label =
-        create_child_control(state, L"STATIC", app_title, owner_static_style, 110);
+        create_child_control(state, L"STATIC", app_title, owner_static_style, app_title_label_id);
     for (int i = 0; i < 12; ++i) {
-        state.nav_buttons[i] = create_owner_button(state, page_names[i], 200 + i);
+        state.nav_buttons[i] = create_owner_button(state, page_names[i], first_nav_button_id + i);
         set_tooltip(state, state.nav_buttons[i], page_names[i]);
     }
 
@@ -335,99 +337,114 @@ void create_main_window_controls(MainWindowState& state, HWND main_window,
                                                      label_style, diagnostics_heading_id);
     state.profile_label =
         create_child_control(state, L"STATIC", L"Profil pomiaru", label_style, profile_label_id);
-    state.profile_combo =
-        create_child_control(state, L"COMBOBOX", L"Profil pomiaru", drop_list_style, 106);
-    fill_combo(state, 106, {L"Pełna prędkość", L"Mały transfer"}, 0);
+    state.profile_combo = create_child_control(state, L"COMBOBOX", L"Profil pomiaru",
+                                               drop_list_style, profile_combo_id);
+    fill_combo(state, profile_combo_id, {L"Pełna prędkość", L"Mały transfer"}, 0);
     set_tooltip(state, state.profile_combo,
                 L"Pełna prędkość używa profilu przepustowości serwera. Mały transfer mierzy "
                 L"mniejszą, ustaloną porcję danych.");
-    state.start_button = create_owner_button(state, L"Rozpocznij test", 101);
-    state.stop_button = create_owner_button(state, L"Zatrzymaj test", 103);
-    state.report_button = create_owner_button(state, L"Pełny raport", 105);
-    state.copy_code_button = create_owner_button(state, L"Kopiuj kod do panelu", 102);
-    state.summary_button = create_owner_button(state, L"Podsumowanie", 108);
-    for (int k = 0; k < 5; ++k) state.dashboard_tiles[k] = create_owner_button(state, L"", 240 + k);
-    for (int j = 0; j < 8; ++j) state.dashboard_rows[j] = create_owner_button(state, L"", 250 + j);
-    state.conclusion_button = create_owner_button(state, L"", 261);
+    state.start_button = create_owner_button(state, L"Rozpocznij test", start_button_id);
+    state.stop_button = create_owner_button(state, L"Zatrzymaj test", stop_button_id);
+    state.report_button = create_owner_button(state, L"Pełny raport", report_button_id);
+    state.copy_code_button =
+        create_owner_button(state, L"Kopiuj kod do panelu", copy_code_button_id);
+    state.summary_button = create_owner_button(state, L"Podsumowanie", summary_button_id);
+    for (int k = 0; k < 5; ++k)
+        state.dashboard_tiles[k] = create_owner_button(state, L"", first_dashboard_tile_id + k);
+    for (int j = 0; j < 8; ++j)
+        state.dashboard_rows[j] = create_owner_button(state, L"", first_section_card_id + j);
+    state.conclusion_button = create_owner_button(state, L"", conclusion_button_id);
     state.status_bar = create_child_control(state, L"STATIC", L"", owner_static_style, status_bar_id);
     state.page_text_edit = create_child_control(
-        state, L"EDIT", L"",
-        ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP, 112);
+        state, L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
+        page_text_edit_id);
     state.estimate_download_static =
-        create_child_control(state, L"STATIC", L"", owner_static_style, 350);
+        create_child_control(state, L"STATIC", L"", owner_static_style, estimate_panel_id);
     state.estimate_video_static =
-        create_child_control(state, L"STATIC", L"", owner_static_style, 351);
+        create_child_control(state, L"STATIC", L"", owner_static_style, connection_quality_card_id);
     for (int k = 0; k < 3; ++k) {
-        state.reading_tiles[k] =
-            create_child_control(state, L"STATIC", L"", owner_static_style, 320 + k);
+        state.reading_tiles[k] = create_child_control(state, L"STATIC", L"", owner_static_style,
+                                                      first_reading_tile_id + k);
     }
 
     // Table view and target controls.
     state.results_list = create_child_control(
         state, WC_LISTVIEWW, L"Wyniki diagnostyczne",
-        LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP, 310);
+        LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP, results_list_id);
     SendMessageW(state.results_list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
-    state.result_detail_static =
-        create_child_control(state, L"STATIC", L"Szczegóły wyniku", owner_static_style, 311);
-    state.target_edit = create_child_control(state, L"EDIT", L"",
-                                             WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 312);
+    state.result_detail_static = create_child_control(state, L"STATIC", L"Szczegóły wyniku",
+                                                      owner_static_style, result_detail_id);
+    state.target_edit = create_child_control(
+        state, L"EDIT", L"", WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, target_edit_id);
     SendMessageW(state.target_edit, EM_LIMITTEXT, 253, 0);
     SendMessageW(state.target_edit, EM_SETCUEBANNER, TRUE,
                  reinterpret_cast<LPARAM>(L"Adres IP lub nazwa DNS"));
-    state.target_profile_combo =
-        create_child_control(state, L"COMBOBOX", L"Profil lub liczba prób", drop_list_style, 313);
-    state.method_combo = create_child_control(state, L"COMBOBOX", L"Metoda", drop_list_style, 314);
-    state.game_server_combo =
-        create_child_control(state, L"COMBOBOX", L"Serwer lub usługa gry", drop_list_style, 316);
+    state.target_profile_combo = create_child_control(state, L"COMBOBOX", L"Profil lub liczba prób",
+                                                      drop_list_style, target_profile_combo_id);
+    state.method_combo =
+        create_child_control(state, L"COMBOBOX", L"Metoda", drop_list_style, method_combo_id);
+    state.game_server_combo = create_child_control(state, L"COMBOBOX", L"Serwer lub usługa gry",
+                                                   drop_list_style, game_server_combo_id);
     SendMessageW(state.game_server_combo, CB_SETDROPPEDWIDTH, 360, 0);
     state.max_hops_combo = create_child_control(state, L"COMBOBOX", L"Maksymalna liczba skoków",
-                                                drop_list_style, 317);
-    state.interval_combo =
-        create_child_control(state, L"COMBOBOX", L"Odstęp między próbami", drop_list_style, 318);
-    state.game_mode_combo =
-        create_child_control(state, L"COMBOBOX", L"Rodzaj testu gry", drop_list_style, 327);
-    state.game_length_combo =
-        create_child_control(state, L"COMBOBOX", L"Długość testu gry", drop_list_style, 328);
-    fill_combo(state, 327, {L"Ping do celu", L"Trasa MTR"}, 0);
-    fill_combo(state, 328, {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0);
-    state.address_family_combo =
-        create_child_control(state, L"COMBOBOX", L"Rodzina adresów IP", drop_list_style, 324);
-    fill_combo(state, 324, {L"Auto IP", L"IPv4", L"IPv6"}, 0);
-    state.save_target_button = create_owner_button(state, L"Zapisz cel", 325);
-    state.favorites_combo =
-        create_child_control(state, L"COMBOBOX", L"Ulubione cele", drop_list_style, 326);
-    fill_combo(state, 317, {L"8 skoków", L"16 skoków", L"32 skoki"}, 1);
-    fill_combo(state, 318, {L"100 ms", L"500 ms", L"1000 ms"}, 0);
+                                                drop_list_style, max_hops_combo_id);
+    state.interval_combo = create_child_control(state, L"COMBOBOX", L"Odstęp między próbami",
+                                                drop_list_style, interval_combo_id);
+    state.game_mode_combo = create_child_control(state, L"COMBOBOX", L"Rodzaj testu gry",
+                                                 drop_list_style, game_mode_combo_id);
+    state.game_length_combo = create_child_control(state, L"COMBOBOX", L"Długość testu gry",
+                                                   drop_list_style, game_length_combo_id);
+    fill_combo(state, game_mode_combo_id, {L"Ping do celu", L"Trasa MTR"}, 0);
+    fill_combo(state, game_length_combo_id,
+               {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0);
+    state.address_family_combo = create_child_control(state, L"COMBOBOX", L"Rodzina adresów IP",
+                                                      drop_list_style, address_family_combo_id);
+    fill_combo(state, address_family_combo_id, {L"Auto IP", L"IPv4", L"IPv6"}, 0);
+    state.save_target_button = create_owner_button(state, L"Zapisz cel", save_target_button_id);
+    state.favorites_combo = create_child_control(state, L"COMBOBOX", L"Ulubione cele",
+                                                 drop_list_style, favorites_combo_id);
+    fill_combo(state, max_hops_combo_id, {L"8 skoków", L"16 skoków", L"32 skoki"}, 1);
+    fill_combo(state, interval_combo_id, {L"100 ms", L"500 ms", L"1000 ms"}, 0);
 
     // Action buttons and the Wi-Fi block.
-    state.update_button = create_owner_button(state, L"Sprawdź aktualizacje", 331);
-    state.open_report_button = create_owner_button(state, L"Otwórz raport", 330);
-    state.compare_route_button = create_owner_button(state, L"Porównaj trasę", 329);
-    state.run_target_button = create_owner_button(state, L"Wykonaj test", 315);
-    state.export_button = create_owner_button(state, L"Eksportuj…", 319);
-    state.copy_row_button = create_owner_button(state, L"Kopiuj wiersz", 332);
-    state.refresh_reading_button = create_owner_button(state, L"Odśwież odczyt", 333);
-    state.resource_monitor_button = create_owner_button(state, L"Monitor zasobów", 334);
-    state.wifi_scan_button = create_owner_button(state, L"Badaj szczegółowo Wi-Fi", 337);
-    state.router_panel_button = create_owner_button(state, L"Zarządzaj routerem", 338);
-    state.channel_help_button = create_owner_button(state, L"Jak zmienić kanał", 339);
-    state.wifi_chart_static =
-        create_child_control(state, L"STATIC", L"Wykres kanałów Wi-Fi", owner_static_style, 343);
-    state.wifi_recommendation_static = create_child_control(
-        state, L"STATIC", L"Zalecenie dla kanału Wi-Fi", owner_static_style, 344);
-    state.wifi_details_button = create_owner_button(state, L"Szczegóły", 345);
-    state.wifi_before_button = create_owner_button(state, L"Zapisz skan „Przed”", 346);
-    state.wifi_after_button = create_owner_button(state, L"Skanuj „Po”", 347);
-    state.wifi_compare_button = create_owner_button(state, L"Porównanie", 348);
+    state.update_button = create_owner_button(state, L"Sprawdź aktualizacje", update_button_id);
+    state.open_report_button = create_owner_button(state, L"Otwórz raport", open_report_button_id);
+    state.compare_route_button =
+        create_owner_button(state, L"Porównaj trasę", compare_route_button_id);
+    state.run_target_button = create_owner_button(state, L"Wykonaj test", run_target_button_id);
+    state.export_button = create_owner_button(state, L"Eksportuj…", export_button_id);
+    state.copy_row_button = create_owner_button(state, L"Kopiuj wiersz", copy_row_button_id);
+    state.refresh_reading_button =
+        create_owner_button(state, L"Odśwież odczyt", refresh_reading_button_id);
+    state.resource_monitor_button =
+        create_owner_button(state, L"Monitor zasobów", resource_monitor_button_id);
+    state.wifi_scan_button =
+        create_owner_button(state, L"Badaj szczegółowo Wi-Fi", wifi_scan_button_id);
+    state.router_panel_button =
+        create_owner_button(state, L"Zarządzaj routerem", router_panel_button_id);
+    state.channel_help_button =
+        create_owner_button(state, L"Jak zmienić kanał", channel_help_button_id);
+    state.wifi_chart_static = create_child_control(state, L"STATIC", L"Wykres kanałów Wi-Fi",
+                                                   owner_static_style, wifi_chart_id);
+    state.wifi_recommendation_static =
+        create_child_control(state, L"STATIC", L"Zalecenie dla kanału Wi-Fi", owner_static_style,
+                             wifi_recommendation_id);
+    state.wifi_details_button = create_owner_button(state, L"Szczegóły", wifi_details_button_id);
+    state.wifi_before_button =
+        create_owner_button(state, L"Zapisz skan „Przed”", wifi_before_button_id);
+    state.wifi_after_button = create_owner_button(state, L"Skanuj „Po”", wifi_after_button_id);
+    state.wifi_compare_button = create_owner_button(state, L"Porównanie", wifi_compare_button_id);
     state.wifi_compare_static = create_child_control(state, L"STATIC", L"Porównanie kanałów Wi-Fi",
-                                                     owner_static_style, 349);
-    state.band_buttons[0] = create_owner_button(state, L"2,4 GHz", 340);
-    state.band_buttons[1] = create_owner_button(state, L"5 GHz", 341);
-    state.band_buttons[2] = create_owner_button(state, L"6 GHz", 342);
-    state.stop_reading_button = create_owner_button(state, L"Zatrzymaj pomiar", 335);
-    state.process_traffic_check = create_child_control(state, L"BUTTON", L"Pokaż ruch procesów",
-                                                       BS_AUTOCHECKBOX | WS_TABSTOP, 336);
+                                                     owner_static_style, wifi_comparison_id);
+    state.band_buttons[0] = create_owner_button(state, L"2,4 GHz", first_band_button_id);
+    state.band_buttons[1] = create_owner_button(state, L"5 GHz", first_band_button_id + 1);
+    state.band_buttons[2] = create_owner_button(state, L"6 GHz", first_band_button_id + 2);
+    state.stop_reading_button =
+        create_owner_button(state, L"Zatrzymaj pomiar", stop_reading_button_id);
+    state.process_traffic_check =
+        create_child_control(state, L"BUTTON", L"Pokaż ruch procesów", BS_AUTOCHECKBOX | WS_TABSTOP,
+                             process_traffic_check_id);
 
     // 6-7.
     create_fonts(state, static_cast<int>(GetDpiForWindow(main_window)));

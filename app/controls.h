@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "app/main_window_state.h"
 
 namespace tarvisko {
@@ -34,14 +35,7 @@ struct LayoutInput {
     std::int32_t list_rows_height = 0;
 };
 
-// Every control's place, by control id; the unnamed labels use these ids.
-inline constexpr int page_title_id = 900;
-inline constexpr int page_subtitle_id = 901;
-inline constexpr int result_side_id = 902;
-inline constexpr int result_heading_id = 903;
-inline constexpr int diagnostics_heading_id = 904;
-inline constexpr int profile_label_id = 905;
-
+// Every control's place, by control id (app/control_ids.h).
 struct LayoutResult {
     std::int32_t content_height = 0;
     std::int32_t scroll_range = 0;

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "app/jobs.h"
 #include "app/results_list.h"
@@ -15,10 +16,6 @@
 
 namespace tarvisko {
 namespace {
-
-constexpr int kProfileListId = 313;
-constexpr int kTargetListId = 316;
-constexpr int kFavoritesListId = 326;
 
 int combo_selection(HWND combo) {
     return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
@@ -55,7 +52,7 @@ void start_catalog_refresh(HWND window) {
 }
 
 void fill_profile_list(HWND window) {
-    fill_combo(main_window_state, kProfileListId, profile_list_entries(game_catalog), 0);
+    fill_combo(main_window_state, target_profile_combo_id, profile_list_entries(game_catalog), 0);
     fill_target_list(window);
 }
 
@@ -63,7 +60,7 @@ void fill_target_list(HWND window) {
     const int profile = combo_selection(main_window_state.target_profile_combo);
     // The log-derived target is looked up anew on every choice, so a stale one disappears.
     refresh_derived_target(game_catalog, profile, unix_time_now());
-    fill_combo(main_window_state, kTargetListId,
+    fill_combo(main_window_state, game_server_combo_id,
                target_list_entries(selected_game_profile(game_catalog, profile)), 0);
     show_selected_target(window);
 }
@@ -100,7 +97,7 @@ void favorite_targets(HWND, bool add) {
         tarvisko::favorite_targets(server_origin(), add, field, favorite_target_list);
     if (!outcome.message.empty()) set_view_message(state, outcome.message);
     if (outcome.refill) {
-        fill_combo(state, kFavoritesListId, favorite_combo_entries(favorite_target_list), 0);
+        fill_combo(state, favorites_combo_id, favorite_combo_entries(favorite_target_list), 0);
     }
 }
 

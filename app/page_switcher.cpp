@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/cards.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "app/game_page.h"
 #include "app/jobs.h"
@@ -155,14 +156,15 @@ void show_target_page(HWND window, int page) {
         if (!entry.is_object()) game_choice_view(window);
     } else {
         if (page == 7) {
-            fill_combo(state, 314, {L"ICMP", L"TCP 443"}, 0);
-            fill_combo(state, 313, {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0);
+            fill_combo(state, method_combo_id, {L"ICMP", L"TCP 443"}, 0);
+            fill_combo(state, target_profile_combo_id,
+                       {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0);
         } else {
-            fill_combo(state, 314, {L"Ping ICMP"}, 0);
-            fill_combo(state, 313,
-                       {L"1 minuta", L"5 minut", L"15 minut", L"30 minut", L"60 minut",
-                        L"Do zatrzymania"},
-                       0);
+            fill_combo(state, method_combo_id, {L"Ping ICMP"}, 0);
+            fill_combo(
+                state, target_profile_combo_id,
+                {L"1 minuta", L"5 minut", L"15 minut", L"30 minut", L"60 minut", L"Do zatrzymania"},
+                0);
         }
         if (state.target_edit != nullptr) SendMessageW(state.target_edit, EM_SETREADONLY, FALSE, 0);
         if (page == 7) {

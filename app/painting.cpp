@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cards.h"
+#include "app/control_ids.h"
 #include "app/results_list.h"
 #include "app/status_texts.h"
 #include "engine/common/handle_guard.h"
@@ -260,7 +261,8 @@ void draw_band_button(const Painter& painter, const DRAWITEMSTRUCT& item, int in
 
 void draw_primary_button(const Painter& painter, const DRAWITEMSTRUCT& item, bool pressed) {
     draw_card_frame(painter, pressed ? pressed_colour : accent_colour, accent_colour);
-    draw_glyph(painter, item.CtlID == 103 ? 0xE71A : 0xE768, card_colour, 8, 0, 25, painter.height);
+    draw_glyph(painter, item.CtlID == stop_button_id ? 0xE71A : 0xE768, card_colour, 8, 0, 25,
+               painter.height);
     draw_text_in_box(painter, 1, card_colour, 36, 0, painter.width - 7, painter.height,
                      get_window_text(item.hwndItem), 0);
 }
@@ -272,8 +274,11 @@ void draw_plain_button(const Painter& painter, const DRAWITEMSTRUCT& item, bool 
 }
 
 bool is_plain_button(UINT id) {
-    return id == 102 || id == 105 || id == 108 || id == 319 || id == 325 ||
-           (id >= 329 && id <= 334) || (id >= 337 && id <= 339) || (id >= 345 && id <= 348);
+    return id == copy_code_button_id || id == report_button_id || id == summary_button_id ||
+           id == export_button_id || id == save_target_button_id ||
+           (id >= compare_route_button_id && id <= resource_monitor_button_id) ||
+           (id >= wifi_scan_button_id && id <= channel_help_button_id) ||
+           (id >= wifi_details_button_id && id <= wifi_compare_button_id);
 }
 
 void draw_control(const Painter& painter, const DRAWITEMSTRUCT& item) {
@@ -281,40 +286,42 @@ void draw_control(const Painter& painter, const DRAWITEMSTRUCT& item) {
     const UINT id = item.CtlID;
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-    if (id >= 200 && id <= 211) {
-        draw_navigation_button(painter, static_cast<int>(id) - 200, disabled, pressed);
-    } else if (id == 107) {
+    if (id >= first_nav_button_id && id <= last_nav_button_id) {
+        draw_navigation_button(painter, static_cast<int>(id) - first_nav_button_id, disabled,
+                               pressed);
+    } else if (id == nav_toggle_button_id) {
         draw_glyph(painter, 0xE700, text_colour, 0, 0, painter.width - 1, painter.height);
-    } else if (id == 110) {
+    } else if (id == app_title_label_id) {
         draw_header(painter);
-    } else if (id == 111) {
+    } else if (id == status_bar_id) {
         draw_status_line(painter, item);
-    } else if (id == 240 || id == 241) {
-        draw_speed_tile(painter, static_cast<int>(id) - 240);
-    } else if (id >= 242 && id <= 244) {
-        draw_value_tile(painter, static_cast<int>(id) - 240);
-    } else if (id >= 250 && id <= 257) {
-        draw_section_card(painter, static_cast<int>(id) - 250);
-    } else if (id == 261) {
+    } else if (id == download_tile_id || id == upload_tile_id) {
+        draw_speed_tile(painter, static_cast<int>(id) - first_dashboard_tile_id);
+    } else if (id >= first_value_tile_id && id <= last_dashboard_tile_id) {
+        draw_value_tile(painter, static_cast<int>(id) - first_dashboard_tile_id);
+    } else if (id >= first_section_card_id && id <= last_section_card_id) {
+        draw_section_card(painter, static_cast<int>(id) - first_section_card_id);
+    } else if (id == conclusion_button_id) {
         draw_conclusion_card(painter);
-    } else if (id == 350) {
+    } else if (id == estimate_panel_id) {
         draw_estimate_panel(painter, item);
-    } else if (id == 351) {
+    } else if (id == connection_quality_card_id) {
         draw_quality_card(painter, item);
-    } else if (id == 344) {
+    } else if (id == wifi_recommendation_id) {
         draw_wifi_card(painter, state.wifi.recommendation, true);
-    } else if (id == 349) {
+    } else if (id == wifi_comparison_id) {
         draw_wifi_card(painter, state.wifi.comparison, false);
-    } else if (id == 343) {
+    } else if (id == wifi_chart_id) {
         draw_wifi_chart(painter, item);
-    } else if (id >= 340 && id <= 342) {
-        draw_band_button(painter, item, static_cast<int>(id) - 340);
-    } else if (id == 101 || id == 103 || id == 315 || id == 335) {
+    } else if (id >= first_band_button_id && id <= last_band_button_id) {
+        draw_band_button(painter, item, static_cast<int>(id) - first_band_button_id);
+    } else if (id == start_button_id || id == stop_button_id || id == run_target_button_id ||
+               id == stop_reading_button_id) {
         draw_primary_button(painter, item, pressed);
-    } else if (id == 311) {
+    } else if (id == result_detail_id) {
         draw_detail_panel(painter);
-    } else if (id >= 320 && id <= 322) {
-        draw_row_tile(painter, static_cast<int>(id) - 320);
+    } else if (id >= first_reading_tile_id && id <= last_reading_tile_id) {
+        draw_row_tile(painter, static_cast<int>(id) - first_reading_tile_id);
     } else if (is_plain_button(id)) {
         draw_plain_button(painter, item, disabled);
     }

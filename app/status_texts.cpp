@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "engine/common/text.h"
 #include "engine/common/version.h"
 #include "results/dashboard.h"
@@ -197,12 +198,13 @@ void update_button_states(HWND window) {
     const bool no_main_job = !measurement_running && !last_report_loading;
     const bool before_scan_allowed =
         collecting_view == 0 && no_main_job && !update_download_mode && !update_ready;
-    enable(GetDlgItem(window, 337), wifi_idle && no_main_job);
-    enable(GetDlgItem(window, 338), !shown_wifi_reading.panel_address.empty());
-    enable(GetDlgItem(window, 345), wifi_idle);
-    enable(GetDlgItem(window, 346), before_scan_allowed);
-    enable(GetDlgItem(window, 347), before_scan_allowed && wifi_baseline_snapshot.has_value());
-    enable(GetDlgItem(window, 348), wifi_idle);
+    enable(GetDlgItem(window, wifi_scan_button_id), wifi_idle && no_main_job);
+    enable(GetDlgItem(window, router_panel_button_id), !shown_wifi_reading.panel_address.empty());
+    enable(GetDlgItem(window, wifi_details_button_id), wifi_idle);
+    enable(GetDlgItem(window, wifi_before_button_id), before_scan_allowed);
+    enable(GetDlgItem(window, wifi_after_button_id),
+           before_scan_allowed && wifi_baseline_snapshot.has_value());
+    enable(GetDlgItem(window, wifi_compare_button_id), wifi_idle);
 }
 
 }  // namespace tarvisko

@@ -15,6 +15,7 @@
 #include "app/cards.h"
 #include "app/commands.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "app/details_window.h"
 #include "app/game_page.h"
@@ -59,7 +60,8 @@ void enable_control(HWND window, int id, bool enabled) {
 }
 
 void enable_navigation(HWND window) {
-    for (int id = 200; id <= 211; ++id) enable_control(window, id, true);
+    for (int id = first_nav_button_id; id <= last_nav_button_id; ++id)
+        enable_control(window, id, true);
 }
 
 // While a close waits for the jobs, each job's message ends here: the last one to end closes
@@ -134,7 +136,7 @@ void on_next_dialog_control(HWND window, WPARAM wparam, LPARAM lparam) {
 
 LRESULT on_control_colour(HWND control, HDC dc) {
     const COLORREF background =
-        GetDlgCtrlID(control) == 112 ? RGB(0xFF, 0xFF, 0xFF) : RGB(0xF3, 0xF3, 0xF3);
+        GetDlgCtrlID(control) == page_text_edit_id ? RGB(0xFF, 0xFF, 0xFF) : RGB(0xF3, 0xF3, 0xF3);
     SetTextColor(dc, RGB(0x20, 0x20, 0x20));
     SetBkColor(dc, background);
     SetDCBrushColor(dc, background);
@@ -162,7 +164,7 @@ void open_list_item(HWND window) {
 
 LRESULT on_notify(HWND window, WPARAM wparam, LPARAM lparam) {
     auto* header = reinterpret_cast<NMHDR*>(lparam);
-    if (header == nullptr || header->idFrom != 310) {
+    if (header == nullptr || header->idFrom != results_list_id) {
         return DefWindowProcW(window, WM_NOTIFY, wparam, lparam);
     }
     LRESULT result = 0;
@@ -257,7 +259,7 @@ void finish_target_run(HWND window) {
     const int page = live_target_page;
     live_target_page = 0;
     enable_navigation(window);
-    enable_control(window, 108, true);
+    enable_control(window, summary_button_id, true);
     set_busy_state(state, false, !api_token.empty(), !technical_report_text.empty());
     set_tool_controls_enabled(state, true);
     if (current_report.is_object()) {
@@ -274,13 +276,14 @@ void finish_target_run(HWND window) {
         set_view_message(state, L"Pomiar lub zapis nie powiódł się · " + last_error_text);
     }
     if (page == 6) {
-        const int profile_index =
-            static_cast<int>(SendDlgItemMessageW(window, 313, CB_GETCURSEL, 0, 0));
+        const int profile_index = static_cast<int>(
+            SendDlgItemMessageW(window, target_profile_combo_id, CB_GETCURSEL, 0, 0));
         const nlohmann::json& profile = selected_game_profile(game_catalog, profile_index);
-        const LRESULT region = SendDlgItemMessageW(window, 316, CB_GETCURSEL, 0, 0);
+        const LRESULT region =
+            SendDlgItemMessageW(window, game_server_combo_id, CB_GETCURSEL, 0, 0);
         if (profile.is_object() && profile.contains("regions") && profile["regions"].is_array() &&
             region >= 0 && static_cast<std::size_t>(region) < profile["regions"].size()) {
-            SendDlgItemMessageW(window, 312, EM_SETREADONLY, TRUE, 0);
+            SendDlgItemMessageW(window, target_edit_id, EM_SETREADONLY, TRUE, 0);
         }
     }
     shown_samples = nlohmann::json::array();
@@ -390,7 +393,7 @@ void on_catalog_ready(HWND window, std::unique_ptr<CatalogResult> result) {
                                                         responder_lookup.shown_responder_names)
                                     .title);
     }
-    enable_control(window, 315, !main_job_running());
+    enable_control(window, run_target_button_id, !main_job_running());
 }
 
 void on_repeat_round_done() {
@@ -440,7 +443,7 @@ void on_view_reading_ready(HWND window, int page, std::unique_ptr<ViewReading> r
         } else {
             apply_table_model(state, std::move(reading->table));
         }
-        enable_control(window, 333, true);
+        enable_control(window, refresh_reading_button_id, true);
     } else if (pending_view_page == state.current_page && pending_view_page >= 2 &&
                pending_view_page <= 4) {
         // The user moved on while this page was read: run the latest request of the page now

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "app/main_window_state.h"
 #include "app/painting.h"
 #include "app/results_list.h"
@@ -170,14 +171,19 @@ void bench_paint() {
     const HWND labelled = CreateWindowExW(0, L"STATIC", L"Rozpocznij test", WS_POPUP, 0, 0, 10, 10,
                                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 
-    std::vector<Item> items{{110, 208, 44}, {107, 40, 40},  {111, 1100, 24}, {101, 170, 36},
-                            {103, 150, 36}, {102, 120, 32}, {105, 120, 32},  {261, 700, 48},
-                            {350, 500, 70}, {351, 600, 140}};
-    for (UINT id = 200; id <= 211; ++id) items.push_back({id, 190, 40});
-    items.push_back({240, 300, 220});
-    items.push_back({241, 300, 220});
-    for (UINT id = 242; id <= 244; ++id) items.push_back({id, 180, 64});
-    for (UINT id = 250; id <= 257; ++id) items.push_back({id, 340, 40});
+    std::vector<Item> items{{app_title_label_id, 208, 44}, {nav_toggle_button_id, 40, 40},
+                            {status_bar_id, 1100, 24},     {start_button_id, 170, 36},
+                            {stop_button_id, 150, 36},     {copy_code_button_id, 120, 32},
+                            {report_button_id, 120, 32},   {conclusion_button_id, 700, 48},
+                            {estimate_panel_id, 500, 70},  {connection_quality_card_id, 600, 140}};
+    for (UINT id = first_nav_button_id; id <= last_nav_button_id; ++id)
+        items.push_back({id, 190, 40});
+    items.push_back({download_tile_id, 300, 220});
+    items.push_back({upload_tile_id, 300, 220});
+    for (UINT id = first_value_tile_id; id <= last_dashboard_tile_id; ++id)
+        items.push_back({id, 180, 64});
+    for (UINT id = first_section_card_id; id <= last_section_card_id; ++id)
+        items.push_back({id, 340, 40});
 
     const HDC screen = GetDC(nullptr);
     const HDC target = CreateCompatibleDC(screen);

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cards.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "readings/wifi_reading.h"
 #include "results/dashboard.h"
@@ -52,8 +53,8 @@ TEST(SummaryModelInWindow, SetsTheGaugeScaleAndPanelTexts) {
     WindowHarness harness;
     MainWindowState& state = harness.state();
     // The window starts with the dashboard of no report.
-    EXPECT_EQ(harness.text(350), estimate_fallback);
-    EXPECT_EQ(harness.text(351), quality_fallback);
+    EXPECT_EQ(harness.text(estimate_panel_id), estimate_fallback);
+    EXPECT_EQ(harness.text(connection_quality_card_id), quality_fallback);
     EXPECT_FALSE(state.summary_cards.has_value());
     EXPECT_EQ(state.chart_maximum, 10.0);
 
@@ -65,9 +66,10 @@ TEST(SummaryModelInWindow, SetsTheGaugeScaleAndPanelTexts) {
     ASSERT_TRUE(cards.has_value());
     ASSERT_TRUE(state.summary_cards.has_value());
     EXPECT_EQ(*state.summary_cards, *cards);
-    EXPECT_EQ(harness.text(350), cards->first.title + L". " + cards->first.subtitle + L". " +
-                                     cards->first.body + L" " + cards->second.title + L". " +
-                                     cards->second.subtitle + L". " + cards->second.body + L" ");
+    EXPECT_EQ(harness.text(estimate_panel_id),
+              cards->first.title + L". " + cards->first.subtitle + L". " + cards->first.body +
+                  L" " + cards->second.title + L". " + cards->second.subtitle + L". " +
+                  cards->second.body + L" ");
 
     // A live update raised the scale; a model without rates lowers it back to 10 and drops the
     // estimate cards.
@@ -75,7 +77,7 @@ TEST(SummaryModelInWindow, SetsTheGaugeScaleAndPanelTexts) {
     apply_summary_model(state, model_with_rates(std::nullopt, std::nullopt));
     EXPECT_EQ(state.chart_maximum, 10.0);
     EXPECT_FALSE(state.summary_cards.has_value());
-    EXPECT_EQ(harness.text(350), estimate_fallback);
+    EXPECT_EQ(harness.text(estimate_panel_id), estimate_fallback);
 
     apply_summary_model(state, model_with_rates(std::nullopt, 12.0));
     EXPECT_EQ(state.chart_maximum, 20.0);
@@ -92,15 +94,16 @@ TEST(SummaryModelInWindow, QualityPanelNamesEachTileWithItsRating) {
     quality.sentence = L"Połączenie jest stabilne.";
     model.idle_quality = quality;
     apply_summary_model(harness.state(), model);
-    EXPECT_EQ(harness.text(351), L"Jakość połączenia z serwerem testowym. Serwer w Warszawie. "
-                                 L"Ping do serwera 12 ms · " + rating_label(1) +
-                                     L". Wahania pingu 3 ms · " + rating_label(2) +
-                                     L". Bez odpowiedzi na ping 0% · " + rating_label(0) +
-                                     L". Połączenie jest stabilne.");
+    EXPECT_EQ(harness.text(connection_quality_card_id),
+              L"Jakość połączenia z serwerem testowym. Serwer w Warszawie. "
+              L"Ping do serwera 12 ms · " +
+                  rating_label(1) + L". Wahania pingu 3 ms · " + rating_label(2) +
+                  L". Bez odpowiedzi na ping 0% · " + rating_label(0) +
+                  L". Połączenie jest stabilne.");
     EXPECT_EQ(rating_label(1), L"Dobrze");
 
     apply_summary_model(harness.state(), build_results_view(nlohmann::json()));
-    EXPECT_EQ(harness.text(351), quality_fallback);
+    EXPECT_EQ(harness.text(connection_quality_card_id), quality_fallback);
 }
 
 TEST(WifiCards, FirstScanPicksTheConnectionsBandAndLaterScansKeepTheChoice) {
@@ -111,11 +114,11 @@ TEST(WifiCards, FirstScanPicksTheConnectionsBandAndLaterScansKeepTheChoice) {
     chart.items.push_back(WifiChartItem{L"Dom", {}, false});
     apply_wifi_scan(state, chart);
     EXPECT_EQ(state.wifi.wifi_band_index, 1);
-    EXPECT_EQ(harness.text(343), wifi_summary_line(chart, 2));
+    EXPECT_EQ(harness.text(wifi_chart_id), wifi_summary_line(chart, 2));
 
     select_wifi_band(state, 0);
     EXPECT_EQ(state.wifi.wifi_band_index, 0);
-    EXPECT_EQ(harness.text(343), wifi_summary_line(chart, 1));
+    EXPECT_EQ(harness.text(wifi_chart_id), wifi_summary_line(chart, 1));
     apply_wifi_scan(state, chart);
     EXPECT_EQ(state.wifi.wifi_band_index, 0);
 
@@ -125,7 +128,7 @@ TEST(WifiCards, FirstScanPicksTheConnectionsBandAndLaterScansKeepTheChoice) {
         EXPECT_EQ(state.wifi.wifi_band_index, 0) << index;
     }
     select_wifi_band(state, 2);
-    EXPECT_EQ(harness.text(343), wifi_summary_line(chart, 3));
+    EXPECT_EQ(harness.text(wifi_chart_id), wifi_summary_line(chart, 3));
 }
 
 TEST(WifiCards, GuidanceCardsSetTheirPanelTexts) {
@@ -134,26 +137,28 @@ TEST(WifiCards, GuidanceCardsSetTheirPanelTexts) {
     const TextCard recommendation{L"Zmień kanał", L"Kanał 6 jest zatłoczony", L"Długi opis", 2};
     apply_wifi_recommendation(state, recommendation);
     EXPECT_EQ(state.wifi.recommendation, recommendation);
-    EXPECT_EQ(harness.text(344), L"Zmień kanał. Kanał 6 jest zatłoczony");
+    EXPECT_EQ(harness.text(wifi_recommendation_id), L"Zmień kanał. Kanał 6 jest zatłoczony");
     const TextCard comparison{L"Porównanie", L"Po zmianie jest lepiej", L"", 1};
     apply_wifi_comparison(state, comparison);
     EXPECT_EQ(state.wifi.comparison, comparison);
-    EXPECT_EQ(harness.text(349), L"Porównanie. Po zmianie jest lepiej");
+    EXPECT_EQ(harness.text(wifi_comparison_id), L"Porównanie. Po zmianie jest lepiej");
 }
 
 TEST(ToggleNavigation, PressingTwiceRestoresTheWidth) {
     WindowHarness harness;
     MainWindowState& state = harness.state();
-    const RECT wide = harness.child_rect(200);
+    const RECT wide = harness.child_rect(first_nav_button_id);
     toggle_navigation(state);
     EXPECT_TRUE(state.nav_collapsed);
-    EXPECT_EQ(harness.child_rect(200).right - harness.child_rect(200).left, 44);
-    EXPECT_FALSE(harness.visible(110));
+    EXPECT_EQ(harness.child_rect(first_nav_button_id).right -
+                  harness.child_rect(first_nav_button_id).left,
+              44);
+    EXPECT_FALSE(harness.visible(app_title_label_id));
     toggle_navigation(state);
     EXPECT_FALSE(state.nav_collapsed);
-    const RECT again = harness.child_rect(200);
+    const RECT again = harness.child_rect(first_nav_button_id);
     EXPECT_TRUE(EqualRect(&wide, &again));
-    EXPECT_TRUE(harness.visible(110));
+    EXPECT_TRUE(harness.visible(app_title_label_id));
 }
 
 }  // namespace

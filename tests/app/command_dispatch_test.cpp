@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "app/services.h"
 #include "readings/router_identity.h"
@@ -89,44 +90,49 @@ TEST(Commands, IgnoredWhenTheirConditionDoesNotHold) {
         int notification;
     };
     const std::vector<Case> cases{
-        {"101 while an update downloads", [] { update_download_mode = true; }, 101, 0},
-        {"101 with a staged update", [] { update_ready = true; }, 101, 0},
-        {"101 while the last report loads", [] { last_report_loading = true; }, 101, 0},
-        {"103 while idle", [] {}, 103, 0},
-        {"331 off page 11", [] { main_window_state.current_page = 5; }, 331, 0},
+        {"101 while an update downloads", [] { update_download_mode = true; }, start_button_id, 0},
+        {"101 with a staged update", [] { update_ready = true; }, start_button_id, 0},
+        {"101 while the last report loads", [] { last_report_loading = true; }, start_button_id, 0},
+        {"103 while idle", [] {}, stop_button_id, 0},
+        {"331 off page 11", [] { main_window_state.current_page = 5; }, update_button_id, 0},
         {"331 on page 11 while measuring",
          [] {
              main_window_state.current_page = 11;
              measurement_running = true;
          },
-         331, 0},
-        {"335 without a traffic monitor", [] { measurement_running = true; }, 335, 0},
-        {"347 without a stored before scan", [] { main_window_state.current_page = 4; }, 347, 0},
-        {"346 off page 4", [] { main_window_state.current_page = 3; }, 346, 0},
+         update_button_id, 0},
+        {"335 without a traffic monitor", [] { measurement_running = true; },
+         stop_reading_button_id, 0},
+        {"347 without a stored before scan", [] { main_window_state.current_page = 4; },
+         wifi_after_button_id, 0},
+        {"346 off page 4", [] { main_window_state.current_page = 3; }, wifi_before_button_id, 0},
         {"337 while measuring",
          [] {
              main_window_state.current_page = 4;
              measurement_running = true;
          },
-         337, 0},
+         wifi_scan_button_id, 0},
         {"345 while the Wi-Fi page reads",
          [] {
              main_window_state.current_page = 4;
              collecting_view = 4;
          },
-         345, 0},
+         wifi_details_button_id, 0},
         {"348 while the Wi-Fi page reads",
          [] {
              main_window_state.current_page = 4;
              collecting_view = 4;
          },
-         348, 0},
-        {"332 with no row selected", [] {}, 332, 0},
-        {"330 off the report pages", [] { main_window_state.current_page = 5; }, 330, 0},
-        {"319 while measuring", [] { measurement_running = true; }, 319, 0},
-        {"334 off page 2", [] { main_window_state.current_page = 3; }, 334, 0},
-        {"339 off page 4", [] { main_window_state.current_page = 3; }, 339, 0},
-        {"333 off pages 2 and 3", [] { main_window_state.current_page = 4; }, 333, 0},
+         wifi_compare_button_id, 0},
+        {"332 with no row selected", [] {}, copy_row_button_id, 0},
+        {"330 off the report pages", [] { main_window_state.current_page = 5; },
+         open_report_button_id, 0},
+        {"319 while measuring", [] { measurement_running = true; }, export_button_id, 0},
+        {"334 off page 2", [] { main_window_state.current_page = 3; }, resource_monitor_button_id,
+         0},
+        {"339 off page 4", [] { main_window_state.current_page = 3; }, channel_help_button_id, 0},
+        {"333 off pages 2 and 3", [] { main_window_state.current_page = 4; },
+         refresh_reading_button_id, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -158,11 +164,11 @@ TEST(Commands, IgnoredWhenTheirConditionDoesNotHold) {
 TEST(Commands, CopyCodeReportsSuccessAndFailure) {
     ShellWindow shell;
     api_token = L"kod-klienta-123";
-    shell.command(102);
+    shell.command(copy_code_button_id);
     EXPECT_EQ(main_window_state.status_message, L"Skopiowano prywatny kod klienta");
     EXPECT_EQ(test::clipboard_text(), L"kod-klienta-123");
     api_token.clear();
-    shell.command(102);
+    shell.command(copy_code_button_id);
     EXPECT_EQ(main_window_state.status_message, L"Nie można skopiować kodu klienta");
 }
 
@@ -170,7 +176,7 @@ TEST(Commands, StopRequestsSetTheCancelFlag) {
     {
         ShellWindow shell;
         measurement_running = true;
-        shell.command(103);
+        shell.command(stop_button_id);
         EXPECT_TRUE(session_cancel_flag.load());
         EXPECT_EQ(main_window_state.status_message, L"Zatrzymywanie pomiaru…");
     }
@@ -180,7 +186,7 @@ TEST(Commands, StopRequestsSetTheCancelFlag) {
         install_fakes(calls, 42, L"");
         measurement_running = true;
         live_target_page = 8;
-        shell.command(315);
+        shell.command(run_target_button_id);
         EXPECT_TRUE(session_cancel_flag.load());
         EXPECT_EQ(main_window_state.shown_table.title, L"Zatrzymywanie i zapis próbek…");
     }
@@ -190,7 +196,7 @@ TEST(Commands, StopRequestsSetTheCancelFlag) {
         int dummy = 0;
         traffic_monitor = TrafficViewPtr(reinterpret_cast<TrafficView*>(&dummy),
                                          [](TrafficView*) {});
-        shell.command(335);
+        shell.command(stop_reading_button_id);
         EXPECT_TRUE(session_cancel_flag.load());
         EXPECT_EQ(main_window_state.shown_table.title, L"Zatrzymywanie i zapis pomiaru…");
     }
@@ -204,10 +210,10 @@ TEST(Commands, FullReportToggleAlternatesTextAndCaption) {
                                              L"Dane techniczne"};
     const std::vector<std::wstring> texts{L"Prosty tekst", L"Techniczny tekst", L"Prosty tekst"};
     for (std::size_t press = 0; press < 3; ++press) {
-        shell.command(105);
+        shell.command(report_button_id);
         EXPECT_TRUE(report_text_shown);
         EXPECT_EQ(report_text_technical, press == 1);
-        EXPECT_EQ(shell.control_text(105), captions[press]);
+        EXPECT_EQ(shell.control_text(report_button_id), captions[press]);
         EXPECT_EQ(window_text(main_window_state.page_text_edit), texts[press]);
     }
 }
@@ -218,7 +224,7 @@ TEST(Commands, FullReportOnATargetPageAsksForThatReport) {
     install_fakes(calls, 42, L"");
     main_window_state.current_page = 7;
     last_results[1] = nlohmann::json{{"session_id", "r"}};
-    shell.command(105);
+    shell.command(report_button_id);
     ASSERT_EQ(calls.report_texts.size(), 1u);
     EXPECT_EQ(calls.report_texts[0], std::make_pair(7, false));
     EXPECT_FALSE(report_text_shown);
@@ -227,20 +233,20 @@ TEST(Commands, FullReportOnATargetPageAsksForThatReport) {
 TEST(Commands, FavouriteChoiceFillsTheTarget) {
     ShellWindow shell;
     favorite_target_list = {L"1.1.1.1", L"example.org"};
-    HWND combo = GetDlgItem(shell.window, 326);
+    HWND combo = GetDlgItem(shell.window, favorites_combo_id);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     for (const wchar_t* item : {L"Ulubione cele", L"1.1.1.1", L"example.org"}) {
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     }
-    SetDlgItemTextW(shell.window, 312, L"przed");
+    SetDlgItemTextW(shell.window, target_edit_id, L"przed");
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
-    shell.command(326, CBN_SELCHANGE);
-    EXPECT_EQ(shell.control_text(312), L"przed");
+    shell.command(favorites_combo_id, CBN_SELCHANGE);
+    EXPECT_EQ(shell.control_text(target_edit_id), L"przed");
     SendMessageW(combo, CB_SETCURSEL, 2, 0);
-    shell.command(326, CBN_DROPDOWN);
-    EXPECT_EQ(shell.control_text(312), L"przed");
-    shell.command(326, CBN_SELCHANGE);
-    EXPECT_EQ(shell.control_text(312), L"example.org");
+    shell.command(favorites_combo_id, CBN_DROPDOWN);
+    EXPECT_EQ(shell.control_text(target_edit_id), L"przed");
+    shell.command(favorites_combo_id, CBN_SELCHANGE);
+    EXPECT_EQ(shell.control_text(target_edit_id), L"example.org");
 }
 
 TEST(Commands, ResourceMonitorAndRouterPanelGoThroughShellExecute) {
@@ -251,14 +257,14 @@ TEST(Commands, ResourceMonitorAndRouterPanelGoThroughShellExecute) {
         ShellCalls calls;
         install_fakes(calls, 42, L"http://192.168.1.1/");
         main_window_state.current_page = 2;
-        shell.command(334);
+        shell.command(resource_monitor_button_id);
         ASSERT_EQ(calls.shell_files.size(), 1u);
         EXPECT_EQ(calls.verbs[0], L"open");
         EXPECT_EQ(calls.shell_files[0], std::wstring(system_folder) + L"\\resmon.exe");
         EXPECT_EQ(main_window_state.shown_table.title, L"");
 
         main_window_state.current_page = 4;
-        shell.command(338);
+        shell.command(router_panel_button_id);
         ASSERT_EQ(calls.shell_files.size(), 2u);
         EXPECT_EQ(calls.shell_files[1], L"http://192.168.1.1/");
         EXPECT_EQ(main_window_state.shown_table.title, L"");
@@ -268,10 +274,10 @@ TEST(Commands, ResourceMonitorAndRouterPanelGoThroughShellExecute) {
         ShellCalls calls;
         install_fakes(calls, 2, L"http://192.168.1.1/");
         main_window_state.current_page = 2;
-        shell.command(334);
+        shell.command(resource_monitor_button_id);
         EXPECT_EQ(main_window_state.shown_table.title, L"Windows nie otworzył Monitora zasobów.");
         main_window_state.current_page = 4;
-        shell.command(338);
+        shell.command(router_panel_button_id);
         EXPECT_EQ(main_window_state.shown_table.title, L"Windows nie otworzył panelu routera.");
     }
     {
@@ -279,7 +285,7 @@ TEST(Commands, ResourceMonitorAndRouterPanelGoThroughShellExecute) {
         ShellCalls calls;
         install_fakes(calls, 42, L"");
         main_window_state.current_page = 4;
-        shell.command(338);
+        shell.command(router_panel_button_id);
         EXPECT_TRUE(calls.shell_files.empty());
         EXPECT_EQ(main_window_state.shown_table.title,
                   L"Nie znaleziono adresu panelu aktualnej bramy. Połącz się z Wi-Fi i odśwież "
@@ -299,16 +305,16 @@ TEST(Commands, CardDetails) {
     summary.headline = L"Łącze działa dobrze";
     summary.explanation = L"Wszystko w normie.";
 
-    shell.command(240);
+    shell.command(download_tile_id);
     EXPECT_EQ(window_text(details_window), L"Pobieranie");
     EXPECT_EQ(details_body(),
               L"Pobieranie\r\n—\r\n\r\nBrak próbek.\r\n\r\nOstatnia próbka: 40 Mb/s. Maksimum: 80 "
               L"Mb/s.");
-    shell.command(242);
+    shell.command(first_value_tile_id);
     EXPECT_EQ(details_body(), L"Ping\r\n12,5 ms\r\n\r\nCzas odpowiedzi.");
-    shell.command(251);
+    shell.command(first_section_card_id + 1);
     EXPECT_EQ(details_body(), L"Połączenie\r\nEthernet\r\n\r\nKabel.");
-    shell.command(261);
+    shell.command(conclusion_button_id);
     EXPECT_EQ(window_text(details_window), L"Wniosek z pomiaru");
     EXPECT_EQ(details_body(), L"Łącze działa dobrze\r\n\r\nWszystko w normie.");
 }
@@ -316,21 +322,21 @@ TEST(Commands, CardDetails) {
 TEST(Commands, ChannelHelpFallsBackToTheGenericInstructions) {
     ShellWindow shell;
     main_window_state.current_page = 4;
-    shell.command(339);
+    shell.command(channel_help_button_id);
     EXPECT_EQ(window_text(details_window), L"Jak zmienić kanał Wi-Fi");
     EXPECT_EQ(details_body(), router_channel_instructions(L"", L""));
 }
 
 TEST(Commands, NavigationAndBands) {
     ShellWindow shell;
-    shell.command(211);
+    shell.command(first_nav_button_id + 11);
     EXPECT_EQ(main_window_state.current_page, 11);
-    shell.command(108);
+    shell.command(summary_button_id);
     EXPECT_EQ(main_window_state.current_page, 0);
     main_window_state.current_page = 4;
-    shell.command(342);
+    shell.command(first_band_button_id + 2);
     EXPECT_EQ(main_window_state.wifi.wifi_band_index, 2);
-    shell.command(340);
+    shell.command(first_band_button_id);
     EXPECT_EQ(main_window_state.wifi.wifi_band_index, 0);
 }
 
@@ -339,7 +345,7 @@ TEST(Commands, BeforeScanStartsTheWifiReading) {
     ShellCalls calls;
     install_fakes(calls, 42, L"");
     main_window_state.current_page = 4;
-    shell.command(346);
+    shell.command(wifi_before_button_id);
     EXPECT_EQ(collecting_view, 4);
     EXPECT_EQ(pending_view_mode, 2);
     ASSERT_TRUE(pump_until([] { return collecting_view == 0; }));

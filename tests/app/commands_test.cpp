@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "app/control_ids.h"
 #include "support/test_support.h"
 
 namespace tarvisko {
@@ -38,15 +39,15 @@ class PlainWindow {
 
 TEST(DialogItemText, TheChildsWholeText) {
     PlainWindow host;
-    host.child(312, L"żółć 1.1.1.1");
-    host.child(313, L"");
-    EXPECT_EQ(dialog_item_text(host.window, 312), L"żółć 1.1.1.1");
-    EXPECT_EQ(dialog_item_text(host.window, 313), L"");
+    host.child(target_edit_id, L"żółć 1.1.1.1");
+    host.child(target_profile_combo_id, L"");
+    EXPECT_EQ(dialog_item_text(host.window, target_edit_id), L"żółć 1.1.1.1");
+    EXPECT_EQ(dialog_item_text(host.window, target_profile_combo_id), L"");
     // No such child: the empty text, not an error.
     EXPECT_EQ(dialog_item_text(host.window, 999), L"");
     const std::wstring long_text(5000, L'x');
-    SetDlgItemTextW(host.window, 313, long_text.c_str());
-    EXPECT_EQ(dialog_item_text(host.window, 313), long_text);
+    SetDlgItemTextW(host.window, target_profile_combo_id, long_text.c_str());
+    EXPECT_EQ(dialog_item_text(host.window, target_profile_combo_id), long_text);
 }
 
 TEST(CopyToClipboard, PutsTheTextAndRefusesEmptyText) {

@@ -17,6 +17,7 @@
 
 #include "app/app_state.h"
 #include "app/cards.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "app/results_list.h"
 #include "support/window_harness.h"
@@ -74,89 +75,89 @@ TEST(ComputeLayout, PlacesControlsAsWorkedOutByHand) {
         // Page 0, tall: cards, tiles, rows and the conclusion.
         {"p0 title", input(1200, 800), page_title_id, "234,18 590x40"},
         {"p0 subtitle", input(1200, 800), page_subtitle_id, "234,61 595x24"},
-        {"p0 card 240", input(1200, 800), 240, "234,134 466x182"},
-        {"p0 card 241", input(1200, 800), 241, "708,134 466x182"},
-        {"p0 tile 242", input(1200, 800), 242, "234,324 305x74"},
-        {"p0 tile 243", input(1200, 800), 243, "547,324 305x74"},
-        {"p0 tile 244", input(1200, 800), 244, "860,324 314x74"},
+        {"p0 card 240", input(1200, 800), download_tile_id, "234,134 466x182"},
+        {"p0 card 241", input(1200, 800), upload_tile_id, "708,134 466x182"},
+        {"p0 tile 242", input(1200, 800), first_value_tile_id, "234,324 305x74"},
+        {"p0 tile 243", input(1200, 800), first_value_tile_id + 1, "547,324 305x74"},
+        {"p0 tile 244", input(1200, 800), first_value_tile_id + 2, "860,324 314x74"},
         {"p0 heading", input(1200, 800), diagnostics_heading_id, "234,416 470x30"},
-        {"p0 report", input(1200, 800), 105, "1044,416 130x30"},
-        {"p0 row 250", input(1200, 800), 250, "234,450 466x50"},
-        {"p0 row 257", input(1200, 800), 257, "708,606 466x50"},
-        {"p0 conclusion", input(1200, 800), 261, "234,662 940x44"},
-        {"p0 start", input(1200, 800), 101, "1022,33 152x36"},
-        {"p0 profile", input(1200, 800), 106, "861,39 145x140"},
-        {"p0 checkbox", input(1200, 800), 336, "861,67 153x19"},
+        {"p0 report", input(1200, 800), report_button_id, "1044,416 130x30"},
+        {"p0 row 250", input(1200, 800), first_section_card_id, "234,450 466x50"},
+        {"p0 row 257", input(1200, 800), first_section_card_id + 7, "708,606 466x50"},
+        {"p0 conclusion", input(1200, 800), conclusion_button_id, "234,662 940x44"},
+        {"p0 start", input(1200, 800), start_button_id, "1022,33 152x36"},
+        {"p0 profile", input(1200, 800), profile_combo_id, "861,39 145x140"},
+        {"p0 checkbox", input(1200, 800), process_traffic_check_id, "861,67 153x19"},
         {"p0 profile label", input(1200, 800), profile_label_id, "861,16 140x20"},
         {"p0 side label", input(1200, 800), result_side_id, "704,100 470x28"},
-        {"p0 status bar", input(1200, 800), 111, "0,770 1200x30"},
-        {"p0 nav 9", input(1200, 800), 209, "8,473 192x40"},
+        {"p0 status bar", input(1200, 800), status_bar_id, "0,770 1200x30"},
+        {"p0 nav 9", input(1200, 800), first_nav_button_id + 9, "8,473 192x40"},
         // Page 0, short and narrow.
-        {"p0s card 240", input(1000, 600), 240, "190,111 393x100"},
-        {"p0s card 241", input(1000, 600), 241, "591,111 393x100"},
-        {"p0s tile 242", input(1000, 600), 242, "190,219 256x60"},
-        {"p0s tile 243", input(1000, 600), 243, "454,219 257x60"},
-        {"p0s tile 244", input(1000, 600), 244, "719,219 265x60"},
-        {"p0s row 252", input(1000, 600), 252, "190,374 393x49"},
-        {"p0s conclusion", input(1000, 600), 261, "190,531 794x35"},
-        {"p0s nav 11", input(1000, 600), 211, "8,491 158x34"},
-        {"p0s status bar", input(1000, 600), 111, "0,570 1000x30"},
+        {"p0s card 240", input(1000, 600), download_tile_id, "190,111 393x100"},
+        {"p0s card 241", input(1000, 600), upload_tile_id, "591,111 393x100"},
+        {"p0s tile 242", input(1000, 600), first_value_tile_id, "190,219 256x60"},
+        {"p0s tile 243", input(1000, 600), first_value_tile_id + 1, "454,219 257x60"},
+        {"p0s tile 244", input(1000, 600), first_value_tile_id + 2, "719,219 265x60"},
+        {"p0s row 252", input(1000, 600), first_section_card_id + 2, "190,374 393x49"},
+        {"p0s conclusion", input(1000, 600), conclusion_button_id, "190,531 794x35"},
+        {"p0s nav 11", input(1000, 600), first_nav_button_id + 11, "8,491 158x34"},
+        {"p0s status bar", input(1000, 600), status_bar_id, "0,570 1000x30"},
         // Page 7: two rows of inputs, the list, the bottom row.
-        {"p7 edit", page7, 312, "234,100 514x30"},
-        {"p7 attempts", page7, 313, "756,100 150x300"},
-        {"p7 method", page7, 314, "914,100 110x160"},
-        {"p7 run", page7, 315, "1032,100 142x31"},
-        {"p7 hops", page7, 317, "234,139 130x150"},
-        {"p7 interval", page7, 318, "372,139 115x150"},
-        {"p7 family", page7, 324, "495,139 92x120"},
-        {"p7 save", page7, 325, "595,139 105x28"},
-        {"p7 favourites", page7, 326, "708,139 466x230"},
-        {"p7 list", page7, 310, "234,182 940x412"},
-        {"p7 detail", page7, 311, "234,602 940x116"},
-        {"p7 compare", page7, 329, "910,724 132x32"},
-        {"p7 export", page7, 319, "1050,724 124x32"},
-        {"p7 copy row", page7, 332, "776,724 126x32"},
-        {"p7 copy code", page7, 102, "234,724 180x32"},
-        {"p7 report", page7, 105, "424,724 130x32"},
-        {"p7 no tiles", page7, 320, "hidden"},
+        {"p7 edit", page7, target_edit_id, "234,100 514x30"},
+        {"p7 attempts", page7, target_profile_combo_id, "756,100 150x300"},
+        {"p7 method", page7, method_combo_id, "914,100 110x160"},
+        {"p7 run", page7, run_target_button_id, "1032,100 142x31"},
+        {"p7 hops", page7, max_hops_combo_id, "234,139 130x150"},
+        {"p7 interval", page7, interval_combo_id, "372,139 115x150"},
+        {"p7 family", page7, address_family_combo_id, "495,139 92x120"},
+        {"p7 save", page7, save_target_button_id, "595,139 105x28"},
+        {"p7 favourites", page7, favorites_combo_id, "708,139 466x230"},
+        {"p7 list", page7, results_list_id, "234,182 940x412"},
+        {"p7 detail", page7, result_detail_id, "234,602 940x116"},
+        {"p7 compare", page7, compare_route_button_id, "910,724 132x32"},
+        {"p7 export", page7, export_button_id, "1050,724 124x32"},
+        {"p7 copy row", page7, copy_row_button_id, "776,724 126x32"},
+        {"p7 copy code", page7, copy_code_button_id, "234,724 180x32"},
+        {"p7 report", page7, report_button_id, "424,724 130x32"},
+        {"p7 no tiles", page7, first_reading_tile_id, "hidden"},
         // Page 4, tall and short: the Wi-Fi block.
         {"p4 title", wifi, page_title_id, "234,18 324x40"},
-        {"p4 summary", wifi, 108, "574,24 135x34"},
-        {"p4 recommendation", wifi, 344, "234,100 821x63"},
-        {"p4 details", wifi, 345, "1063,115 111x32"},
-        {"p4 comparison", wifi, 349, "234,171 590x44"},
-        {"p4 before", wifi, 346, "832,177 135x32"},
-        {"p4 after", wifi, 347, "975,177 93x32"},
-        {"p4 compare", wifi, 348, "1076,177 98x32"},
-        {"p4 band 2,4", wifi, 340, "234,221 86x28"},
-        {"p4 band 6", wifi, 342, "422,221 86x28"},
-        {"p4 chart", wifi, 343, "234,257 940x136"},
-        {"p4 list", wifi, 310, "234,401 940x193"},
-        {"p4 scan", wifi, 337, "719,24 167x34"},
-        {"p4 router", wifi, 338, "894,24 137x34"},
-        {"p4 help", wifi, 339, "1039,24 135x34"},
-        {"p4s recommendation", wifi_short, 344, "234,83 821x54"},
-        {"p4s details", wifi_short, 345, "1063,94 111x32"},
-        {"p4s comparison", wifi_short, 349, "234,145 590x44"},
-        {"p4s band", wifi_short, 341, "328,195 86x28"},
-        {"p4s chart", wifi_short, 343, "234,231 940x112"},
-        {"p4s list", wifi_short, 310, "234,351 940x65"},
-        {"p4s detail", wifi_short, 311, "234,424 940x94"},
+        {"p4 summary", wifi, summary_button_id, "574,24 135x34"},
+        {"p4 recommendation", wifi, wifi_recommendation_id, "234,100 821x63"},
+        {"p4 details", wifi, wifi_details_button_id, "1063,115 111x32"},
+        {"p4 comparison", wifi, wifi_comparison_id, "234,171 590x44"},
+        {"p4 before", wifi, wifi_before_button_id, "832,177 135x32"},
+        {"p4 after", wifi, wifi_after_button_id, "975,177 93x32"},
+        {"p4 compare", wifi, wifi_compare_button_id, "1076,177 98x32"},
+        {"p4 band 2,4", wifi, first_band_button_id, "234,221 86x28"},
+        {"p4 band 6", wifi, first_band_button_id + 2, "422,221 86x28"},
+        {"p4 chart", wifi, wifi_chart_id, "234,257 940x136"},
+        {"p4 list", wifi, results_list_id, "234,401 940x193"},
+        {"p4 scan", wifi, wifi_scan_button_id, "719,24 167x34"},
+        {"p4 router", wifi, router_panel_button_id, "894,24 137x34"},
+        {"p4 help", wifi, channel_help_button_id, "1039,24 135x34"},
+        {"p4s recommendation", wifi_short, wifi_recommendation_id, "234,83 821x54"},
+        {"p4s details", wifi_short, wifi_details_button_id, "1063,94 111x32"},
+        {"p4s comparison", wifi_short, wifi_comparison_id, "234,145 590x44"},
+        {"p4s band", wifi_short, first_band_button_id + 1, "328,195 86x28"},
+        {"p4s chart", wifi_short, wifi_chart_id, "234,231 940x112"},
+        {"p4s list", wifi_short, results_list_id, "234,351 940x65"},
+        {"p4s detail", wifi_short, result_detail_id, "234,424 940x94"},
         // Page 1 with its table: cards right under the header, then the estimate panels.
-        {"p1 card", page1, 240, "234,100 466x147"},
-        {"p1 estimate", page1, 350, "234,255 940x66"},
-        {"p1 quality", page1, 351, "234,329 940x124"},
-        {"p1 list", page1, 310, "234,461 940x33"},
-        {"p1 no tiles", page1, 242, "hidden"},
+        {"p1 card", page1, download_tile_id, "234,100 466x147"},
+        {"p1 estimate", page1, estimate_panel_id, "234,255 940x66"},
+        {"p1 quality", page1, connection_quality_card_id, "234,329 940x124"},
+        {"p1 list", page1, results_list_id, "234,461 940x33"},
+        {"p1 no tiles", page1, first_value_tile_id, "hidden"},
         // Reading tiles: page 3 with two rows of kind 0.
-        {"p3 tile 320", page3, 320, "234,100 307x65"},
-        {"p3 tile 321", page3, 321, "547,100 307x65"},
-        {"p3 tile 322", page3, 322, "hidden"},
-        {"p3 list", page3, 310, "234,174 940x420"},
-        {"p3 refresh", page3, 333, "884,24 142x34"},
+        {"p3 tile 320", page3, first_reading_tile_id, "234,100 307x65"},
+        {"p3 tile 321", page3, first_reading_tile_id + 1, "547,100 307x65"},
+        {"p3 tile 322", page3, first_reading_tile_id + 2, "hidden"},
+        {"p3 list", page3, results_list_id, "234,174 940x420"},
+        {"p3 refresh", page3, refresh_reading_button_id, "884,24 142x34"},
         // Page 2 while a reading runs.
-        {"p2 stop", page2_busy, 335, "234,100 190x32"},
-        {"p2 monitor", page2_busy, 334, "729,24 147x34"},
+        {"p2 stop", page2_busy, stop_reading_button_id, "234,100 190x32"},
+        {"p2 monitor", page2_busy, resource_monitor_button_id, "729,24 147x34"},
     };
     for (const PlaceCase& c : cases) {
         EXPECT_EQ(describe(place_of(compute_layout(c.in), c.id)), c.expected) << c.name;
@@ -185,10 +186,10 @@ TEST(ComputeLayout, NavigationWidthFollowsTheWindowWidth) {
         in.nav_collapse_requested = c.requested;
         const LayoutResult layout = compute_layout(in);
         EXPECT_EQ(layout.nav_collapsed, c.collapsed) << c.width;
-        EXPECT_EQ(describe(place_of(layout, 107)), c.toggle) << c.width;
-        EXPECT_EQ(describe(place_of(layout, 200)), c.nav) << c.width;
+        EXPECT_EQ(describe(place_of(layout, nav_toggle_button_id)), c.toggle) << c.width;
+        EXPECT_EQ(describe(place_of(layout, first_nav_button_id)), c.nav) << c.width;
         EXPECT_EQ(describe(place_of(layout, page_title_id)), c.title) << c.width;
-        EXPECT_EQ(place_of(layout, 110).visible, !c.collapsed) << c.width;
+        EXPECT_EQ(place_of(layout, app_title_label_id).visible, !c.collapsed) << c.width;
     }
 }
 
@@ -196,18 +197,25 @@ TEST(ComputeLayout, NavigationWidthFollowsTheWindowWidth) {
 TEST(ComputeLayout, NavigationPitchIsClampedAndKeepsTheGap) {
     for (int height : {300, 590, 699, 700, 800, 2000}) {
         const LayoutResult layout = compute_layout(input(1200, height));
-        const int pitch = place_of(layout, 201).y - place_of(layout, 200).y;
+        const int pitch =
+            place_of(layout, first_nav_button_id + 1).y - place_of(layout, first_nav_button_id).y;
         EXPECT_GE(pitch, 31) << height;
         EXPECT_LE(pitch, 42) << height;
-        EXPECT_EQ(place_of(layout, 202).height, pitch - 2) << height;
-        EXPECT_EQ(place_of(layout, 209).y - place_of(layout, 208).y, pitch + 7) << height;
-        EXPECT_EQ(place_of(layout, 211).y - place_of(layout, 210).y, pitch) << height;
+        EXPECT_EQ(place_of(layout, first_nav_button_id + 2).height, pitch - 2) << height;
+        EXPECT_EQ(place_of(layout, first_nav_button_id + 9).y -
+                      place_of(layout, first_nav_button_id + 8).y,
+                  pitch + 7)
+            << height;
+        EXPECT_EQ(place_of(layout, first_nav_button_id + 11).y -
+                      place_of(layout, first_nav_button_id + 10).y,
+                  pitch)
+            << height;
     }
-    EXPECT_EQ(place_of(compute_layout(input(1200, 2000)), 201).y -
-                  place_of(compute_layout(input(1200, 2000)), 200).y,
+    EXPECT_EQ(place_of(compute_layout(input(1200, 2000)), first_nav_button_id + 1).y -
+                  place_of(compute_layout(input(1200, 2000)), first_nav_button_id).y,
               42);
-    EXPECT_EQ(place_of(compute_layout(input(1200, 400)), 201).y -
-                  place_of(compute_layout(input(1200, 400)), 200).y,
+    EXPECT_EQ(place_of(compute_layout(input(1200, 400)), first_nav_button_id + 1).y -
+                  place_of(compute_layout(input(1200, 400)), first_nav_button_id).y,
               35);
 }
 
@@ -238,17 +246,20 @@ TEST(ComputeLayout, ContentHeightAndScrollClamps) {
         EXPECT_EQ(layout.scroll_pos, c.pos);
     }
     // The status bar follows the window's own height, not the content's.
-    EXPECT_EQ(describe(place_of(compute_layout(input(1200, 500)), 111)), "0,470 1200x30");
+    EXPECT_EQ(describe(place_of(compute_layout(input(1200, 500)), status_bar_id)), "0,470 1200x30");
 }
 
 // The closed height of a drop list in DIP: its box is as tall as its font makes it (14 DIP),
 // whatever height the layout gives its dropped list. The window test below checks it.
 constexpr int drop_list_closed_height = 27;
-const std::set<int> drop_lists = {106, 313, 314, 316, 317, 318, 324, 326, 327, 328};
+const std::set<int> drop_lists = {
+    profile_combo_id,   target_profile_combo_id, method_combo_id,         game_server_combo_id,
+    max_hops_combo_id,  interval_combo_id,       address_family_combo_id, favorites_combo_id,
+    game_mode_combo_id, game_length_combo_id};
 
 // The pixel rectangle a control covers on screen when the window is laid out.
 RECT covered_pixels(int id, ControlPlace place, int dpi, int scroll_pos, SIZE client) {
-    if (id == 111) return status_bar_pixels(client, dpi);
+    if (id == status_bar_id) return status_bar_pixels(client, dpi);
     if (drop_lists.count(id) != 0) place.height = std::min(place.height, drop_list_closed_height);
     return control_pixels(place, dpi, scroll_pos);
 }
@@ -357,8 +368,8 @@ TEST(ComputeLayout, PageOneListShowsItsRowsWhereThereIsRoom) {
         in.table_rows = 6;
         in.list_rows_height = c.rows_height;
         const LayoutResult layout = compute_layout(in);
-        EXPECT_EQ(place_of(layout, 310).height, c.list_height) << c.height;
-        EXPECT_EQ(place_of(layout, 240).height, c.card_height) << c.height;
+        EXPECT_EQ(place_of(layout, results_list_id).height, c.list_height) << c.height;
+        EXPECT_EQ(place_of(layout, download_tile_id).height, c.card_height) << c.height;
         EXPECT_EQ(layout.scroll_range, 0) << c.height;
     }
 }
@@ -380,9 +391,12 @@ TEST(ComputeLayout, BottomRowNarrowsOnPagesWithThreeButtons) {
     };
     for (const Case& c : cases) {
         const LayoutResult layout = compute_layout(input(c.width, 800, c.page, true));
-        EXPECT_EQ(describe(place_of(layout, 105)), c.report) << c.width << " " << c.page;
-        EXPECT_EQ(describe(place_of(layout, 102)), c.copy_code) << c.width << " " << c.page;
-        EXPECT_EQ(describe(place_of(layout, 332)), c.copy_row) << c.width << " " << c.page;
+        EXPECT_EQ(describe(place_of(layout, report_button_id)), c.report)
+            << c.width << " " << c.page;
+        EXPECT_EQ(describe(place_of(layout, copy_code_button_id)), c.copy_code)
+            << c.width << " " << c.page;
+        EXPECT_EQ(describe(place_of(layout, copy_row_button_id)), c.copy_row)
+            << c.width << " " << c.page;
     }
 }
 
@@ -410,20 +424,68 @@ TEST(ComputeLayout, ShowsEachPagesControls) {
     LayoutInput page2_busy = input(1200, 800, 2, true);
     page2_busy.busy = true;
     const VisibilityCase cases[] = {
-        {"idle page 0", input(1200, 800), {101, 106, 336, 105, 240, 244, 250, 257, 261, 903},
-         {103, 102, 108, 112, 310, 350, 335}},
-        {"busy page 0", busy0, {103, 106, 105}, {101, 336}},
-        {"text page", input(1200, 800, 5), {112, 102, 108, 105}, {310, 311, 101, 240, 320}},
-        {"page 3 two rows", page3, {320, 321, 310, 311, 333, 319, 332}, {322, 334, 112}},
-        {"page 7", page7, {312, 313, 314, 315, 317, 318, 324, 325, 326, 329}, {320, 316, 327}},
-        {"page 7 busy", page7_busy, {315, 312}, {329}},
-        {"kind 1 table", page5_kind1, {310}, {320, 321, 322}},
-        {"page 8", page8, {312, 313, 314, 315, 320, 321, 322}, {317, 326, 329}},
-        {"page 2 busy", page2_busy, {335, 333, 334}, {}},
-        {"page 11", input(1200, 800, 11, true), {331}, {333, 330}},
-        {"page 9", input(1200, 800, 9, true), {330, 319, 332}, {329, 320}},
-        {"page 6", input(1200, 800, 6, true), {312, 313, 316, 327, 328, 315}, {314, 317, 324}},
-        {"page 1", input(1200, 800, 1, true), {240, 241, 350, 351, 310}, {242, 250, 101}},
+        {"idle page 0",
+         input(1200, 800),
+         {start_button_id, profile_combo_id, process_traffic_check_id, report_button_id,
+          download_tile_id, first_value_tile_id + 2, first_section_card_id,
+          first_section_card_id + 7, conclusion_button_id, result_heading_id},
+         {stop_button_id, copy_code_button_id, summary_button_id, page_text_edit_id,
+          results_list_id, estimate_panel_id, stop_reading_button_id}},
+        {"busy page 0",
+         busy0,
+         {stop_button_id, profile_combo_id, report_button_id},
+         {start_button_id, process_traffic_check_id}},
+        {"text page",
+         input(1200, 800, 5),
+         {page_text_edit_id, copy_code_button_id, summary_button_id, report_button_id},
+         {results_list_id, result_detail_id, start_button_id, download_tile_id,
+          first_reading_tile_id}},
+        {"page 3 two rows",
+         page3,
+         {first_reading_tile_id, first_reading_tile_id + 1, results_list_id, result_detail_id,
+          refresh_reading_button_id, export_button_id, copy_row_button_id},
+         {first_reading_tile_id + 2, resource_monitor_button_id, page_text_edit_id}},
+        {"page 7",
+         page7,
+         {target_edit_id, target_profile_combo_id, method_combo_id, run_target_button_id,
+          max_hops_combo_id, interval_combo_id, address_family_combo_id, save_target_button_id,
+          favorites_combo_id, compare_route_button_id},
+         {first_reading_tile_id, game_server_combo_id, game_mode_combo_id}},
+        {"page 7 busy",
+         page7_busy,
+         {run_target_button_id, target_edit_id},
+         {compare_route_button_id}},
+        {"kind 1 table",
+         page5_kind1,
+         {results_list_id},
+         {first_reading_tile_id, first_reading_tile_id + 1, first_reading_tile_id + 2}},
+        {"page 8",
+         page8,
+         {target_edit_id, target_profile_combo_id, method_combo_id, run_target_button_id,
+          first_reading_tile_id, first_reading_tile_id + 1, first_reading_tile_id + 2},
+         {max_hops_combo_id, favorites_combo_id, compare_route_button_id}},
+        {"page 2 busy",
+         page2_busy,
+         {stop_reading_button_id, refresh_reading_button_id, resource_monitor_button_id},
+         {}},
+        {"page 11",
+         input(1200, 800, 11, true),
+         {update_button_id},
+         {refresh_reading_button_id, open_report_button_id}},
+        {"page 9",
+         input(1200, 800, 9, true),
+         {open_report_button_id, export_button_id, copy_row_button_id},
+         {compare_route_button_id, first_reading_tile_id}},
+        {"page 6",
+         input(1200, 800, 6, true),
+         {target_edit_id, target_profile_combo_id, game_server_combo_id, game_mode_combo_id,
+          game_length_combo_id, run_target_button_id},
+         {method_combo_id, max_hops_combo_id, address_family_combo_id}},
+        {"page 1",
+         input(1200, 800, 1, true),
+         {download_tile_id, upload_tile_id, estimate_panel_id, connection_quality_card_id,
+          results_list_id},
+         {first_value_tile_id, first_section_card_id, start_button_id}},
     };
     for (const VisibilityCase& c : cases) {
         const LayoutResult layout = compute_layout(c.in);
@@ -433,12 +495,89 @@ TEST(ComputeLayout, ShowsEachPagesControls) {
 }
 
 // Every child of the window, in its creation (tab) order.
-const std::vector<int> creation_order = {
-    107, 110, 200, 201, 202, 203, 204, 205, 206, 207, 208, 209, 210, 211, 900, 901, 902, 903, 904,
-    905, 106, 101, 103, 105, 102, 108, 240, 241, 242, 243, 244, 250, 251, 252, 253, 254, 255, 256,
-    257, 261, 111, 112, 350, 351, 320, 321, 322, 310, 311, 312, 313, 314, 316, 317, 318, 327, 328,
-    324, 325, 326, 331, 330, 329, 315, 319, 332, 333, 334, 337, 338, 339, 343, 344, 345, 346, 347,
-    348, 349, 340, 341, 342, 335, 336};
+const std::vector<int> creation_order = {nav_toggle_button_id,
+                                         app_title_label_id,
+                                         first_nav_button_id,
+                                         first_nav_button_id + 1,
+                                         first_nav_button_id + 2,
+                                         first_nav_button_id + 3,
+                                         first_nav_button_id + 4,
+                                         first_nav_button_id + 5,
+                                         first_nav_button_id + 6,
+                                         first_nav_button_id + 7,
+                                         first_nav_button_id + 8,
+                                         first_nav_button_id + 9,
+                                         first_nav_button_id + 10,
+                                         first_nav_button_id + 11,
+                                         page_title_id,
+                                         page_subtitle_id,
+                                         result_side_id,
+                                         result_heading_id,
+                                         diagnostics_heading_id,
+                                         profile_label_id,
+                                         profile_combo_id,
+                                         start_button_id,
+                                         stop_button_id,
+                                         report_button_id,
+                                         copy_code_button_id,
+                                         summary_button_id,
+                                         download_tile_id,
+                                         upload_tile_id,
+                                         first_value_tile_id,
+                                         first_value_tile_id + 1,
+                                         first_value_tile_id + 2,
+                                         first_section_card_id,
+                                         first_section_card_id + 1,
+                                         first_section_card_id + 2,
+                                         first_section_card_id + 3,
+                                         first_section_card_id + 4,
+                                         first_section_card_id + 5,
+                                         first_section_card_id + 6,
+                                         first_section_card_id + 7,
+                                         conclusion_button_id,
+                                         status_bar_id,
+                                         page_text_edit_id,
+                                         estimate_panel_id,
+                                         connection_quality_card_id,
+                                         first_reading_tile_id,
+                                         first_reading_tile_id + 1,
+                                         first_reading_tile_id + 2,
+                                         results_list_id,
+                                         result_detail_id,
+                                         target_edit_id,
+                                         target_profile_combo_id,
+                                         method_combo_id,
+                                         game_server_combo_id,
+                                         max_hops_combo_id,
+                                         interval_combo_id,
+                                         game_mode_combo_id,
+                                         game_length_combo_id,
+                                         address_family_combo_id,
+                                         save_target_button_id,
+                                         favorites_combo_id,
+                                         update_button_id,
+                                         open_report_button_id,
+                                         compare_route_button_id,
+                                         run_target_button_id,
+                                         export_button_id,
+                                         copy_row_button_id,
+                                         refresh_reading_button_id,
+                                         resource_monitor_button_id,
+                                         wifi_scan_button_id,
+                                         router_panel_button_id,
+                                         channel_help_button_id,
+                                         wifi_chart_id,
+                                         wifi_recommendation_id,
+                                         wifi_details_button_id,
+                                         wifi_before_button_id,
+                                         wifi_after_button_id,
+                                         wifi_compare_button_id,
+                                         wifi_comparison_id,
+                                         first_band_button_id,
+                                         first_band_button_id + 1,
+                                         first_band_button_id + 2,
+                                         stop_reading_button_id,
+                                         process_traffic_check_id};
 
 TEST(ComputeLayout, PlacesEveryChildOnce) {
     const LayoutResult layout = compute_layout(input(1200, 800));
@@ -454,9 +593,10 @@ void expect_children_on_layout(const WindowHarness& harness, const std::string& 
     for (const auto& [id, place] : layout.places) {
         EXPECT_EQ(harness.visible(id), place.visible) << label << " control " << id;
         if (!place.visible) continue;
-        RECT want = id == 111 ? status_bar_pixels(harness.client_size(), state.dpi)
-                              : test::expected_pixels(place.x, place.y, place.width, place.height,
-                                                      state.dpi, state.scroll_pos, false);
+        RECT want = id == status_bar_id
+                        ? status_bar_pixels(harness.client_size(), state.dpi)
+                        : test::expected_pixels(place.x, place.y, place.width, place.height,
+                                                state.dpi, state.scroll_pos, false);
         const RECT got = harness.child_rect(id);
         // A drop list's height is that of its list; the closed box keeps its own height.
         wchar_t window_class[32]{};
@@ -526,15 +666,15 @@ TEST_F(MainWindow, ScrollingMovesEveryChildButTheStatusBar) {
     show(0, false);
     MainWindowState& state = harness.state();
     ASSERT_EQ(state.scroll_range, 90);
-    const RECT card = harness.child_rect(240);
-    const RECT nav = harness.child_rect(200);
-    const RECT status = harness.child_rect(111);
+    const RECT card = harness.child_rect(download_tile_id);
+    const RECT nav = harness.child_rect(first_nav_button_id);
+    const RECT status = harness.child_rect(status_bar_id);
 
     SendMessageW(harness.window(), WM_VSCROLL, SB_LINEDOWN, 0);
     EXPECT_EQ(state.scroll_pos, 36);
-    EXPECT_EQ(harness.child_rect(240).top, card.top - 36);
-    EXPECT_EQ(harness.child_rect(200).top, nav.top - 36);
-    EXPECT_EQ(harness.child_rect(111).top, status.top);
+    EXPECT_EQ(harness.child_rect(download_tile_id).top, card.top - 36);
+    EXPECT_EQ(harness.child_rect(first_nav_button_id).top, nav.top - 36);
+    EXPECT_EQ(harness.child_rect(status_bar_id).top, status.top);
     expect_children_on_layout("scrolled");
 
     SendMessageW(harness.window(), WM_VSCROLL, SB_PAGEDOWN, 0);
@@ -555,44 +695,44 @@ TEST_F(MainWindow, ScrollingMovesEveryChildButTheStatusBar) {
 
 TEST_F(MainWindow, BusyStateSwapsTheStartButtonAndDisablesTheProfile) {
     MainWindowState& state = harness.state();
-    EXPECT_TRUE(harness.visible(101));
-    EXPECT_FALSE(harness.enabled(102));  // no client token yet
-    EXPECT_FALSE(harness.enabled(105));  // no report yet
+    EXPECT_TRUE(harness.visible(start_button_id));
+    EXPECT_FALSE(harness.enabled(copy_code_button_id));  // no client token yet
+    EXPECT_FALSE(harness.enabled(report_button_id));     // no report yet
 
     set_busy_state(state, true, true, true);
     WindowHarness::pump();
-    EXPECT_TRUE(harness.visible(103));
-    EXPECT_FALSE(harness.visible(101));
-    EXPECT_FALSE(harness.visible(336));
-    EXPECT_TRUE(harness.visible(106));
-    EXPECT_FALSE(harness.enabled(106));
-    EXPECT_FALSE(harness.enabled(101));
-    EXPECT_FALSE(harness.enabled(102));
-    EXPECT_FALSE(harness.enabled(105));
+    EXPECT_TRUE(harness.visible(stop_button_id));
+    EXPECT_FALSE(harness.visible(start_button_id));
+    EXPECT_FALSE(harness.visible(process_traffic_check_id));
+    EXPECT_TRUE(harness.visible(profile_combo_id));
+    EXPECT_FALSE(harness.enabled(profile_combo_id));
+    EXPECT_FALSE(harness.enabled(start_button_id));
+    EXPECT_FALSE(harness.enabled(copy_code_button_id));
+    EXPECT_FALSE(harness.enabled(report_button_id));
 
     set_busy_state(state, false, true, false);
     WindowHarness::pump();
-    EXPECT_TRUE(harness.visible(101));
-    EXPECT_TRUE(harness.visible(336));
-    EXPECT_TRUE(harness.enabled(106));
-    EXPECT_TRUE(harness.enabled(101));
-    EXPECT_TRUE(harness.enabled(102));
-    EXPECT_FALSE(harness.enabled(105));
+    EXPECT_TRUE(harness.visible(start_button_id));
+    EXPECT_TRUE(harness.visible(process_traffic_check_id));
+    EXPECT_TRUE(harness.enabled(profile_combo_id));
+    EXPECT_TRUE(harness.enabled(start_button_id));
+    EXPECT_TRUE(harness.enabled(copy_code_button_id));
+    EXPECT_FALSE(harness.enabled(report_button_id));
     set_busy_state(state, false, false, true);
-    EXPECT_FALSE(harness.enabled(102));
-    EXPECT_TRUE(harness.enabled(105));
+    EXPECT_FALSE(harness.enabled(copy_code_button_id));
+    EXPECT_TRUE(harness.enabled(report_button_id));
 }
 
 TEST_F(MainWindow, OpenReportIsEnabledOnlyWhenIdleWithRows) {
     MainWindowState& state = harness.state();
     show(9, true, 0);
-    EXPECT_TRUE(harness.visible(330));
-    EXPECT_FALSE(harness.enabled(330));
+    EXPECT_TRUE(harness.visible(open_report_button_id));
+    EXPECT_FALSE(harness.enabled(open_report_button_id));
     show(9, true, 2);
-    EXPECT_TRUE(harness.enabled(330));
+    EXPECT_TRUE(harness.enabled(open_report_button_id));
     state.busy = true;
     show(10, true, 2);
-    EXPECT_FALSE(harness.enabled(330));
+    EXPECT_FALSE(harness.enabled(open_report_button_id));
 }
 
 // The tab order is the creation order; the z-order lists children in it.
@@ -604,30 +744,40 @@ TEST_F(MainWindow, CreatesEveryChildInTabOrder) {
     }
     // The layout raises the status bar to the top; everything else keeps its creation order.
     std::vector<int> expected = creation_order;
-    std::erase(expected, 111);
-    expected.insert(expected.begin(), 111);
+    std::erase(expected, status_bar_id);
+    expected.insert(expected.begin(), status_bar_id);
     EXPECT_EQ(ids, expected);
 
     struct TextCase {
         int id;
         const wchar_t* text;
     };
-    const TextCase texts[] = {{107, L"Zwiń lub rozwiń nawigację"}, {110, L"Tarvisko"},
-                              {201, L"Prędkość internetu"}, {211, L"Ustawienia"},
-                              {page_title_id, L"Podsumowanie"}, {page_subtitle_id, L"Gotowy do pomiaru"},
-                              {319, L"Eksportuj…"}, {346, L"Zapisz skan „Przed”"},
-                              {347, L"Skanuj „Po”"}, {336, L"Pokaż ruch procesów"},
-                              {340, L"2,4 GHz"}, {310, L"Wyniki diagnostyczne"}};
+    const TextCase texts[] = {{nav_toggle_button_id, L"Zwiń lub rozwiń nawigację"},
+                              {app_title_label_id, L"Tarvisko"},
+                              {first_nav_button_id + 1, L"Prędkość internetu"},
+                              {first_nav_button_id + 11, L"Ustawienia"},
+                              {page_title_id, L"Podsumowanie"},
+                              {page_subtitle_id, L"Gotowy do pomiaru"},
+                              {export_button_id, L"Eksportuj…"},
+                              {wifi_before_button_id, L"Zapisz skan „Przed”"},
+                              {wifi_after_button_id, L"Skanuj „Po”"},
+                              {process_traffic_check_id, L"Pokaż ruch procesów"},
+                              {first_band_button_id, L"2,4 GHz"},
+                              {results_list_id, L"Wyniki diagnostyczne"}};
     for (const TextCase& c : texts) EXPECT_EQ(harness.text(c.id), c.text) << c.id;
 
-    const LONG_PTR check_style = GetWindowLongPtrW(harness.child(336), GWL_STYLE);
+    const LONG_PTR check_style =
+        GetWindowLongPtrW(harness.child(process_traffic_check_id), GWL_STYLE);
     EXPECT_EQ(check_style & BS_TYPEMASK, BS_AUTOCHECKBOX);
-    EXPECT_EQ(GetWindowLongPtrW(harness.child(101), GWL_STYLE) & (BS_TYPEMASK | WS_TABSTOP),
-              BS_OWNERDRAW | WS_TABSTOP);
-    EXPECT_EQ(GetWindowLongPtrW(harness.child(343), GWL_STYLE) & SS_TYPEMASK, SS_OWNERDRAW);
-    EXPECT_EQ(SendMessageW(harness.child(312), EM_GETLIMITTEXT, 0, 0), 253);
-    EXPECT_EQ(SendMessageW(harness.child(316), CB_GETDROPPEDWIDTH, 0, 0), 360);
-    const LRESULT extended = SendMessageW(harness.child(310), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    EXPECT_EQ(
+        GetWindowLongPtrW(harness.child(start_button_id), GWL_STYLE) & (BS_TYPEMASK | WS_TABSTOP),
+        BS_OWNERDRAW | WS_TABSTOP);
+    EXPECT_EQ(GetWindowLongPtrW(harness.child(wifi_chart_id), GWL_STYLE) & SS_TYPEMASK,
+              SS_OWNERDRAW);
+    EXPECT_EQ(SendMessageW(harness.child(target_edit_id), EM_GETLIMITTEXT, 0, 0), 253);
+    EXPECT_EQ(SendMessageW(harness.child(game_server_combo_id), CB_GETDROPPEDWIDTH, 0, 0), 360);
+    const LRESULT extended =
+        SendMessageW(harness.child(results_list_id), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
     EXPECT_EQ(extended & (LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER),
               LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
 
@@ -656,22 +806,23 @@ TEST_F(MainWindow, CombosStartFilledAndFillComboReplacesItems) {
         int selected;
     };
     const Case cases[] = {
-        {106, {L"Pełna prędkość", L"Mały transfer"}, 0},
-        {317, {L"8 skoków", L"16 skoków", L"32 skoki"}, 1},
-        {318, {L"100 ms", L"500 ms", L"1000 ms"}, 0},
-        {327, {L"Ping do celu", L"Trasa MTR"}, 0},
-        {328, {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0},
-        {324, {L"Auto IP", L"IPv4", L"IPv6"}, 0},
-        {313, {}, -1},
-        {326, {}, -1},
+        {profile_combo_id, {L"Pełna prędkość", L"Mały transfer"}, 0},
+        {max_hops_combo_id, {L"8 skoków", L"16 skoków", L"32 skoki"}, 1},
+        {interval_combo_id, {L"100 ms", L"500 ms", L"1000 ms"}, 0},
+        {game_mode_combo_id, {L"Ping do celu", L"Trasa MTR"}, 0},
+        {game_length_combo_id, {L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}, 0},
+        {address_family_combo_id, {L"Auto IP", L"IPv4", L"IPv6"}, 0},
+        {target_profile_combo_id, {}, -1},
+        {favorites_combo_id, {}, -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(combo_items(harness.child(c.id)), c.items) << c.id;
         EXPECT_EQ(SendMessageW(harness.child(c.id), CB_GETCURSEL, 0, 0), c.selected) << c.id;
     }
     EXPECT_TRUE(is_first_choice_selected(harness.state()));
-    fill_combo(harness.state(), 106, {L"a", L"b", L"c"}, 2);
-    EXPECT_EQ(combo_items(harness.child(106)), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+    fill_combo(harness.state(), profile_combo_id, {L"a", L"b", L"c"}, 2);
+    EXPECT_EQ(combo_items(harness.child(profile_combo_id)),
+              (std::vector<std::wstring>{L"a", L"b", L"c"}));
     EXPECT_FALSE(is_first_choice_selected(harness.state()));
 }
 
@@ -686,7 +837,7 @@ TEST_F(MainWindow, PageOneListShowsItsSixRows) {
     }
     show_table_page(harness.state(), 1, std::move(table));
     WindowHarness::pump();
-    EXPECT_GE(SendMessageW(harness.child(310), LVM_GETCOUNTPERPAGE, 0, 0), 6);
+    EXPECT_GE(SendMessageW(harness.child(results_list_id), LVM_GETCOUNTPERPAGE, 0, 0), 6);
     expect_children_on_layout("page 1 with six rows");
 }
 
@@ -709,13 +860,26 @@ TEST_F(MainWindow, FontsGoToTheirControls) {
         LONG weight;
     };
     const Case cases[] = {
-        {page_subtitle_id, -13, 400}, {result_side_id, -13, 400}, {111, -13, 400},
-        {profile_label_id, -13, 400}, {336, -13, 400},            {106, -14, 400},
-        {112, -14, 400},              {310, -14, 400},            {312, -14, 400},
-        {313, -14, 400},              {314, -14, 400},            {316, -14, 400},
-        {317, -14, 400},              {318, -14, 400},            {324, -14, 400},
-        {326, -14, 400},              {327, -14, 400},            {328, -14, 400},
-        {result_heading_id, -19, 600}, {diagnostics_heading_id, -19, 600},
+        {page_subtitle_id, -13, 400},
+        {result_side_id, -13, 400},
+        {status_bar_id, -13, 400},
+        {profile_label_id, -13, 400},
+        {process_traffic_check_id, -13, 400},
+        {profile_combo_id, -14, 400},
+        {page_text_edit_id, -14, 400},
+        {results_list_id, -14, 400},
+        {target_edit_id, -14, 400},
+        {target_profile_combo_id, -14, 400},
+        {method_combo_id, -14, 400},
+        {game_server_combo_id, -14, 400},
+        {max_hops_combo_id, -14, 400},
+        {interval_combo_id, -14, 400},
+        {address_family_combo_id, -14, 400},
+        {favorites_combo_id, -14, 400},
+        {game_mode_combo_id, -14, 400},
+        {game_length_combo_id, -14, 400},
+        {result_heading_id, -19, 600},
+        {diagnostics_heading_id, -19, 600},
         {page_title_id, -28, 600},
     };
     for (const Case& c : cases) {
@@ -761,8 +925,8 @@ TEST_F(MainWindow, DpiChangeRecreatesFontsAndScalesTheLayout) {
     EXPECT_EQ(state.dpi, 144);
     EXPECT_EQ(harness.font(page_subtitle_id).lfHeight, -20);  // 13 DIP
     EXPECT_EQ(harness.font(page_title_id).lfHeight, -42);     // 28 DIP
-    EXPECT_EQ(harness.font(106).lfHeight, -21);               // 14 DIP
-    const RECT status = harness.child_rect(111);
+    EXPECT_EQ(harness.font(profile_combo_id).lfHeight, -21);  // 14 DIP
+    const RECT status = harness.child_rect(status_bar_id);
     EXPECT_EQ(status.bottom - status.top, 45);
     // The client height converts to whole DIP and back, which may land one pixel off its edge.
     EXPECT_NEAR(status.bottom, harness.client_size().cy, 1);
@@ -823,8 +987,8 @@ TEST_F(MainWindow, LayoutWaitsForTheStatusBar) {
     MainWindowState empty = ui_state_init();
     layout_main_window(empty);  // nothing exists: nothing happens
     EXPECT_EQ(empty.scroll_range, 0);
-    EXPECT_EQ(control_by_id(empty, 101), nullptr);
-    EXPECT_EQ(control_by_id(harness.state(), 101), harness.state().start_button);
+    EXPECT_EQ(control_by_id(empty, start_button_id), nullptr);
+    EXPECT_EQ(control_by_id(harness.state(), start_button_id), harness.state().start_button);
 }
 
 // The window in a prefix whose system DPI is 144 (run by app_controls_144dpi_test, which sets
@@ -839,7 +1003,7 @@ TEST(HighDpiPrefix, LaysOutAndSizesFontsAtTheSystemDpi) {
     MainWindowState& state = harness.state();
     ASSERT_EQ(state.dpi, std::atoi(expected));
     EXPECT_EQ(harness.font(page_subtitle_id).lfHeight, -20);
-    const RECT status = harness.child_rect(111);
+    const RECT status = harness.child_rect(status_bar_id);
     EXPECT_EQ(status.bottom - status.top, 45);
     expect_children_on_layout(harness, "system 144 DPI page 0");
     show(harness, 4, true, 3, 1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "support/test_support.h"
 #include "support/window_harness.h"
@@ -282,7 +283,8 @@ TEST_F(DetailsWindow, TabMovesBetweenThePopupsControls) {
     SendMessageW(popup, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(popup, 403)), TRUE);
     EXPECT_EQ(GetFocus(), GetDlgItem(popup, 403));
     // A window that is not the popup's child is refused.
-    SendMessageW(popup, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(harness.child(101)), TRUE);
+    SendMessageW(popup, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(harness.child(start_button_id)),
+                 TRUE);
     EXPECT_EQ(GetFocus(), GetDlgItem(popup, 403));
 }
 

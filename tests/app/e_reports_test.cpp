@@ -17,6 +17,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "app/page_switcher.h"
 #include "app/report_commands.h"
@@ -41,7 +42,7 @@ std::wstring text_of(HWND control) { return get_window_text(control); }
 void command(int id) {
     const HWND window = main_window_state.main_window;
     switch (id) {
-        case 105: {
+        case report_button_id: {
             const int page = report_text_view != 0 ? report_text_view : main_window_state.current_page;
             const bool technical = report_text_shown && !report_text_technical;
             try {
@@ -51,9 +52,15 @@ void command(int id) {
             }
             break;
         }
-        case 319: app_services().export_report(window); break;
-        case 329: app_services().compare_mtr_runs(window); break;
-        case 330: app_services().open_archived_report(window); break;
+        case export_button_id:
+            app_services().export_report(window);
+            break;
+        case compare_route_button_id:
+            app_services().compare_mtr_runs(window);
+            break;
+        case open_report_button_id:
+            app_services().open_archived_report(window);
+            break;
         default: break;
     }
 }
@@ -113,7 +120,7 @@ TEST_F(ReportWindow, ReportButtonAlternatesOnTheRoutePage) {
     const wchar_t* const captions[] = {L"Dane techniczne", L"Prosty wynik", L"Dane techniczne"};
     for (int press = 0; press < 3; ++press) {
         SCOPED_TRACE(press);
-        command(105);
+        command(report_button_id);
         const bool technical = press == 1;
         EXPECT_EQ(main_window_state.current_page, 10);
         EXPECT_EQ(report_text_view, 7);
@@ -138,7 +145,7 @@ TEST_F(ReportWindow, UnreadableRouteReportChangesNothing) {
     show_page(window, 7);
     const std::wstring caption = text_of(main_window_state.report_button);
     const std::wstring page_title = text_of(main_window_state.page_title_label);
-    command(105);
+    command(report_button_id);
     EXPECT_EQ(main_window_state.current_page, 7);
     EXPECT_EQ(report_text_view, 0);
     EXPECT_FALSE(report_text_shown);
@@ -195,7 +202,7 @@ TEST_F(ReportWindow, ExportThroughTheSaveDialog) {
     apply_table_model(main_window_state, TableModel(table));
 
     dialog_answer = {true, (out.path() / L"t.csv").wstring(), 1};
-    command(319);
+    command(export_button_id);
     EXPECT_EQ(dialog_answer.calls, 1);
     EXPECT_TRUE(dialog_answer.request_ok);
     EXPECT_EQ(file_bytes(out.path() / L"t.csv"),
@@ -204,20 +211,20 @@ TEST_F(ReportWindow, ExportThroughTheSaveDialog) {
 
     // Page 9 carries no report into the JSON.
     dialog_answer = {true, (out.path() / L"t.json").wstring(), 2};
-    command(319);
+    command(export_button_id);
     EXPECT_EQ(json::parse(file_bytes(out.path() / L"t.json"))["report"], nullptr);
 
     // Cancelled: nothing written, no message.
     set_view_message(main_window_state, L"przed");
     dialog_answer = {false, (out.path() / L"c.csv").wstring(), 1};
-    command(319);
+    command(export_button_id);
     EXPECT_FALSE(fs::exists(out.path() / L"c.csv"));
     EXPECT_EQ(main_window_state.shown_table.title, L"przed");
 
     // A folder at the chosen path: the write fails and leaves nothing behind.
     fs::create_directory(out.path() / L"folder.csv");
     dialog_answer = {true, (out.path() / L"folder.csv").wstring(), 1};
-    command(319);
+    command(export_button_id);
     EXPECT_EQ(main_window_state.shown_table.title, L"Błąd zapisu · local_report_write_failed");
     EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 3);
 
@@ -225,7 +232,7 @@ TEST_F(ReportWindow, ExportThroughTheSaveDialog) {
     table.rows[0].cells[1] = std::wstring(L"a") + wchar_t(0xDC00);
     apply_table_model(main_window_state, TableModel(table));
     dialog_answer = {true, (out.path() / L"bad.csv").wstring(), 1};
-    command(319);
+    command(export_button_id);
     EXPECT_EQ(main_window_state.shown_table.title,
               L"Błąd zapisu · invalid Windows Unicode string");
     EXPECT_FALSE(fs::exists(out.path() / L"bad.csv"));
@@ -233,7 +240,7 @@ TEST_F(ReportWindow, ExportThroughTheSaveDialog) {
     // An empty table: the dialog is not even shown.
     apply_table_model(main_window_state, TableModel{L"", table.columns, {}, 0});
     dialog_answer = {true, (out.path() / L"e.csv").wstring(), 1};
-    command(319);
+    command(export_button_id);
     EXPECT_EQ(dialog_answer.calls, 0);
     EXPECT_FALSE(fs::exists(out.path() / L"e.csv"));
 }
@@ -251,7 +258,7 @@ TEST_F(ReportWindow, CompareWithAnEarlierRouteRun) {
     responder_lookup.responder_session_id = "wanted";
 
     std::ofstream(reports_folder() / L"late.json", std::ios::binary) << route_run("21:00:00").dump();
-    command(329);
+    command(compare_route_button_id);
     EXPECT_EQ(main_window_state.shown_table.title,
               L"Brak wcześniejszego MTR do tego adresu z tymi samymi parametrami.");
     EXPECT_EQ(responder_lookup.responder_session_id, "wanted");
@@ -260,7 +267,7 @@ TEST_F(ReportWindow, CompareWithAnEarlierRouteRun) {
     no_samples.erase("mtr_samples");
     std::ofstream(reports_folder() / L"a.json", std::ios::binary) << no_samples.dump();
     std::ofstream(reports_folder() / L"b.json", std::ios::binary) << route_run("18:00:00").dump();
-    command(329);
+    command(compare_route_button_id);
     EXPECT_EQ(main_window_state.shown_table.title,
               L"Porównanie z pomiarem · 2026-12-10T18:00:00.000Z UTC");
     EXPECT_EQ(main_window_state.shown_table.columns.size(), 7u);
@@ -269,7 +276,7 @@ TEST_F(ReportWindow, CompareWithAnEarlierRouteRun) {
     EXPECT_EQ(text_of(main_window_state.report_button), L"Pełny raport");
 
     api_token.clear();
-    command(329);
+    command(compare_route_button_id);
     EXPECT_EQ(main_window_state.shown_table.title,
               L"Wykonaj samodzielny MTR, aby porównać zapisane trasy.");
 }
@@ -300,17 +307,17 @@ TEST_F(ReportWindow, OpenArchivedReports) {
     apply_table_model(main_window_state, TableModel(list));
 
     select_row(2);
-    command(330);
+    command(open_report_button_id);
     EXPECT_EQ(main_window_state.current_page, 10);
 
     select_row(0);
-    command(330);
+    command(open_report_button_id);
     ASSERT_NE(details_window, nullptr);
     EXPECT_EQ(text_of(details_window), L"Archiwalny raport z pomiaru");
     EXPECT_EQ(main_window_state.current_page, 10);
 
     select_row(1);
-    command(330);
+    command(open_report_button_id);
     EXPECT_EQ(main_window_state.current_page, 8);
     EXPECT_EQ(last_results[2]["session_id"], route_id);
 }

@@ -18,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/services.h"
 #include "app/window_proc.h"
 #include "engine/common/system.h"
@@ -32,14 +33,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int start_button = 101;
-constexpr int stop_button = 103;
-constexpr int status_line = 111;
-constexpr int results_list = 310;
-constexpr int target_edit = 312;
-constexpr int attempts_combo = 313;
-constexpr int target_run_button = 315;
-constexpr int page_button_base = 200;
 // "Do zatrzymania" in the monitoring page's length combo: rounds until stopped.
 constexpr int until_stopped = 5;
 
@@ -173,7 +166,7 @@ class EndToEndWindow : public EndToEnd {
 
     // Every cell of list 310, row by row.
     std::vector<std::vector<std::wstring>> list_rows() const {
-        HWND list = GetDlgItem(window, results_list);
+        HWND list = GetDlgItem(window, results_list_id);
         HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
         const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
         std::vector<std::vector<std::wstring>> rows;
@@ -199,8 +192,8 @@ class EndToEndWindow : public EndToEnd {
     }
 
     bool idle() const {
-        return !measurement_running && IsWindowEnabled(GetDlgItem(window, start_button)) &&
-               IsWindowEnabled(GetDlgItem(window, page_button_base + 9));
+        return !measurement_running && IsWindowEnabled(GetDlgItem(window, start_button_id)) &&
+               IsWindowEnabled(GetDlgItem(window, first_nav_button_id + 9));
     }
 
     test::SavedPlacementGuard placement;
@@ -208,7 +201,7 @@ class EndToEndWindow : public EndToEnd {
 };
 
 TEST_F(EndToEndWindow, FullTestCompletesAndIsListedAndDelivered) {
-    command(start_button);
+    command(start_button_id);
     EXPECT_TRUE(measurement_running);
     ASSERT_TRUE(test::pump_until([] { return !measurement_running; }, 180s))
         << "the full test did not end";
@@ -225,17 +218,17 @@ TEST_F(EndToEndWindow, FullTestCompletesAndIsListedAndDelivered) {
         EXPECT_FALSE(tile.subtitle.empty()) << to_utf8(tile.title);
     }
     EXPECT_TRUE(main_window_state.summary.synchronized);
-    EXPECT_EQ(text(status_line).rfind(L"Serwer potwierdził zapis", 0), 0u)
-        << to_utf8(text(status_line));
+    EXPECT_EQ(text(status_bar_id).rfind(L"Serwer potwierdził zapis", 0), 0u)
+        << to_utf8(text(status_bar_id));
 
-    command(page_button_base + 1);
+    command(first_nav_button_id + 1);
     EXPECT_FALSE(list_rows().empty()) << "page 1 shows no details";
 
     const std::string session_id = report["desktop_trace"]["session_id"];
-    command(page_button_base + 9);
+    command(first_nav_button_id + 9);
     const std::vector<std::wstring> history = row_of(session_id);
     ASSERT_FALSE(history.empty()) << "page 9 does not list " << session_id;
-    command(page_button_base + 10);
+    command(first_nav_button_id + 10);
     EXPECT_FALSE(row_of(session_id).empty()) << "page 10 does not list " << session_id;
 
     // The upload server has the whole session: opening, every sample, the ending.
@@ -254,10 +247,10 @@ TEST_F(EndToEndWindow, FullTestCompletesAndIsListedAndDelivered) {
 
 TEST_F(EndToEndWindow, StopInTheDownloadEndsCancelledAndLeavesTheWindowUsable) {
     pace_downloads(1'000'000);  // the 1 MiB download takes about 8 s
-    command(start_button);
+    command(start_button_id);
     ASSERT_TRUE(test::pump_until([] { return transfer_phase == 1; }, 120s))
         << "the download phase never came";
-    command(stop_button);
+    command(stop_button_id);
     ASSERT_TRUE(test::pump_until([] { return !measurement_running; }, 120s))
         << "the stopped test did not end";
 
@@ -270,7 +263,7 @@ TEST_F(EndToEndWindow, StopInTheDownloadEndsCancelledAndLeavesTheWindowUsable) {
 
     // Usable: the history lists the stopped test, and the delivered recording says so too.
     const std::string session_id = report["desktop_trace"]["session_id"];
-    command(page_button_base + 9);
+    command(first_nav_button_id + 9);
     EXPECT_FALSE(row_of(session_id).empty()) << "page 9 does not list " << session_id;
     const nlohmann::json session = uploaded_session(session_id);
     ASSERT_TRUE(session.is_object()) << "nothing uploaded";
@@ -278,7 +271,7 @@ TEST_F(EndToEndWindow, StopInTheDownloadEndsCancelledAndLeavesTheWindowUsable) {
 
     // And the next test runs to its end as the first would have.
     pace_downloads(0);
-    command(start_button);
+    command(start_button_id);
     ASSERT_TRUE(test::pump_until([] { return !measurement_running; }, 180s))
         << "the second test did not end";
     ASSERT_TRUE(last_diagnostics_report.is_object()) << to_utf8(last_error_text);
@@ -317,11 +310,11 @@ class ProgramProcess {
             [&] {
                 found = find_window();
                 return found != nullptr && IsWindowVisible(found) &&
-                       IsWindowEnabled(GetDlgItem(found, start_button));
+                       IsWindowEnabled(GetDlgItem(found, start_button_id));
             },
             60s);
-        return found != nullptr && IsWindowEnabled(GetDlgItem(found, start_button)) ? found
-                                                                                    : nullptr;
+        return found != nullptr && IsWindowEnabled(GetDlgItem(found, start_button_id)) ? found
+                                                                                       : nullptr;
     }
 
     // The exit code, or nothing when the process did not end in time (it is then left running
@@ -378,7 +371,7 @@ TEST_F(EndToEndProgram, ClosedDuringAFullTestExitsWithTheRecordingFinished) {
     ProgramProcess program;
     HWND window = program.ready_window();
     ASSERT_NE(window, nullptr) << "no main window";
-    click(window, start_button);
+    click(window, start_button_id);
     ASSERT_TRUE(wait_until(download_under_way, 120s)) << "the download never started";
     const std::string session_id = reserved_session();
 
@@ -402,12 +395,14 @@ TEST_F(EndToEndProgram, ClosedDuringARepeatingMonitoringRunExitsWithTheRecording
     ProgramProcess program;
     HWND window = program.ready_window();
     ASSERT_NE(window, nullptr) << "no main window";
-    click(window, page_button_base + 8);
+    click(window, first_nav_button_id + 8);
     const std::wstring target = read_environment_variable(L"TARVISKO_NETNS_TARGET");
-    send_to(GetDlgItem(window, target_edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()));
-    send_to(GetDlgItem(window, attempts_combo), CB_SETCURSEL, until_stopped, 0);
-    ASSERT_EQ(send_to(GetDlgItem(window, attempts_combo), CB_GETCURSEL, 0, 0), until_stopped);
-    click(window, target_run_button);
+    send_to(GetDlgItem(window, target_edit_id), WM_SETTEXT, 0,
+            reinterpret_cast<LPARAM>(target.c_str()));
+    send_to(GetDlgItem(window, target_profile_combo_id), CB_SETCURSEL, until_stopped, 0);
+    ASSERT_EQ(send_to(GetDlgItem(window, target_profile_combo_id), CB_GETCURSEL, 0, 0),
+              until_stopped);
+    click(window, run_target_button_id);
     // The round's recording holds its lock while it runs; let a few echoes arrive.
     ASSERT_TRUE(wait_until([&] { return !files_ending(local_app_data.path(), L".lock").empty(); },
                            60s))
@@ -447,7 +442,7 @@ TEST_F(EndToEndProgram, KilledMidTestIsRecoveredAsPartialByTheNextRun) {
         ProgramProcess program;
         HWND window = program.ready_window();
         ASSERT_NE(window, nullptr) << "no main window";
-        click(window, start_button);
+        click(window, start_button_id);
         ASSERT_TRUE(wait_until(download_under_way, 120s)) << "the download never started";
         killed_session = reserved_session();
         program.kill();
@@ -460,7 +455,7 @@ TEST_F(EndToEndProgram, KilledMidTestIsRecoveredAsPartialByTheNextRun) {
     ProgramProcess program;
     HWND window = program.ready_window();
     ASSERT_NE(window, nullptr) << "no main window";
-    click(window, start_button);
+    click(window, start_button_id);
     nlohmann::json recovered;
     EXPECT_TRUE(wait_until(
         [&] {

@@ -18,6 +18,7 @@
 #include "../games/log_fixtures.h"
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/messages.h"
 #include "app/page_switcher.h"
 #include "app/results_list.h"
@@ -384,7 +385,7 @@ TEST(GamePageInTheProgramWindow, PageCommandsAndTheBuiltInCatalogue) {
         };
         // The own profile: only "Własny cel", the field unlocked, the source in the hint.
         select(state.target_profile_combo, 18);
-        command(313, CBN_SELCHANGE);
+        command(target_profile_combo_id, CBN_SELCHANGE);
         EXPECT_EQ(combo_items(state.game_server_combo), std::vector<std::wstring>{L"Własny cel"});
         EXPECT_FALSE(read_only(state.target_edit));
         EXPECT_EQ(state.shown_table.title, kCatalogBuiltIn);
@@ -392,7 +393,7 @@ TEST(GamePageInTheProgramWindow, PageCommandsAndTheBuiltInCatalogue) {
         // While a target run is live the list commands change nothing.
         live_target_page = 6;
         select(state.target_profile_combo, 0);
-        command(313, CBN_SELCHANGE);
+        command(target_profile_combo_id, CBN_SELCHANGE);
         EXPECT_EQ(combo_items(state.game_server_combo), std::vector<std::wstring>{L"Własny cel"});
         EXPECT_EQ(list_column(state.results_list, 0).front(), L"Własny profil");
         live_target_page = 0;
@@ -402,10 +403,10 @@ TEST(GamePageInTheProgramWindow, PageCommandsAndTheBuiltInCatalogue) {
         EXPECT_EQ(combo_items(state.favorites_combo), std::vector<std::wstring>{L"Ulubione cele"});
         test::write_fixture_file(local.path() / L"QUORVEL", "not a folder");
         set_text(state.target_edit, L"a.example");
-        command(325, BN_CLICKED);
+        command(save_target_button_id, BN_CLICKED);
         EXPECT_NE(state.shown_table.title.find(L"create_directories"), std::wstring::npos);
         std::filesystem::remove(local.path() / L"QUORVEL");
-        command(325, BN_CLICKED);
+        command(save_target_button_id, BN_CLICKED);
         EXPECT_EQ(state.shown_table.title, kFavoriteSaved);
         EXPECT_EQ(combo_items(state.favorites_combo),
                   (std::vector<std::wstring>{L"Ulubione cele", L"a.example"}));

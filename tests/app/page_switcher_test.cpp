@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/page_switcher.h"
 #include "app/services.h"
 #include "results/view_status.h"
@@ -255,29 +256,30 @@ TEST_F(PageInWindow, RoutePagesResetTheirCombosAndTakeTheLastPeer) {
     last_diagnostics_report = json{{"throughput", {{"peer", "10.0.0.9"}}}};
     show_page(harness.window(), 7);
     EXPECT_EQ(harness.state().current_page, 7);
-    EXPECT_EQ(combo_items(harness.child(314)), (std::vector<std::wstring>{L"ICMP", L"TCP 443"}));
-    EXPECT_EQ(combo_items(harness.child(313)),
+    EXPECT_EQ(combo_items(harness.child(method_combo_id)),
+              (std::vector<std::wstring>{L"ICMP", L"TCP 443"}));
+    EXPECT_EQ(combo_items(harness.child(target_profile_combo_id)),
               (std::vector<std::wstring>{L"20 przebiegów", L"100 przebiegów", L"300 przebiegów"}));
-    EXPECT_EQ(SendMessageW(harness.child(313), CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(harness.text(312), L"10.0.0.9");
-    EXPECT_TRUE(harness.enabled(315));
+    EXPECT_EQ(SendMessageW(harness.child(target_profile_combo_id), CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(harness.text(target_edit_id), L"10.0.0.9");
+    EXPECT_TRUE(harness.enabled(run_target_button_id));
 
     last_diagnostics_report = json{{"throughput", {{"peer", 5}}}};
     show_page(harness.window(), 8);
-    EXPECT_EQ(combo_items(harness.child(314)), std::vector<std::wstring>{L"Ping ICMP"});
-    EXPECT_EQ(combo_items(harness.child(313)),
+    EXPECT_EQ(combo_items(harness.child(method_combo_id)), std::vector<std::wstring>{L"Ping ICMP"});
+    EXPECT_EQ(combo_items(harness.child(target_profile_combo_id)),
               (std::vector<std::wstring>{L"1 minuta", L"5 minut", L"15 minut", L"30 minut",
                                          L"60 minut", L"Do zatrzymania"}));
-    EXPECT_EQ(harness.text(312), L"");
+    EXPECT_EQ(harness.text(target_edit_id), L"");
     EXPECT_EQ(harness.state().report_status_text, L"Brak pomiaru w tym widoku");
 
     // Another page's run is live: the run button stays off here.
     measurement_running = true;
     live_target_page = 7;
     show_page(harness.window(), 8);
-    EXPECT_FALSE(harness.enabled(315));
+    EXPECT_FALSE(harness.enabled(run_target_button_id));
     show_page(harness.window(), 7);
-    EXPECT_TRUE(harness.enabled(315));
+    EXPECT_TRUE(harness.enabled(run_target_button_id));
     live_target_page = 0;
 }
 
@@ -289,20 +291,20 @@ TEST_F(PageInWindow, SettingsPageRowsAndUpdateButton) {
     ASSERT_EQ(table.rows.size(), 5u);
     EXPECT_EQ(table.rows[0].cells[1], L"https://strony.localhost");
     EXPECT_EQ(table.rows[3].cells[1], L"Masz aktualną wersję aplikacji.");
-    EXPECT_EQ(harness.text(331), L"Sprawdź aktualizacje");
-    EXPECT_TRUE(harness.enabled(331));
+    EXPECT_EQ(harness.text(update_button_id), L"Sprawdź aktualizacje");
+    EXPECT_TRUE(harness.enabled(update_button_id));
     WindowHarness::screenshot("page-11-settings");
     test::save_client_bitmap(harness.window(), "page-11-settings");
 
     available_release = ReleaseInfo{"1.2.0", std::string(64, 'a'), 1};
     show_page(harness.window(), 11);
-    EXPECT_EQ(harness.text(331), L"Zainstaluj aktualizację");
+    EXPECT_EQ(harness.text(update_button_id), L"Zainstaluj aktualizację");
 
     update_ready = true;
     measurement_running = true;
     show_page(harness.window(), 11);
-    EXPECT_EQ(harness.text(331), L"Ponowne uruchamianie…");
-    EXPECT_FALSE(harness.enabled(331));
+    EXPECT_EQ(harness.text(update_button_id), L"Ponowne uruchamianie…");
+    EXPECT_FALSE(harness.enabled(update_button_id));
 }
 
 TEST_F(PageInWindow, HistoryPageListsTheReportsOfTheClient) {
@@ -358,10 +360,11 @@ TEST_F(PageInWindow, GamesPageWithoutCatalogueAndWithAStoredResult) {
     game_catalog = nullptr;
     show_page(harness.window(), 6);
     EXPECT_EQ(harness.state().current_page, 6);
-    EXPECT_EQ(combo_items(harness.child(313)), std::vector<std::wstring>{L"Własny profil"});
+    EXPECT_EQ(combo_items(harness.child(target_profile_combo_id)),
+              std::vector<std::wstring>{L"Własny profil"});
     EXPECT_FALSE(game_result_shown);
     EXPECT_EQ(harness.state().report_status_text, L"Brak pomiaru w tym widoku");
-    EXPECT_TRUE(harness.enabled(315));
+    EXPECT_TRUE(harness.enabled(run_target_button_id));
 
     last_results[0] = test::load_result_fixture("echo-run");
     last_results[0]["synchronized"] = true;

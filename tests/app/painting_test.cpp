@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/b_paint_support.h"
+#include "app/control_ids.h"
 #include "app/results_list.h"
 
 namespace tarvisko {
@@ -33,7 +34,7 @@ TEST_F(PaintFrame, ItemUnderOnePixelDrawsNothing) {
     Canvas canvas(40, 20);
     for (const RECT item : {RECT{0, 0, 0, 20}, RECT{0, 0, 40, 0}, RECT{0, 0, -5, 20}}) {
         DRAWITEMSTRUCT draw{};
-        draw.CtlID = 102;
+        draw.CtlID = copy_code_button_id;
         draw.hDC = canvas.dc();
         draw.rcItem = item;
         EXPECT_TRUE(draw_owner_drawn_control(state, draw));
@@ -43,7 +44,7 @@ TEST_F(PaintFrame, ItemUnderOnePixelDrawsNothing) {
 
 TEST_F(PaintFrame, CardFrameCornersFillAndBorder) {
     Canvas canvas(120, 40);
-    ASSERT_TRUE(render(canvas, 102));
+    ASSERT_TRUE(render(canvas, copy_code_button_id));
     EXPECT_EQ(canvas.at(0, 0), window_grey);  // outside the rounded corner
     EXPECT_EQ(canvas.at(119, 39), window_grey);
     EXPECT_EQ(canvas.at(60, 0), border);
@@ -63,7 +64,7 @@ TEST_F(PaintFrame, FocusRectangleOnlyForKeyboardFocus) {
     for (const Case c : {Case{0, false}, Case{ODS_FOCUS, true},
                          Case{ODS_FOCUS | ODS_NOFOCUSRECT, false}, Case{ODS_NOFOCUSRECT, false}}) {
         Canvas canvas(120, 40);
-        ASSERT_TRUE(render(canvas, 102, c.item_state));
+        ASSERT_TRUE(render(canvas, copy_code_button_id, c.item_state));
         // The dotted rectangle runs along (3, 3, w-3, h-3); the frame's fill is white there.
         const int changed = 114 - canvas.count(white, RECT{3, 3, 117, 4}) +
                             (34 - canvas.count(white, RECT{3, 3, 4, 37}));
@@ -74,7 +75,7 @@ TEST_F(PaintFrame, FocusRectangleOnlyForKeyboardFocus) {
 TEST_F(PaintFrame, CornerIsFourteenPixelsAt144Dpi) {
     set_dpi(144);
     Canvas canvas(180, 60);
-    ASSERT_TRUE(render(canvas, 102));
+    ASSERT_TRUE(render(canvas, copy_code_button_id));
     const auto reference = [](int corner) {
         auto drawn = std::make_unique<Canvas>(180, 60);
         drawn->clear(window_grey);
@@ -93,7 +94,7 @@ TEST_F(PaintFrame, BoxesScaleAt144Dpi) {
     set_dpi(144);
     state.wifi.recommendation.status = 3;
     Canvas canvas(300, 120);  // 200 by 80 DIP
-    ASSERT_TRUE(render(canvas, 344));
+    ASSERT_TRUE(render(canvas, wifi_recommendation_id));
     const COLORREF bad = rgb(0xC42B1C);
     // The bar (9, 12, 12, h-12) DIP is x 14..17 (13.5 rounds up) and y 18..101 in pixels.
     EXPECT_EQ(canvas.at(13, 60), white);
@@ -119,8 +120,10 @@ TEST_F(PaintStates, NavigationButtonCurrentPressedAndPlain) {
         UINT item_state;
         bool highlighted;
     };
-    for (const Case c : {Case{203, 0, true}, Case{204, 0, false}, Case{204, ODS_SELECTED, true},
-                         Case{203, ODS_DISABLED, true}}) {
+    for (const Case c :
+         {Case{first_nav_button_id + 3, 0, true}, Case{first_nav_button_id + 4, 0, false},
+          Case{first_nav_button_id + 4, ODS_SELECTED, true},
+          Case{first_nav_button_id + 3, ODS_DISABLED, true}}) {
         Canvas canvas(200, 40);
         ASSERT_TRUE(render(canvas, c.id, c.item_state));
         const COLORREF back = c.highlighted ? current_grey : window_grey;
@@ -141,7 +144,7 @@ TEST_F(PaintStates, NavigationBarScalesAt144Dpi) {
     set_dpi(144);
     state.current_page = 0;
     Canvas canvas(300, 60);  // 200 by 40 DIP
-    ASSERT_TRUE(render(canvas, 200));
+    ASSERT_TRUE(render(canvas, first_nav_button_id));
     // The bar (1, 12, 4, 28) DIP is x 2..5 and y 18..41 in pixels.
     EXPECT_EQ(canvas.at(1, 30), current_grey);
     EXPECT_EQ(canvas.at(2, 30), accent);
@@ -163,16 +166,19 @@ TEST_F(PaintStates, NavigationGlyphAndLabelColours) {
         COLORREF glyph;
         COLORREF label;
     };
-    for (const Case c : {Case{203, 0, accent, main_text}, Case{204, 0, main_text, main_text},
-                         Case{204, ODS_DISABLED, rgb(0x8B8B8B), rgb(0x828282)},
-                         Case{203, ODS_DISABLED, rgb(0x8B8B8B), rgb(0x828282)}}) {
+    for (const Case c :
+         {Case{first_nav_button_id + 3, 0, accent, main_text},
+          Case{first_nav_button_id + 4, 0, main_text, main_text},
+          Case{first_nav_button_id + 4, ODS_DISABLED, rgb(0x8B8B8B), rgb(0x828282)},
+          Case{first_nav_button_id + 3, ODS_DISABLED, rgb(0x8B8B8B), rgb(0x828282)}}) {
         Canvas canvas(200, 40);
         ASSERT_TRUE(render(canvas, c.id, c.item_state));
         ASSERT_EQ(texts.size(), 2u);
         EXPECT_EQ(texts[0].slot, 6);
         EXPECT_EQ(texts[0].colour, c.glyph) << c.id;
         EXPECT_TRUE(same_box(texts[0].box, RECT{7, 0, 35, 40}));
-        EXPECT_EQ(texts[1].text, navigation_page_name(static_cast<int>(c.id) - 200));
+        EXPECT_EQ(texts[1].text,
+                  navigation_page_name(static_cast<int>(c.id) - first_nav_button_id));
         EXPECT_EQ(texts[1].slot, 1);
         EXPECT_EQ(texts[1].colour, c.label) << c.id;
         EXPECT_TRUE(same_box(texts[1].box, RECT{42, 0, 196, 40}));
@@ -180,7 +186,7 @@ TEST_F(PaintStates, NavigationGlyphAndLabelColours) {
     // Collapsed, only the glyph.
     state.nav_collapsed = true;
     Canvas canvas(60, 40);
-    ASSERT_TRUE(render(canvas, 200));
+    ASSERT_TRUE(render(canvas, first_nav_button_id));
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].text, std::wstring(1, wchar_t{0xE80F}));
 }
@@ -192,10 +198,12 @@ TEST_F(PaintStates, PrimaryButtonFillPressedAndDisabled) {
         COLORREF fill;
         wchar_t glyph;
     };
-    for (const Case c :
-         {Case{101, 0, accent, 0xE768}, Case{101, ODS_SELECTED, pressed_accent, 0xE768},
-          Case{101, ODS_DISABLED, accent, 0xE768}, Case{103, 0, accent, 0xE71A},
-          Case{315, ODS_SELECTED, pressed_accent, 0xE768}, Case{335, 0, accent, 0xE768}}) {
+    for (const Case c : {Case{start_button_id, 0, accent, 0xE768},
+                         Case{start_button_id, ODS_SELECTED, pressed_accent, 0xE768},
+                         Case{start_button_id, ODS_DISABLED, accent, 0xE768},
+                         Case{stop_button_id, 0, accent, 0xE71A},
+                         Case{run_target_button_id, ODS_SELECTED, pressed_accent, 0xE768},
+                         Case{stop_reading_button_id, 0, accent, 0xE768}}) {
         Canvas canvas(160, 36);
         const HWND control = control_with_text(L"Rozpocznij test");
         ASSERT_TRUE(render(canvas, c.id, c.item_state, control));
@@ -216,7 +224,7 @@ TEST_F(PaintStates, SelectedBandButton) {
     for (UINT id : {340u, 341u, 342u}) {
         Canvas canvas(100, 32);
         ASSERT_TRUE(render(canvas, id, 0, control_with_text(L"5 GHz")));
-        const bool selected = id == 341;
+        const bool selected = id == first_band_button_id + 1;
         EXPECT_EQ(canvas.at(50, 2), selected ? band_fill : white) << id;
         EXPECT_EQ(canvas.at(50, 0), selected ? accent : border) << id;
         ASSERT_EQ(texts.size(), 1u);
@@ -229,7 +237,8 @@ TEST_F(PaintStates, SelectedBandButton) {
 TEST_F(PaintStates, PlainButtonTextGreyWhenDisabled) {
     for (const UINT item_state : {0u, static_cast<UINT>(ODS_DISABLED)}) {
         Canvas canvas(120, 32);
-        ASSERT_TRUE(render(canvas, 332, item_state, control_with_text(L"Kopiuj wiersz")));
+        ASSERT_TRUE(
+            render(canvas, copy_row_button_id, item_state, control_with_text(L"Kopiuj wiersz")));
         ASSERT_EQ(texts.size(), 1u);
         EXPECT_EQ(texts[0].slot, 0);
         EXPECT_EQ(texts[0].colour, item_state == 0 ? main_text : secondary);
@@ -243,8 +252,10 @@ TEST_F(PaintStates, WifiVerdictBars) {
         Verdict verdict;
         int bar_top;
     };
-    for (const Case c : {Case{344, 1, 12}, Case{344, 2, 12}, Case{349, 3, 9}, Case{349, 0, 9}}) {
-        (c.id == 344 ? state.wifi.recommendation : state.wifi.comparison).status = c.verdict;
+    for (const Case c : {Case{wifi_recommendation_id, 1, 12}, Case{wifi_recommendation_id, 2, 12},
+                         Case{wifi_comparison_id, 3, 9}, Case{wifi_comparison_id, 0, 9}}) {
+        (c.id == wifi_recommendation_id ? state.wifi.recommendation : state.wifi.comparison)
+            .status = c.verdict;
         Canvas canvas(300, 60);
         ASSERT_TRUE(render(canvas, c.id));
         const COLORREF colour = c.verdict == 1   ? rgb(0x107C10)
@@ -265,7 +276,7 @@ TEST_F(PaintStates, WifiVerdictBars) {
 TEST_F(PaintStates, HeaderLogoWithoutIcon) {
     state.app_title = L"Tarvisko";
     Canvas canvas(220, 44);
-    ASSERT_TRUE(render(canvas, 110));
+    ASSERT_TRUE(render(canvas, app_title_label_id));
     EXPECT_EQ(canvas.at(8, 22), accent);
     EXPECT_EQ(canvas.at(22, 8), accent);
     EXPECT_EQ(canvas.at(40, 22), window_grey);
@@ -277,7 +288,7 @@ TEST_F(PaintStates, HeaderLogoWithoutIcon) {
 
 TEST_F(PaintStates, StatusLineTopRule) {
     Canvas canvas(300, 24);
-    ASSERT_TRUE(render(canvas, 111, 0, control_with_text(L"Gotowy")));
+    ASSERT_TRUE(render(canvas, status_bar_id, 0, control_with_text(L"Gotowy")));
     EXPECT_EQ(canvas.at(0, 0), border);
     EXPECT_EQ(canvas.at(299, 0), border);
     EXPECT_EQ(canvas.at(150, 1), window_grey);
@@ -335,10 +346,12 @@ TEST_F(PaintTexts, ValueTileUnitsAndPlaceholder) {
         std::wstring shown;
     };
     for (const Case& c :
-         {Case{242, L"—", L"—"}, Case{242, L"12,5", L"12,5 ms"}, Case{243, L"3", L"3 ms"},
-          Case{244, L"0,5", L"0,5 %"}, Case{244, L"—", L"—"}}) {
-        state.summary.tiles[c.id - 240].title = L"Tytuł";
-        state.summary.tiles[c.id - 240].subtitle = c.subtitle;
+         {Case{first_value_tile_id, L"—", L"—"}, Case{first_value_tile_id, L"12,5", L"12,5 ms"},
+          Case{first_value_tile_id + 1, L"3", L"3 ms"},
+          Case{first_value_tile_id + 2, L"0,5", L"0,5 %"},
+          Case{first_value_tile_id + 2, L"—", L"—"}}) {
+        state.summary.tiles[c.id - first_dashboard_tile_id].title = L"Tytuł";
+        state.summary.tiles[c.id - first_dashboard_tile_id].subtitle = c.subtitle;
         Canvas canvas(160, 64);
         ASSERT_TRUE(render(canvas, c.id));
         ASSERT_EQ(texts.size(), 2u);
@@ -362,9 +375,11 @@ TEST_F(PaintTexts, SpeedTileUnitLabelAndGauge) {
           Case{87.0, true, L"Średnia · Mb/s"}, Case{87.0, false, L"Chwilowa · Mb/s"}}) {
         for (const UINT id : {240u, 241u}) {
             state.summary.has_report = c.has_report;
-            (id == 240 ? state.summary.download_mbps : state.summary.upload_mbps) = c.value;
-            (id == 240 ? state.summary.upload_mbps : state.summary.download_mbps) = 5.0;
-            state.summary.tiles[id - 240].subtitle = L"87";
+            (id == download_tile_id ? state.summary.download_mbps : state.summary.upload_mbps) =
+                c.value;
+            (id == download_tile_id ? state.summary.upload_mbps : state.summary.download_mbps) =
+                5.0;
+            state.summary.tiles[id - first_dashboard_tile_id].subtitle = L"87";
             Canvas canvas(240, 180);
             ASSERT_TRUE(render(canvas, id));
             ASSERT_FALSE(texts.empty());
@@ -387,7 +402,7 @@ TEST_F(PaintTexts, SpeedTileUnitLabelAndGauge) {
     // A low tile: the value in slot 2, the radius bound by the height.
     set_dpi(144);
     Canvas canvas(360, 180);  // 240 by 120 DIP
-    ASSERT_TRUE(render(canvas, 240));
+    ASSERT_TRUE(render(canvas, download_tile_id));
     EXPECT_EQ(find_text(L"87")->slot, 2);
     ASSERT_EQ(gauges.size(), 1u);
     EXPECT_EQ(gauges[0].radius, MulDiv(70 - 14, 144, 96));
@@ -401,9 +416,11 @@ TEST_F(PaintTexts, SectionCardsTakeTwoLinesOnlyForLongVerdicts) {
         bool two_lines;
     };
     for (const Case c :
-         {Case{254, 27, true}, Case{254, 26, false}, Case{255, 27, true}, Case{256, 40, true},
-          Case{250, 40, false}, Case{253, 27, false}, Case{257, 60, false}}) {
-        TextCard& card = state.summary.sections[c.id - 250];
+         {Case{first_section_card_id + 4, 27, true}, Case{first_section_card_id + 4, 26, false},
+          Case{first_section_card_id + 5, 27, true}, Case{first_section_card_id + 6, 40, true},
+          Case{first_section_card_id, 40, false}, Case{first_section_card_id + 3, 27, false},
+          Case{first_section_card_id + 7, 60, false}}) {
+        TextCard& card = state.summary.sections[c.id - first_section_card_id];
         card.title = L"DNS";
         card.subtitle = std::wstring(c.length, L'x');
         card.status = 2;
@@ -440,7 +457,7 @@ TEST_F(PaintTexts, ConclusionCardLines) {
                           Case{L"Nic nie trzeba robić.", 36, true}}) {
         state.summary.advice = c.advice;
         Canvas canvas(400, c.height);
-        ASSERT_TRUE(render(canvas, 261));
+        ASSERT_TRUE(render(canvas, conclusion_button_id));
         EXPECT_EQ(texts.front().colour, rgb(0x107C10));  // the glyph in the verdict colour
         const DrawnText* title = find_text(state.summary.headline);
         ASSERT_NE(title, nullptr);
@@ -459,13 +476,15 @@ TEST_F(PaintTexts, ConclusionCardLines) {
 
 TEST_F(PaintTexts, EstimateAndQualityCardsFallBackToWindowText) {
     Canvas canvas(500, 150);
-    ASSERT_TRUE(render(canvas, 350, 0, control_with_text(L"Wykonaj test, aby zobaczyć.")));
+    ASSERT_TRUE(
+        render(canvas, estimate_panel_id, 0, control_with_text(L"Wykonaj test, aby zobaczyć.")));
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].text, L"Wykonaj test, aby zobaczyć.");
     EXPECT_EQ(texts[0].colour, secondary);
     EXPECT_TRUE(same_box(texts[0].box, RECT{14, 0, 486, 150}));
 
-    ASSERT_TRUE(render(canvas, 351, 0, control_with_text(L"Wykonaj test, aby sprawdzić.")));
+    ASSERT_TRUE(render(canvas, connection_quality_card_id, 0,
+                       control_with_text(L"Wykonaj test, aby sprawdzić.")));
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0].text, L"Jakość połączenia w spoczynku");
     EXPECT_EQ(texts[1].text, L"Wykonaj test, aby sprawdzić.");
@@ -476,7 +495,7 @@ TEST_F(PaintTexts, EstimateColumnsAndQualityRatings) {
     state.summary_cards.emplace(TextCard{L"Plik 1 GB", L"1 min 20 s", L"przy 100 Mb/s", 0},
                                 TextCard{L"Filmy 4K", L"4 naraz", L"po 25 Mb/s", 0});
     Canvas canvas(500, 70);
-    ASSERT_TRUE(render(canvas, 350, 0, control_with_text(L"ignored")));
+    ASSERT_TRUE(render(canvas, estimate_panel_id, 0, control_with_text(L"ignored")));
     ASSERT_EQ(texts.size(), 6u);
     EXPECT_TRUE(same_box(texts[0].box, RECT{14, 4, 240, 23}));
     EXPECT_TRUE(same_box(texts[3].box, RECT{264, 4, 490, 23}));
@@ -493,7 +512,7 @@ TEST_F(PaintTexts, EstimateColumnsAndQualityRatings) {
     quality.sentence = L"Połączenie jest stabilne.";
     state.summary.idle_quality = quality;
     Canvas card(600, 140);
-    ASSERT_TRUE(render(card, 351, 0, control_with_text(L"ignored")));
+    ASSERT_TRUE(render(card, connection_quality_card_id, 0, control_with_text(L"ignored")));
     EXPECT_EQ(find_text(L"ignored"), nullptr);
     const DrawnText* heading = find_text(L"Profil: światłowód");
     ASSERT_NE(heading, nullptr);
@@ -517,7 +536,7 @@ TEST_F(PaintTexts, EstimateColumnsAndQualityRatings) {
 
 TEST_F(PaintTexts, SingleLineStyleUnlessWrapped) {
     Canvas canvas(200, 40);
-    ASSERT_TRUE(render(canvas, 102, 0, control_with_text(L"Kopiuj kod")));
+    ASSERT_TRUE(render(canvas, copy_code_button_id, 0, control_with_text(L"Kopiuj kod")));
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].flags, static_cast<UINT>(DT_CENTER | DT_SINGLELINE | DT_VCENTER |
                                                 DT_END_ELLIPSIS | DT_NOPREFIX));
@@ -526,7 +545,7 @@ TEST_F(PaintTexts, SingleLineStyleUnlessWrapped) {
 TEST_F(PaintTexts, WifiChartDrawnInsideItsFrame) {
     // Without networks the chart still draws its axes inside the frame.
     Canvas canvas(420, 220);
-    ASSERT_TRUE(render(canvas, 343));
+    ASSERT_TRUE(render(canvas, wifi_chart_id));
     EXPECT_EQ(canvas.at(0, 0), window_grey);
     EXPECT_EQ(canvas.at(210, 0), border);
     EXPECT_GT(canvas.count(white, RECT{0, 0, 420, 220}), 0);

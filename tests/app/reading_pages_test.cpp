@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "app/services.h"
 #include "results/fixtures.h"
 #include "shell_window.h"
@@ -55,21 +56,21 @@ TEST(ReadingPages, ComputerAndLanPagesShowTheirReadingsAndReadAgain) {
         ++lan_readings;
         return one_row_table(L"Odczyt sieci lokalnej", L"Router");
     };
-    HWND list = GetDlgItem(shell.window, 310);
+    HWND list = GetDlgItem(shell.window, results_list_id);
 
-    shell.command(202);
+    shell.command(first_nav_button_id + 2);
     ASSERT_TRUE(pump_until([&] { return collecting_view == 0 && computer_readings == 1; }));
     pump_until([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(main_window_state.shown_table.title, L"Odczyt komputera");
     EXPECT_TRUE(list_contains(list, L"Procesor 1"));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 333)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, refresh_reading_button_id)));
 
-    shell.command(333);
+    shell.command(refresh_reading_button_id);
     ASSERT_TRUE(pump_until([&] { return collecting_view == 0 && computer_readings == 2; }));
     pump_until([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_TRUE(list_contains(list, L"Procesor 2"));
 
-    shell.command(203);
+    shell.command(first_nav_button_id + 3);
     ASSERT_TRUE(pump_until([&] { return collecting_view == 0 && lan_readings == 1; }));
     pump_until([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(main_window_state.shown_table.title, L"Odczyt sieci lokalnej");
@@ -90,9 +91,9 @@ TEST(ReadingPages, RouteRespondersGetTheirNamesOnce) {
         return names;
     };
     last_results[1] = test::load_result_fixture("trace-silent-router");
-    HWND list = GetDlgItem(shell.window, 310);
+    HWND list = GetDlgItem(shell.window, results_list_id);
 
-    shell.command(207);
+    shell.command(first_nav_button_id + 7);
     ASSERT_TRUE(pump_until([&] {
         return lookups == 1 && responder_lookup.lookup_session_id.empty() &&
                !responder_lookup.shown_responder_names.names.empty();
@@ -101,8 +102,8 @@ TEST(ReadingPages, RouteRespondersGetTheirNamesOnce) {
     EXPECT_TRUE(list_contains(list, L"hop-10.200.2.2.example"));
 
     // The names of the report on show are held: showing the page again asks for none.
-    shell.command(200);
-    shell.command(207);
+    shell.command(first_nav_button_id);
+    shell.command(first_nav_button_id + 7);
     pump_until([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(lookups, 1);
     EXPECT_TRUE(list_contains(list, L"hop-10.200.2.2.example"));

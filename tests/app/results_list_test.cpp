@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "app/b_paint_support.h"
 #include "app/cards.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "app/painting.h"
 #include "app/status_texts.h"
@@ -153,13 +154,15 @@ class ListTest : public PaintTest {
         state.results_list = CreateWindowExW(
             0, WC_LISTVIEWW, L"",
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0,
-            0, 600, 300, host_, reinterpret_cast<HMENU>(310), GetModuleHandleW(nullptr), nullptr);
+            0, 600, 300, host_, reinterpret_cast<HMENU>(results_list_id), GetModuleHandleW(nullptr),
+            nullptr);
         SendMessageW(state.results_list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                      LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
-        state.result_detail_static = child(L"STATIC", 311);
-        state.copy_row_button = child(L"BUTTON", 332);
+        state.result_detail_static = child(L"STATIC", result_detail_id);
+        state.copy_row_button = child(L"BUTTON", copy_row_button_id);
         for (int i = 0; i < 3; ++i)
-            state.reading_tiles[static_cast<std::size_t>(i)] = child(L"STATIC", 320 + i);
+            state.reading_tiles[static_cast<std::size_t>(i)] =
+                child(L"STATIC", first_reading_tile_id + i);
     }
 
     HWND child(const wchar_t* window_class, int id) {
@@ -396,7 +399,7 @@ TEST_F(ListTest, RowTilesPaintFirstRows) {
     apply_table_model(state, std::move(model));
     for (const int tile : {0, 1}) {
         Canvas canvas(200, 56);
-        ASSERT_TRUE(render(canvas, static_cast<UINT>(320 + tile)));
+        ASSERT_TRUE(render(canvas, static_cast<UINT>(first_reading_tile_id + tile)));
         ASSERT_EQ(texts.size(), 2u);
         EXPECT_EQ(texts[0].slot, 0);
         EXPECT_TRUE(same_box(texts[0].box, RECT{12, 3, 188, 28}));
@@ -407,7 +410,7 @@ TEST_F(ListTest, RowTilesPaintFirstRows) {
         EXPECT_EQ(canvas.at(100, 0), border);
     }
     Canvas canvas(200, 56);
-    ASSERT_TRUE(render(canvas, 322));  // no third row: the frame alone
+    ASSERT_TRUE(render(canvas, first_reading_tile_id + 2));  // no third row: the frame alone
     EXPECT_TRUE(texts.empty());
     EXPECT_EQ(canvas.at(100, 0), border);
     EXPECT_EQ(canvas.at(100, 28), white);
@@ -425,7 +428,7 @@ TEST_F(ListTest, DetailPanelChartPointsAndGap) {
         state, chart_model({{1.0, true}, {2.5, true}, {0.0, false}, {2.0, true}, {2.5, true}}));
     select(1);
     Canvas canvas(400, 160);
-    ASSERT_TRUE(render(canvas, 311));
+    ASSERT_TRUE(render(canvas, result_detail_id));
     const DrawnText* detail = find_text(L"Szczegóły b");
     ASSERT_NE(detail, nullptr);
     EXPECT_TRUE(same_box(detail->box, RECT{14, 6, 386, 41}));
@@ -456,18 +459,18 @@ TEST_F(ListTest, DetailPanelWithoutSelectionOrChart) {
     apply_table_model(state, chart_model({{0.2, true}}));
     select(1);
     Canvas canvas(400, 160);
-    ASSERT_TRUE(render(canvas, 311));
+    ASSERT_TRUE(render(canvas, result_detail_id));
     EXPECT_NE(find_text(L"1 ms"), nullptr);                      // the scale is at least 1
     EXPECT_EQ(canvas.count(accent, RECT{79, 126, 82, 129}), 9);  // one point at (80, 127)
 
     select(0);
-    ASSERT_TRUE(render(canvas, 311));
+    ASSERT_TRUE(render(canvas, result_detail_id));
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_TRUE(same_box(texts[0].box, RECT{14, 6, 386, 155}));
     EXPECT_EQ(canvas.count(accent, RECT{0, 0, 400, 160}), 0);
 
     clear_selection();
-    ASSERT_TRUE(render(canvas, 311));
+    ASSERT_TRUE(render(canvas, result_detail_id));
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].text, L"Brak zebranych wyników.");
     EXPECT_EQ(texts[0].colour, rgb(0x616161));
@@ -480,7 +483,7 @@ LRESULT CALLBACK painted_window_proc(HWND window, UINT message, WPARAM wparam, L
     MainWindowState& state = main_window_state;
     if (message == WM_NOTIFY) {
         const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-        if (header->idFrom == 310) {
+        if (header->idFrom == results_list_id) {
             if (header->code == NM_CUSTOMDRAW) {
                 return custom_draw_results_list(state, *reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
             }
@@ -548,33 +551,35 @@ TEST_F(PageTest, TablePageShowsListTitleTilesAndFocus) {
     EXPECT_FALSE(state().sort_descending);
     EXPECT_TRUE(state().report_status_text.empty());
     EXPECT_EQ(harness.text(page_title_id), L"Komputer");
-    EXPECT_TRUE(harness.visible(310));
-    EXPECT_TRUE(harness.visible(311));
-    for (int id = 320; id <= 322; ++id) EXPECT_TRUE(harness.visible(id)) << id;
-    EXPECT_EQ(harness.text(320), L"Procesor  10,5 %");
-    EXPECT_EQ(GetFocus(), harness.child(202));
-    EXPECT_EQ(harness.text(311), L"Odczyt Procesor: wartości z ostatnich minut.");
-    EXPECT_TRUE(harness.enabled(332));
+    EXPECT_TRUE(harness.visible(results_list_id));
+    EXPECT_TRUE(harness.visible(result_detail_id));
+    for (int id = first_reading_tile_id; id <= last_reading_tile_id; ++id)
+        EXPECT_TRUE(harness.visible(id)) << id;
+    EXPECT_EQ(harness.text(first_reading_tile_id), L"Procesor  10,5 %");
+    EXPECT_EQ(GetFocus(), harness.child(first_nav_button_id + 2));
+    EXPECT_EQ(harness.text(result_detail_id), L"Odczyt Procesor: wartości z ostatnich minut.");
+    EXPECT_TRUE(harness.enabled(copy_row_button_id));
 }
 
 TEST_F(PageTest, SameColumnsAnotherKindRelaysAndKeepsColumns) {
     show_table_page(state(), 2, reading_model(0, 3));
     SendMessageW(state().results_list, LVM_SETCOLUMNWIDTH, 0, 333);
-    const RECT list_before = harness.child_rect(310);
+    const RECT list_before = harness.child_rect(results_list_id);
 
     // Kind 1 has no row tiles: the window is laid out again, the dragged width stays.
     apply_table_model(state(), reading_model(1, 3));
     test::WindowHarness::pump();
-    for (int id = 320; id <= 322; ++id) EXPECT_FALSE(harness.visible(id)) << id;
-    EXPECT_NE(harness.child_rect(310).top, list_before.top);
+    for (int id = first_reading_tile_id; id <= last_reading_tile_id; ++id)
+        EXPECT_FALSE(harness.visible(id)) << id;
+    EXPECT_NE(harness.child_rect(results_list_id).top, list_before.top);
     EXPECT_EQ(column_width(0), 333);
 
     // Back to kind 0 with a single row: one tile.
     apply_table_model(state(), reading_model(0, 1));
     test::WindowHarness::pump();
-    EXPECT_TRUE(harness.visible(320));
-    EXPECT_FALSE(harness.visible(321));
-    EXPECT_FALSE(harness.visible(322));
+    EXPECT_TRUE(harness.visible(first_reading_tile_id));
+    EXPECT_FALSE(harness.visible(first_reading_tile_id + 1));
+    EXPECT_FALSE(harness.visible(first_reading_tile_id + 2));
     EXPECT_EQ(column_width(0), 333);
 }
 
@@ -585,12 +590,12 @@ TEST_F(PageTest, TextPageZeroLandsOnReportPage) {
     EXPECT_EQ(state().current_page, 10);
     EXPECT_FALSE(state().table_view_shown);
     EXPECT_EQ(harness.text(page_title_id), L"Raport techniczny");
-    EXPECT_EQ(harness.text(112), L"Pierwszy wiersz\r\nDrugi wiersz");
-    EXPECT_TRUE(harness.visible(112));
-    EXPECT_FALSE(harness.visible(310));
-    EXPECT_EQ(GetFocus(), harness.child(108));
+    EXPECT_EQ(harness.text(page_text_edit_id), L"Pierwszy wiersz\r\nDrugi wiersz");
+    EXPECT_TRUE(harness.visible(page_text_edit_id));
+    EXPECT_FALSE(harness.visible(results_list_id));
+    EXPECT_EQ(GetFocus(), harness.child(summary_button_id));
     DWORD start = 1, end = 1;
-    SendMessageW(harness.child(112), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    SendMessageW(harness.child(page_text_edit_id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 0u);
     EXPECT_EQ(end, 0u);
@@ -608,9 +613,9 @@ TEST_F(PageTest, SummaryPageReturnsToDashboard) {
     EXPECT_FALSE(state().table_view_shown);
     EXPECT_TRUE(state().report_status_text.empty());
     EXPECT_EQ(harness.text(page_title_id), L"Podsumowanie");
-    EXPECT_FALSE(harness.visible(310));
-    EXPECT_TRUE(harness.visible(240));
-    EXPECT_EQ(GetFocus(), harness.child(200));
+    EXPECT_FALSE(harness.visible(results_list_id));
+    EXPECT_TRUE(harness.visible(download_tile_id));
+    EXPECT_EQ(GetFocus(), harness.child(first_nav_button_id));
 }
 
 SummaryModel canned_summary() {
@@ -659,7 +664,9 @@ TEST_F(PageTest, PaintedDashboardAndListPage) {
     RedrawWindow(harness.window(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     test::WindowHarness::pump();
-    for (const int id : {110, 240, 241, 242, 250, 261, 350, 351, 101, 200}) {
+    for (const int id : {app_title_label_id, download_tile_id, upload_tile_id, first_value_tile_id,
+                         first_section_card_id, conclusion_button_id, estimate_panel_id,
+                         connection_quality_card_id, start_button_id, first_nav_button_id}) {
         bool handled = false;
         const std::unique_ptr<test::Dib> item = harness.render_item(id, &handled);
         EXPECT_TRUE(handled) << id;
@@ -677,8 +684,8 @@ TEST_F(PageTest, PaintedDashboardAndListPage) {
     RedrawWindow(harness.window(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     test::WindowHarness::pump();
-    EXPECT_EQ(harness.text(311), L"Odczyt Pamięć: wartości z ostatnich minut.");
-    const std::unique_ptr<test::Dib> panel = harness.render_item(311);
+    EXPECT_EQ(harness.text(result_detail_id), L"Odczyt Pamięć: wartości z ostatnich minut.");
+    const std::unique_ptr<test::Dib> panel = harness.render_item(result_detail_id);
     EXPECT_GT(panel->count(RGB(0x00, 0x67, 0xC0), RECT{0, 0, panel->width(), panel->height()}), 0);
     test::WindowHarness::screenshot("paint_list_page");
     test::save_client_bitmap(harness.window(), "paint_list_page");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "app/controls.h"
 #include "app/jobs.h"
 #include "app/messages.h"
@@ -180,7 +181,7 @@ class StartInWindow : public ::testing::Test {
         fill_combo(harness.state(), id, items, index);
     }
     bool nav_enabled() const {
-        for (int id = 200; id <= 211; ++id) {
+        for (int id = first_nav_button_id; id <= last_nav_button_id; ++id) {
             if (harness.enabled(id)) return true;
         }
         return false;
@@ -195,11 +196,11 @@ class StartInWindow : public ::testing::Test {
 
 TEST_F(StartInWindow, EmptyTargetOnlyAsksForOne) {
     open_page(7);
-    SetWindowTextW(harness.child(312), L"");
+    SetWindowTextW(harness.child(target_edit_id), L"");
     harness.state().shown_table.title = L"przed";
     launch_route(harness.window());
     EXPECT_EQ(harness.state().shown_table.title, L"Wpisz pojedynczy adres IP lub nazwę DNS.");
-    EXPECT_EQ(GetFocus(), harness.child(312));
+    EXPECT_EQ(GetFocus(), harness.child(target_edit_id));
     EXPECT_FALSE(measurement_running);
     EXPECT_EQ(live_target_page, 0);
     EXPECT_TRUE(started.empty());
@@ -208,7 +209,7 @@ TEST_F(StartInWindow, EmptyTargetOnlyAsksForOne) {
 }
 
 TEST_F(StartInWindow, TargetRunRefusedOffTheTargetPagesOrWhileBusy) {
-    SetWindowTextW(harness.child(312), L"127.0.0.1");
+    SetWindowTextW(harness.child(target_edit_id), L"127.0.0.1");
     open_page(5);
     launch_route(harness.window());
     open_page(7);
@@ -228,8 +229,8 @@ TEST_F(StartInWindow, RouteRunShowsTheHopTableAndAMonitoringRunTheLatencyTable) 
         started.clear();
         measurement_running = false;
         open_page(page);
-        select(314, {L"ICMP", L"TCP 443"}, 1);
-        SetWindowTextW(harness.child(312), L"127.0.0.1");
+        select(method_combo_id, {L"ICMP", L"TCP 443"}, 1);
+        SetWindowTextW(harness.child(target_edit_id), L"127.0.0.1");
         live_samples = json::array({1});
         shown_samples = json::array({2});
         launch_route(harness.window());
@@ -244,10 +245,10 @@ TEST_F(StartInWindow, RouteRunShowsTheHopTableAndAMonitoringRunTheLatencyTable) 
                                               : build_icmp_latency_table(json::array());
         EXPECT_EQ(harness.state().shown_table.columns, expected.columns);
         EXPECT_EQ(harness.state().shown_table.title, L"Ustalanie adresu celu…");
-        EXPECT_EQ(harness.text(315), L"Zatrzymaj");
-        EXPECT_FALSE(harness.enabled(312));
+        EXPECT_EQ(harness.text(run_target_button_id), L"Zatrzymaj");
+        EXPECT_FALSE(harness.enabled(target_edit_id));
         EXPECT_FALSE(nav_enabled());
-        EXPECT_FALSE(harness.enabled(108));
+        EXPECT_FALSE(harness.enabled(summary_button_id));
         EXPECT_TRUE(timer_running(timer_live_samples));
         EXPECT_FALSE(timer_running(timer_process_traffic));
     }
@@ -259,13 +260,13 @@ TEST_F(StartInWindow, TargetRunWhoseThreadCannotStartIsTakenBack) {
                                 "no thread");
     };
     open_page(7);
-    SetWindowTextW(harness.child(312), L"127.0.0.1");
+    SetWindowTextW(harness.child(target_edit_id), L"127.0.0.1");
     launch_route(harness.window());
     EXPECT_FALSE(measurement_running);
     EXPECT_EQ(live_target_page, 0);
     EXPECT_TRUE(nav_enabled());
-    EXPECT_TRUE(harness.enabled(108));
-    EXPECT_EQ(harness.text(315), L"Wykonaj test");
+    EXPECT_TRUE(harness.enabled(summary_button_id));
+    EXPECT_EQ(harness.text(run_target_button_id), L"Wykonaj test");
     EXPECT_FALSE(timer_running(timer_live_samples));
     EXPECT_NE(harness.state().shown_table.title.find(L"no thread"), std::wstring::npos);
 }
@@ -286,7 +287,7 @@ TEST_F(StartInWindow, FullTestWithoutMonitoringDropsAnOldViewAndShowsTheDashboar
     EXPECT_EQ(last_error_text, L"");
     EXPECT_EQ(technical_report_text, L"");
     EXPECT_EQ(harness.state().status_message, L"Łączenie z serwerem…");
-    EXPECT_EQ(GetFocus(), harness.child(103));
+    EXPECT_EQ(GetFocus(), harness.child(stop_button_id));
     EXPECT_FALSE(nav_enabled());
     EXPECT_FALSE(timer_running(timer_process_traffic));
 }
@@ -307,8 +308,8 @@ TEST_F(StartInWindow, FullTestWithMonitoringShowsTheTrafficTable) {
     ASSERT_NE(traffic_monitor, nullptr);
     EXPECT_EQ(harness.state().current_page, 2);
     EXPECT_EQ(harness.state().shown_table.title, L"live · Uruchamianie testu");
-    EXPECT_EQ(harness.text(335), L"Zatrzymaj pomiar");
-    EXPECT_EQ(GetFocus(), harness.child(335));
+    EXPECT_EQ(harness.text(stop_reading_button_id), L"Zatrzymaj pomiar");
+    EXPECT_EQ(GetFocus(), harness.child(stop_reading_button_id));
     EXPECT_EQ(harness.state().status_message, L"Oczekiwanie na licznik ruchu Windows…");
     EXPECT_TRUE(timer_running(timer_process_traffic));
     ASSERT_TRUE(live_traffic.local_address_callback);

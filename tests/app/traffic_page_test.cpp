@@ -19,6 +19,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/messages.h"
 #include "app/services.h"
 #include "app/status_texts.h"
@@ -36,9 +37,6 @@ namespace {
 using test::list_cell;
 using test::pump_until;
 using test::ShellWindow;
-
-constexpr int results_list_id = 310;
-constexpr int process_traffic_box_id = 336;
 
 // The list's rows as its cells read: name, process id, receive rate, send rate.
 std::vector<std::vector<std::wstring>> list_rows(HWND list) {
@@ -112,8 +110,8 @@ class TrafficPage : public ::testing::Test {
 
     // Ticks box 336 and starts the full test (command 101).
     void start_monitored_test() {
-        SendDlgItemMessageW(shell.window, process_traffic_box_id, BM_SETCHECK, BST_CHECKED, 0);
-        shell.command(101);
+        SendDlgItemMessageW(shell.window, process_traffic_check_id, BM_SETCHECK, BST_CHECKED, 0);
+        shell.command(start_button_id);
         ASSERT_TRUE(measurement_running);
         ASSERT_NE(traffic_monitor, nullptr);
         EXPECT_EQ(main_window_state.current_page, 2);
@@ -185,7 +183,7 @@ TEST_F(TrafficPage, AMonitoredTestMarksPage2AsTheCurrentPage) {
         while (!cancel.load()) Sleep(5);
         return nlohmann::json();
     };
-    const auto nav = [&](int page) { return GetDlgItem(shell.window, 200 + page); };
+    const auto nav = [&](int page) { return GetDlgItem(shell.window, first_nav_button_id + page); };
     pump_until([] { return false; }, std::chrono::milliseconds(200));
     ASSERT_TRUE(shows_current_page_marker(nav(0)));
 
@@ -195,7 +193,7 @@ TEST_F(TrafficPage, AMonitoredTestMarksPage2AsTheCurrentPage) {
     EXPECT_TRUE(shows_current_page_marker(nav(2)));
     EXPECT_FALSE(shows_current_page_marker(nav(0)));
 
-    shell.command(335);
+    shell.command(stop_reading_button_id);
     wait_for_the_end();
 }
 

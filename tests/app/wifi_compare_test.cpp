@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "app/services.h"
 #include "engine/common/text.h"
@@ -136,43 +137,45 @@ TEST(WifiCompare, BeforeAfterComparisonAndRestart) {
 
     // The page's first showing reads the connection; nothing is saved yet.
     scene.serve(6);
-    shell.command(204);
+    shell.command(first_nav_button_id + 4);
     ASSERT_TRUE(
         pump_until([] { return collecting_view == 0 && !shown_wifi_reading.table.rows.empty(); }));
-    EXPECT_EQ(shell.control_text(349), L"Porównaj ustawienia. Zapisz skan przed zmianą kanału.");
-    EXPECT_TRUE(enabled(shell, 346));
-    EXPECT_FALSE(enabled(shell, 347));
+    EXPECT_EQ(shell.control_text(wifi_comparison_id),
+              L"Porównaj ustawienia. Zapisz skan przed zmianą kanału.");
+    EXPECT_TRUE(enabled(shell, wifi_before_button_id));
+    EXPECT_FALSE(enabled(shell, wifi_after_button_id));
     EXPECT_FALSE(std::filesystem::exists(file));
 
     // "Przed": the crowded scan on channel 6 goes into the file and the card.
-    ASSERT_TRUE(scan(shell, 346, [] { return wifi_baseline_snapshot.has_value(); }));
+    ASSERT_TRUE(
+        scan(shell, wifi_before_button_id, [] { return wifi_baseline_snapshot.has_value(); }));
     const WifiSnapshot before = *wifi_baseline_snapshot;
     EXPECT_EQ(before.channel.band, 1);
     EXPECT_EQ(before.channel.channel, 6);
     EXPECT_EQ(before.overlap.overlapping, 5);
-    EXPECT_EQ(shell.control_text(349), saved_card_line);
+    EXPECT_EQ(shell.control_text(wifi_comparison_id), saved_card_line);
     const TextCard saved_card = wifi_compare_card;
     const std::string saved_bytes = file_bytes(file);
     EXPECT_EQ(saved_bytes, write_wifi_baseline(before));
     const BaselineReading reread = read_wifi_baseline(saved_bytes);
     EXPECT_EQ(reread.refused, "");
-    EXPECT_TRUE(enabled(shell, 347));
+    EXPECT_TRUE(enabled(shell, wifi_after_button_id));
 
     // "Po" after the router moved to channel 1: better, and the saved "Przed" stays as it was.
     scene.serve(1);
-    ASSERT_TRUE(scan(shell, 347, [] { return wifi_after_snapshot.has_value(); }));
+    ASSERT_TRUE(scan(shell, wifi_after_button_id, [] { return wifi_after_snapshot.has_value(); }));
     const WifiSnapshot after = *wifi_after_snapshot;
     EXPECT_EQ(after.channel.channel, 1);
     EXPECT_EQ(after.connection_id, before.connection_id);
-    EXPECT_EQ(shell.control_text(349), better_card_line);
+    EXPECT_EQ(shell.control_text(wifi_comparison_id), better_card_line);
     EXPECT_EQ(wifi_compare_card.status, 1);
     EXPECT_EQ(file_bytes(file), saved_bytes);
-    EXPECT_TRUE(enabled(shell, 347));
+    EXPECT_TRUE(enabled(shell, wifi_after_button_id));
     scene.wlan.expect_released();
     WindowHarness::screenshot("wifi-compare-page4");
 
     // "Porównanie": the card's body, the change lines and both charts.
-    shell.command(348);
+    shell.command(wifi_compare_button_id);
     ASSERT_NE(details_window, nullptr);
     ASSERT_TRUE(details_chart.has_value());
     const ChartData chart = *details_chart;
@@ -245,18 +248,18 @@ int run_restart_child(const std::wstring& profile, const std::wstring& report) {
     test::ScopedEnv profile_env(L"LOCALAPPDATA", profile);
     nlohmann::json seen;
     seen["card_before_page"] = to_utf8(wifi_compare_card.title);
-    shell.command(204);
+    shell.command(first_nav_button_id + 4);
     pump_until([] { return false; }, std::chrono::milliseconds(100));
-    seen["card_line"] = to_utf8(shell.control_text(349));
+    seen["card_line"] = to_utf8(shell.control_text(wifi_comparison_id));
     seen["card_body"] = to_utf8(wifi_compare_card.body);
-    seen["after_enabled"] = enabled(shell, 347);
+    seen["after_enabled"] = enabled(shell, wifi_after_button_id);
     seen["baseline_observed_at"] =
         wifi_baseline_snapshot ? wifi_baseline_snapshot->observed_at : std::string();
 
     app_services().read_wifi_environment = product_services().read_wifi_environment;
     scene.serve(1);
-    if (scan(shell, 347, [] { return wifi_after_snapshot.has_value(); })) {
-        seen["after_card_line"] = to_utf8(shell.control_text(349));
+    if (scan(shell, wifi_after_button_id, [] { return wifi_after_snapshot.has_value(); })) {
+        seen["after_card_line"] = to_utf8(shell.control_text(wifi_comparison_id));
         seen["chart"] = wifi_baseline_chart(wifi_comparison_state()).has_value();
     }
     std::ofstream(std::filesystem::path(report), std::ios::binary) << seen.dump();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
 #include "app/details_window.h"
 #include "app/messages.h"
 #include "app/services.h"
@@ -58,37 +59,38 @@ TEST(WifiPage, ShowsTheReadingAndActsOnIt) {
         return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
     };
 
-    shell.command(204);
+    shell.command(first_nav_button_id + 4);
     ASSERT_TRUE(
         pump_until([] { return collecting_view == 0 && !shown_wifi_reading.table.rows.empty(); }));
     EXPECT_EQ(readings, 1);
     EXPECT_EQ(main_window_state.current_page, 4);
-    HWND list = GetDlgItem(shell.window, 310);
+    HWND list = GetDlgItem(shell.window, results_list_id);
     EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 2);
     EXPECT_EQ(main_window_state.wifi.wifi_band_index, 1);
-    EXPECT_EQ(shell.control_text(343), wifi_summary_line(served_reading().chart, 2));
-    EXPECT_EQ(shell.control_text(344), L"Kanał 6 jest zatłoczony. Zmień kanał na 1");
+    EXPECT_EQ(shell.control_text(wifi_chart_id), wifi_summary_line(served_reading().chart, 2));
+    EXPECT_EQ(shell.control_text(wifi_recommendation_id),
+              L"Kanał 6 jest zatłoczony. Zmień kanał na 1");
 
     // Showing the page again uses the reading on hand.
-    shell.command(200);
-    shell.command(204);
+    shell.command(first_nav_button_id);
+    shell.command(first_nav_button_id + 4);
     pump_until([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_EQ(readings, 1);
 
-    shell.command(339);
+    shell.command(channel_help_button_id);
     ASSERT_NE(details_window, nullptr);
     EXPECT_EQ(window_text(details_window), L"Jak zmienić kanał Wi-Fi");
     EXPECT_EQ(window_text(GetDlgItem(details_window, 401)),
               L"Otwórz panel routera i wybierz kanał 1.");
 
-    shell.command(345);
+    shell.command(wifi_details_button_id);
     ASSERT_NE(details_window, nullptr);
     EXPECT_EQ(window_text(details_window), L"Ocena kanału Wi-Fi");
     EXPECT_EQ(window_text(GetDlgItem(details_window, 401)), L"Trzy sieci nakładają się.");
     DestroyWindow(details_window);
 
     // No gateway on the Wi-Fi interface: a message, and nothing is opened.
-    shell.command(338);
+    shell.command(router_panel_button_id);
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(main_window_state.shown_table.title,
               L"Nie znaleziono adresu panelu aktualnej bramy. Połącz się z Wi-Fi i odśwież skan.");

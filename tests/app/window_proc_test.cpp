@@ -20,6 +20,7 @@
 #include "results/fixtures.h"
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/entry.h"
 #include "app/jobs.h"
 #include "app/messages.h"
@@ -91,8 +92,8 @@ TEST(JobFinished, FullTestReportGivesTheTextsAndTheDashboard) {
     EXPECT_EQ(technical_report_text, L"Tekst techniczny");
     EXPECT_EQ(main_window_state.status_message, L"");
     EXPECT_TRUE(main_window_state.summary.has_report);
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 105)));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 102)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, report_button_id)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, copy_code_button_id)));
 }
 
 TEST(JobFinished, SavingFailedWithAReport) {
@@ -122,7 +123,7 @@ TEST(JobFinished, FailureTextsWithoutAReport) {
                   L"Sprawdź połączenie i adres serwera, a następnie powtórz test.");
         EXPECT_EQ(technical_report_text,
                   L"Serwer: https://localhost:9\r\nPrzyczyna: central_server_not_configured");
-        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 105)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, report_button_id)));
     }
 }
 
@@ -134,13 +135,13 @@ TEST(JobFinished, StartUpLoadWithoutAReportLeavesThePageAlone) {
     set_view_message(main_window_state, L"znacznik");
     last_report_loading = true;
     set_status_message(main_window_state, L"Odczytywanie ostatniego raportu…");
-    EnableWindow(GetDlgItem(shell.window, 203), FALSE);
+    EnableWindow(GetDlgItem(shell.window, first_nav_button_id + 3), FALSE);
     SendMessageW(shell.window, job_finished, 0, 0);
     EXPECT_FALSE(last_report_loading);
     EXPECT_EQ(main_window_state.shown_table.title, L"znacznik");
     EXPECT_EQ(main_window_state.status_message, L"");
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 203)));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(shell.window, 102)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, first_nav_button_id + 3)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(shell.window, copy_code_button_id)));
 
     // A client token the load read is news: the page is built again and can copy the code.
     last_report_loading = true;
@@ -148,7 +149,7 @@ TEST(JobFinished, StartUpLoadWithoutAReportLeavesThePageAlone) {
     SendMessageW(shell.window, job_finished, 0, 0);
     EXPECT_EQ(api_token, L"token-2");
     EXPECT_NE(main_window_state.shown_table.title, L"znacznik");
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 102)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, copy_code_button_id)));
 }
 
 TEST(JobFinished, ThrowingReportBuilderIsCaught) {
@@ -181,9 +182,9 @@ TEST(JobFinished, TargetRunKeepsItsReportAndShowsTheError) {
     EXPECT_EQ(main_window_state.shown_table.title, L"Pomiar lub zapis nie powiódł się · disk_full");
     EXPECT_TRUE(live_samples.empty());
     EXPECT_TRUE(shown_samples.empty());
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 108)));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, 207)));
-    EXPECT_EQ(shell.control_text(315), L"Wykonaj test");
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, summary_button_id)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, first_nav_button_id + 7)));
+    EXPECT_EQ(shell.control_text(run_target_button_id), L"Wykonaj test");
 }
 
 TEST(PhaseChanged, StatusTextsAndTheGaugeTimer) {
@@ -436,7 +437,7 @@ TEST(ViewReadingReady, FreesTheRecordOnEveryPath) {
 TEST(WindowProcedure, ThrowingCommandLeavesAViewMessageAndTheWindow) {
     ShellWindow shell;
     app_services().export_report = [](HWND) { throw std::runtime_error("export_failed"); };
-    shell.command(319);
+    shell.command(export_button_id);
     EXPECT_TRUE(IsWindow(shell.window));
     EXPECT_EQ(main_window_state.shown_table.title, L"export_failed");
 }
@@ -458,7 +459,7 @@ TEST(WindowProcedure, MouseWheelScrollsOneLineEitherWay) {
     // Every page fits the smallest window; on a work area smaller than that the content scrolls.
     program_procedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
         shell.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(small_work_area_procedure)));
-    shell.command(201);
+    shell.command(first_nav_button_id + 1);
     SetWindowPos(shell.window, nullptr, 0, 0, 1000, 360,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ASSERT_GT(main_window_state.scroll_range, 0);

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/control_ids.h"
 #include "app/status_texts.h"
 
 namespace tarvisko {
@@ -126,7 +127,7 @@ TEST(Tooltip, SameTextSendsNothingAndNewTextReplaces) {
     MainWindowState state = ui_state_init();
     state.main_window = host.window;
     state.tooltip_window = host.tooltip();
-    const HWND control = host.child(L"BUTTON", 240);
+    const HWND control = host.child(L"BUTTON", download_tile_id);
     count_messages(state.tooltip_window, counts);
 
     auto tip_text = [&] {
@@ -199,11 +200,13 @@ struct DashboardWindow {
         state.server_origin = L"https://serwer.example";
         state.page_subtitle_label = host.child(L"STATIC", 0);
         state.result_side_label = host.child(L"STATIC", 0);
-        state.status_bar = host.child(L"STATIC", 111);
-        for (int i = 0; i < 5; ++i) state.dashboard_tiles[i] = host.child(L"BUTTON", 240 + i);
-        for (int i = 0; i < 8; ++i) state.dashboard_rows[i] = host.child(L"BUTTON", 250 + i);
-        state.conclusion_button = host.child(L"BUTTON", 261);
-        state.report_button = host.child(L"BUTTON", 105, L"Pełny raport");
+        state.status_bar = host.child(L"STATIC", status_bar_id);
+        for (int i = 0; i < 5; ++i)
+            state.dashboard_tiles[i] = host.child(L"BUTTON", download_tile_id + i);
+        for (int i = 0; i < 8; ++i)
+            state.dashboard_rows[i] = host.child(L"BUTTON", first_section_card_id + i);
+        state.conclusion_button = host.child(L"BUTTON", conclusion_button_id);
+        state.report_button = host.child(L"BUTTON", report_button_id, L"Pełny raport");
         for (HWND control : text_controls()) count_messages(control, counts);
     }
 
@@ -284,19 +287,22 @@ TEST(StatusTextsOnWindow, SyncStatusAndTheFullReportButton) {
 TEST(ToolControls, DisabledWhileARunGoes) {
     HostWindow host;
     MainWindowState state = ui_state_init();
-    state.target_edit = host.child(L"EDIT", 312);
-    state.target_profile_combo = host.child(L"COMBOBOX", 313);
-    state.method_combo = host.child(L"COMBOBOX", 314);
-    state.game_server_combo = host.child(L"COMBOBOX", 316);
-    state.max_hops_combo = host.child(L"COMBOBOX", 317);
-    state.interval_combo = host.child(L"COMBOBOX", 318);
-    state.address_family_combo = host.child(L"COMBOBOX", 324);
-    state.save_target_button = host.child(L"BUTTON", 325);
-    state.favorites_combo = host.child(L"COMBOBOX", 326);
-    state.game_mode_combo = host.child(L"COMBOBOX", 327);
-    state.game_length_combo = host.child(L"COMBOBOX", 328);
-    state.run_target_button = host.child(L"BUTTON", 315, L"Wykonaj test");
-    const int inputs[] = {312, 313, 314, 316, 317, 318, 324, 325, 326, 327, 328};
+    state.target_edit = host.child(L"EDIT", target_edit_id);
+    state.target_profile_combo = host.child(L"COMBOBOX", target_profile_combo_id);
+    state.method_combo = host.child(L"COMBOBOX", method_combo_id);
+    state.game_server_combo = host.child(L"COMBOBOX", game_server_combo_id);
+    state.max_hops_combo = host.child(L"COMBOBOX", max_hops_combo_id);
+    state.interval_combo = host.child(L"COMBOBOX", interval_combo_id);
+    state.address_family_combo = host.child(L"COMBOBOX", address_family_combo_id);
+    state.save_target_button = host.child(L"BUTTON", save_target_button_id);
+    state.favorites_combo = host.child(L"COMBOBOX", favorites_combo_id);
+    state.game_mode_combo = host.child(L"COMBOBOX", game_mode_combo_id);
+    state.game_length_combo = host.child(L"COMBOBOX", game_length_combo_id);
+    state.run_target_button = host.child(L"BUTTON", run_target_button_id, L"Wykonaj test");
+    const int inputs[] = {target_edit_id,          target_profile_combo_id, method_combo_id,
+                          game_server_combo_id,    max_hops_combo_id,       interval_combo_id,
+                          address_family_combo_id, save_target_button_id,   favorites_combo_id,
+                          game_mode_combo_id,      game_length_combo_id};
 
     set_tool_controls_enabled(state, false);
     for (int id : inputs) EXPECT_FALSE(IsWindowEnabled(GetDlgItem(host.window, id))) << id;
@@ -310,7 +316,9 @@ TEST(ToolControls, DisabledWhileARunGoes) {
 
 TEST(WifiButtons, FollowTheBusyFlags) {
     HostWindow host;
-    for (int id : {337, 338, 345, 346, 347, 348}) host.child(L"BUTTON", id);
+    for (int id : {wifi_scan_button_id, router_panel_button_id, wifi_details_button_id,
+                   wifi_before_button_id, wifi_after_button_id, wifi_compare_button_id})
+        host.child(L"BUTTON", id);
     struct Case {
         int collecting;
         bool measuring;
@@ -320,13 +328,34 @@ TEST(WifiButtons, FollowTheBusyFlags) {
         std::vector<int> enabled;
     };
     const Case cases[] = {
-        {0, false, false, false, false, {337, 345, 346, 348}},
+        {0,
+         false,
+         false,
+         false,
+         false,
+         {wifi_scan_button_id, wifi_details_button_id, wifi_before_button_id,
+          wifi_compare_button_id}},
         {4, false, false, false, false, {}},
-        {2, false, false, false, false, {337, 345, 348}},
-        {0, true, false, false, false, {345, 348}},
-        {0, false, true, false, false, {345, 348}},
-        {0, false, false, true, false, {337, 345, 348}},
-        {0, false, false, false, true, {337, 345, 348}},
+        {2,
+         false,
+         false,
+         false,
+         false,
+         {wifi_scan_button_id, wifi_details_button_id, wifi_compare_button_id}},
+        {0, true, false, false, false, {wifi_details_button_id, wifi_compare_button_id}},
+        {0, false, true, false, false, {wifi_details_button_id, wifi_compare_button_id}},
+        {0,
+         false,
+         false,
+         true,
+         false,
+         {wifi_scan_button_id, wifi_details_button_id, wifi_compare_button_id}},
+        {0,
+         false,
+         false,
+         false,
+         true,
+         {wifi_scan_button_id, wifi_details_button_id, wifi_compare_button_id}},
     };
     for (const Case& c : cases) {
         collecting_view = c.collecting;
@@ -334,11 +363,13 @@ TEST(WifiButtons, FollowTheBusyFlags) {
         last_report_loading = c.loading;
         update_download_mode = c.downloading;
         update_ready = c.ready;
-        for (int id : {337, 338, 345, 346, 347, 348})
+        for (int id : {wifi_scan_button_id, router_panel_button_id, wifi_details_button_id,
+                       wifi_before_button_id, wifi_after_button_id, wifi_compare_button_id})
             EnableWindow(GetDlgItem(host.window, id), TRUE);
         update_button_states(host.window);
         std::vector<int> enabled;
-        for (int id : {337, 338, 345, 346, 347, 348}) {
+        for (int id : {wifi_scan_button_id, router_panel_button_id, wifi_details_button_id,
+                       wifi_before_button_id, wifi_after_button_id, wifi_compare_button_id}) {
             if (IsWindowEnabled(GetDlgItem(host.window, id))) enabled.push_back(id);
         }
         EXPECT_EQ(enabled, c.enabled) << "collecting " << c.collecting << " measuring "
@@ -352,23 +383,25 @@ TEST(WifiButtons, FollowTheBusyFlags) {
 // scan, on top of what the "before" scan itself needs.
 TEST(WifiButtons, RouterPanelAndAfterScanFollowTheReadingAndTheBaseline) {
     HostWindow host;
-    for (int id : {337, 338, 345, 346, 347, 348}) host.child(L"BUTTON", id);
+    for (int id : {wifi_scan_button_id, router_panel_button_id, wifi_details_button_id,
+                   wifi_before_button_id, wifi_after_button_id, wifi_compare_button_id})
+        host.child(L"BUTTON", id);
     const auto enabled = [&](int id) { return IsWindowEnabled(GetDlgItem(host.window, id)) != 0; };
 
     update_button_states(host.window);
-    EXPECT_FALSE(enabled(338));
-    EXPECT_FALSE(enabled(347));
+    EXPECT_FALSE(enabled(router_panel_button_id));
+    EXPECT_FALSE(enabled(wifi_after_button_id));
 
     shown_wifi_reading.panel_address = L"http://192.168.1.1/";
     wifi_baseline_snapshot = WifiSnapshot{};
     update_button_states(host.window);
-    EXPECT_TRUE(enabled(338));
-    EXPECT_TRUE(enabled(347));
+    EXPECT_TRUE(enabled(router_panel_button_id));
+    EXPECT_TRUE(enabled(wifi_after_button_id));
 
     measurement_running = true;  // the "before" scan is not allowed now, so neither is "after"
     update_button_states(host.window);
-    EXPECT_TRUE(enabled(338));
-    EXPECT_FALSE(enabled(347));
+    EXPECT_TRUE(enabled(router_panel_button_id));
+    EXPECT_FALSE(enabled(wifi_after_button_id));
 
     measurement_running = false;
     shown_wifi_reading.panel_address.clear();
