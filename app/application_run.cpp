@@ -81,24 +81,27 @@ int run_message_loop(HWND main_window, GetMessageCall get_message) {
     }
 }
 
-int run_application(HINSTANCE instance, int show_command) {
-    if (const auto& sweep = app_services().sweep_update_staging) sweep();
-    sweep_abandoned_temporary_files();
+HWND create_main_window(HINSTANCE instance) {
     // Wine and older Windows 10 refuse the per-monitor V2 context.
     if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
         SetProcessDPIAware();
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
     InitCommonControlsEx(&controls);
-    if (!register_main_window_class(instance)) return 1;
+    if (!register_main_window_class(instance)) return nullptr;
 
     RECT work_area{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0);
     const RECT rect = initial_window_rect(work_area, static_cast<int>(GetDpiForSystem()));
-    HWND window = CreateWindowExW(0, main_window_class, L"Tarvisko",
-                                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, rect.left, rect.top,
-                                  rect.right - rect.left, rect.bottom - rect.top, nullptr,
-                                  nullptr, instance, nullptr);
+    return CreateWindowExW(0, main_window_class, L"Tarvisko", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                           rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                           nullptr, nullptr, instance, nullptr);
+}
+
+int run_application(HINSTANCE instance, int show_command) {
+    if (const auto& sweep = app_services().sweep_update_staging) sweep();
+    sweep_abandoned_temporary_files();
+    HWND window = create_main_window(instance);
     if (window == nullptr) return 1;
     ShowWindow(window, restore_window_placement(window, show_command));
     UpdateWindow(window);

@@ -51,6 +51,11 @@ std::vector<std::filesystem::path> own_data_folders();
 // those folders (remove_abandoned_temporary_files). Never throws.
 void sweep_abandoned_temporary_files();
 
+// The main window at its first place, not yet shown: the process's DPI awareness, the common
+// controls, the window class and CreateWindowExW (WM_CREATE builds every child). Null when the
+// class or the window cannot be made.
+HWND create_main_window(HINSTANCE instance);
+
 // The interactive application: the window class, the window at its first or saved place, the
 // message loop, and after it every job stopped and joined.
 int run_application(HINSTANCE instance, int show_command);

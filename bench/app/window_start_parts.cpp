@@ -3,7 +3,8 @@
 // steps. One start per run; it appends one line to the file named by its first argument:
 //   parts modules N to_main_ms X create_ms X first_paint_ms X queue_empty_ms X layout_ms X
 // - to_main: from the process's creation to wWinMain (loading the N modules it imports);
-// - create: CreateWindowExW, i.e. WM_CREATE with every child, the fonts and the first layout;
+// - create: create_main_window (the class and CreateWindowExW, i.e. WM_CREATE with every child,
+//   the fonts and the first layout);
 // - first_paint: ShowWindow and UpdateWindow;
 // - queue_empty: from there until the message queue is empty and the start-up report load has
 //   ended (its job-finished message handled);
@@ -12,7 +13,6 @@
 // Then it closes itself as a user would. tools/bench/window-start.sh runs it and prints medians.
 // clang-format off
 #include <windows.h>
-#include <commctrl.h>
 #include <tlhelp32.h>
 // clang-format on
 
@@ -78,21 +78,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_line, int show_
     const double to_main = file_time_ms(now) - file_time_ms(created);
     const int modules = loaded_modules();
 
-    if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
-        SetProcessDPIAware();
-    }
-    INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
-    InitCommonControlsEx(&controls);
-    if (!register_main_window_class(instance)) return 1;
-    RECT work_area{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0);
-    const RECT rect = initial_window_rect(work_area, static_cast<int>(GetDpiForSystem()));
-
     const double before_create = now_ms();
-    const HWND window =
-        CreateWindowExW(0, main_window_class, L"Tarvisko", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                        nullptr, nullptr, instance, nullptr);
+    const HWND window = create_main_window(instance);
     if (window == nullptr) return 1;
     const double created_at = now_ms();
     ShowWindow(window, show_command);
