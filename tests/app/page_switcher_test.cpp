@@ -46,8 +46,8 @@ TEST_F(ReportList, FullTestRows) {
     const std::optional<TableRow> history = report_list_row(9, full);
     ASSERT_TRUE(history);
     EXPECT_EQ(history->cells,
-              (std::vector<std::wstring>{L"2026-12-10T18:13:44.899Z", L"Pełny test",
-                                         L"6572EA5B-F7AF-40F7-BC7C-D6CFF95224FB", L"Zakończono",
+              (std::vector<std::wstring>{L"2026-12-11T13:21:10.241Z", L"Pełny test",
+                                         L"D05718AF-00D1-40E3-8B40-4C9EB27889A7", L"Zakończono",
                                          L"10.200.1.2"}));
     EXPECT_EQ(history->detail, L"Serwer potwierdził synchronizację raportu.");
 
@@ -323,7 +323,7 @@ TEST_F(PageInWindow, HistoryPageListsTheReportsOfTheClient) {
     show_page(harness.window(), 9);
     ASSERT_EQ(harness.state().shown_table.rows.size(), 2u);
     EXPECT_EQ(harness.state().shown_table.rows[0].cells[2],
-              L"6572EA5B-F7AF-40F7-BC7C-D6CFF95224FB");
+              L"D05718AF-00D1-40E3-8B40-4C9EB27889A7");
     EXPECT_EQ(harness.state().current_page, 9);
     WindowHarness::screenshot("page-9-history");
     test::save_client_bitmap(harness.window(), "page-9-history");

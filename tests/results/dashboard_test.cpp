@@ -59,7 +59,7 @@ TEST(ResultsView, CapturedFullTest) {
     EXPECT_TRUE(model.has_report);
     EXPECT_FALSE(model.partial);
     EXPECT_TRUE(model.synchronized);
-    EXPECT_EQ(model.test_time_text, L"2026-12-10  18:13:48 UTC");
+    EXPECT_EQ(model.test_time_text, L"2026-12-11  13:21:21 UTC");
     EXPECT_EQ(model.sync_text, L"Zapisano w panelu");
     EXPECT_EQ(model.headline, L"Węzeł odpowiedział na wszystkie próby ping.");
     EXPECT_EQ(model.advice, L"");
@@ -68,19 +68,25 @@ TEST(ResultsView, CapturedFullTest) {
               L"liczbę prób i przebieg trasy.");
     EXPECT_EQ(model.overall_status, 1);
 
-    // 1 MiB each way in 86.9921 and 87.8522 ms.
-    EXPECT_DOUBLE_EQ(*model.download_mbps, 1048576 * 0.008 / 86.9921);
-    EXPECT_DOUBLE_EQ(*model.upload_mbps, 1048576 * 0.008 / 87.8522);
-    const std::vector<SeriesPoint> download = {{0.017, 98304 * 0.008 / 17},
-                                               {0.093, (1048576 - 98304) * 0.008 / 76}};
-    const std::vector<SeriesPoint> upload = {{0.012, 65536 * 0.008 / 12},
-                                             {0.094, (1048576 - 65536) * 0.008 / 82}};
-    EXPECT_EQ(model.download_series, download);
-    EXPECT_EQ(model.upload_series, upload);
+    // 8 MiB each way across the 20 Mbit/s link in 3509.0898 and 3521.1748 ms.
+    EXPECT_DOUBLE_EQ(*model.download_mbps, 8388608 * 0.008 / 3509.0898);
+    EXPECT_DOUBLE_EQ(*model.upload_mbps, 8388608 * 0.008 / 3521.1748);
+    // One point per trace pair after [0, 0], in Mb/s over the interval it closes: the set-up
+    // interval first, the one ending at the last counted byte last.
+    ASSERT_EQ(model.download_series.size(), 24u);
+    EXPECT_EQ(model.download_series.front(), (SeriesPoint{0.012, 32768 * 0.008 / 12}));
+    EXPECT_EQ(model.download_series[2], (SeriesPoint{0.333, (720896 - 425984) * 0.008 / 152}));
+    EXPECT_EQ(model.download_series.back(),
+              (SeriesPoint{3.516, (8388608 - 8093696) * 0.008 / 115}));
+    ASSERT_EQ(model.upload_series.size(), 21u);
+    EXPECT_EQ(model.upload_series.front(), (SeriesPoint{0.033, 32768 * 0.008 / 33}));
+    // The sender's buffers fill faster than the link drains them.
+    EXPECT_EQ(model.upload_series[1], (SeriesPoint{0.185, (983040 - 32768) * 0.008 / 152}));
+    EXPECT_EQ(model.upload_series.back(), (SeriesPoint{3.255, (8388608 - 8290304) * 0.008 / 32}));
 
     const std::array<TextCard, 5> tiles = {
-        TextCard{L"Pobieranie", L"96,4", rate_body, 1},
-        TextCard{L"Wysyłanie", L"95,5", rate_body, 1},
+        TextCard{L"Pobieranie", L"19,1", rate_body, 1},
+        TextCard{L"Wysyłanie", L"19,1", rate_body, 1},
         TextCard{L"Ping", L"<1",
                  L"Średni czas odpowiedzi ICMP serwera pomiarowego, w ms. Odpowiedzi: 5.", 1},
         TextCard{L"Jitter ICMP", L"<1", jitter_body, 1},
@@ -103,7 +109,7 @@ TEST(ResultsView, CapturedFullTest) {
         TextCard{L"IPv6", L"fd00:200::1",
                  L"IPv6 · prywatny (ULA)\r\nfd00:200::1\r\nKarta pomiarowa\r\nAdres prywatny ULA, "
                  L"przeznaczony do komunikacji w sieciach prywatnych.\r\n\r\n"
-                 L"IPv6 · link-local\r\nfe80::84ab:7eff:fef3:3f71\r\nKarta pomiarowa\r\n"
+                 L"IPv6 · link-local\r\nfe80::a4fb:e8ff:fe54:19b7\r\nKarta pomiarowa\r\n"
                  L"Adres lokalny dla jednego łącza.",
                  1},
         TextCard{L"Stabilność połączenia", L"Serwer odpowiedział",

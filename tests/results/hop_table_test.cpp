@@ -130,21 +130,23 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
     test::expect_rows(
         model,
         {
-            // Router times 4, 0, 0, 0, 0 ms.
-            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"0,8", L"1", L"0", L"5", L"5", L"<1",
-                    L"<1", L"4", L"1,6", L"4", L"4", L"0", L"ICMP v4", L"Spoczynek"}),
+            // Router times 7, 0, 0, 0, 0 ms: jitter 7 / 4, spread sqrt(7.84).
+            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"1,4", L"1,8", L"0", L"5", L"5", L"<1",
+                    L"<1", L"7", L"2,8", L"7", L"7", L"0", L"ICMP v4", L"Spoczynek"}),
              plain,
-             L"Skok 1 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 1 ms" +
+             L"Skok 1 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 1,8 ms" +
                  tail + intermediate + router_names},
-            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"<1", L"<1", L"0", L"5", L"5",
-                    L"<1", L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Spoczynek"}),
+            // Node times 0, 4, 1, 0, 0 ms: jitter 8 / 4, spread sqrt(2.4).
+            {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"1", L"2", L"0", L"5", L"5", L"<1",
+                    L"<1", L"4", L"1,5", L"4", L"4", L"0", L"ICMP v4", L"Spoczynek"}),
              target_status(1, 1, 1, 1),
-             L"Skok 2 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter <1 ms" +
+             L"Skok 2 · ICMP v4 · Spoczynek · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 2 ms" +
                  tail + target_rating + node_names},
-            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"<1", L"<1", L"0", L"5", L"5", L"<1",
-                    L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Po transferze"}),
+            // Router times 20, 0, 0, 0, 0 ms: jitter 20 / 4, spread sqrt(64).
+            {cells({L"1", L"10.200.0.2", L"—", L"Pośredni", L"4", L"5", L"0", L"5", L"5", L"<1",
+                    L"<1", L"20", L"8", L"20", L"20", L"0", L"ICMP v4", L"Po transferze"}),
              plain,
-             L"Skok 1 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter <1 ms" +
+             L"Skok 1 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter 5 ms" +
                  tail + intermediate + router_names},
             {cells({L"2", L"10.200.1.2", L"—", L"Cel · Dobrze", L"<1", L"<1", L"0", L"5", L"5",
                     L"<1", L"<1", L"<1", L"<1", L"<1", L"<1", L"0", L"ICMP v4", L"Po transferze"}),
@@ -152,10 +154,16 @@ TEST(HopTable, FullTestTracesTwoIdlePhases) {
              L"Skok 2 · ICMP v4 · Po transferze · Cel 10.200.1.2. Odpowiedzi 5 z 5. Jitter <1 ms" +
                  tail + target_rating + node_names},
         });
-    EXPECT_EQ(model.rows[0].chart,
-              (std::vector<ChartPoint>{{4, true}, {0, true}, {0, true}, {0, true}, {0, true}}));
-    for (std::size_t i = 1; i < model.rows.size(); ++i) {
-        EXPECT_EQ(model.rows[i].chart, std::vector<ChartPoint>(5, {0.0, true})) << i;
+    const auto times = [](std::vector<double> ms) {
+        std::vector<ChartPoint> chart;
+        for (const double value : ms) chart.push_back({value, true});
+        return chart;
+    };
+    const std::vector<ChartPoint> charts[] = {times({7, 0, 0, 0, 0}), times({0, 4, 1, 0, 0}),
+                                              times({20, 0, 0, 0, 0}), times({0, 0, 0, 0, 0})};
+    ASSERT_EQ(model.rows.size(), 4u);
+    for (std::size_t i = 0; i < model.rows.size(); ++i) {
+        EXPECT_EQ(model.rows[i].chart, charts[i]) << i;
         EXPECT_EQ(model.rows[i].unit, L"ms");
     }
 }

@@ -63,21 +63,35 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
     EXPECT_EQ(speed.title, pick_title);
     EXPECT_EQ(speed.columns, (std::vector<TableColumn>{{L"Pomiar", 224}, {L"Wynik", 340}}));
     EXPECT_EQ(speed.kind, 0);
-    expect_rows(speed, {{{L"Pobieranie", L"96,4 Mb/s"}, {}, rate_body},
-                        {{L"Wysyłanie", L"95,5 Mb/s"}, {}, rate_body},
-                        {{L"HTTPS · Spoczynek", L"8 ms"}, {}, median_detail},
-                        {{L"Jitter HTTPS · Spoczynek", L"1,8 ms"}, {}, jitter_detail},
-                        {{L"HTTPS · Po transferze", L"6,9 ms"}, {}, median_detail},
-                        {{L"Jitter HTTPS · Po transferze", L"2,7 ms"}, {}, jitter_detail}});
+    // The figures of the intervals after the first byte: 23 of download, the even 20 of upload,
+    // whose median is the mean of its 10th and 11th rates (18,97 both). The upload's 50 is its
+    // second interval, while the sender's buffers filled.
+    expect_rows(speed, {{{L"Pobieranie", L"19,1 Mb/s"},
+                         {},
+                         rate_body + L" Próbki chwilowe (Mb/s) · min 15,5 · P10 18,5 · mediana "
+                                     L"18,8 · maks. 20,8."},
+                        {{L"Wysyłanie", L"19,1 Mb/s"},
+                         {},
+                         rate_body + L" Próbki chwilowe (Mb/s) · min 15,5 · P10 17 · mediana 19 "
+                                     L"· maks. 50."},
+                        {{L"HTTPS · Spoczynek", L"2,8 ms"}, {}, median_detail},
+                        {{L"Jitter HTTPS · Spoczynek", L"2 ms"}, {}, jitter_detail},
+                        {{L"HTTPS · Po transferze", L"2,8 ms"}, {}, median_detail},
+                        {{L"Jitter HTTPS · Po transferze", L"3,5 ms"}, {}, jitter_detail}});
     ASSERT_EQ(speed.rows.size(), 6u);
     EXPECT_EQ(speed.rows[0].unit, L"Mb/s");
-    EXPECT_EQ(speed.rows[0].chart, points({98304 * 0.008 / 17, (1048576 - 98304) * 0.008 / 76}));
-    EXPECT_EQ(speed.rows[1].chart, points({65536 * 0.008 / 12, (1048576 - 65536) * 0.008 / 82}));
+    // Every interval is drawn, the set-up one too.
+    ASSERT_EQ(speed.rows[0].chart.size(), 24u);
+    EXPECT_EQ(speed.rows[0].chart.front(), (ChartPoint{32768 * 0.008 / 12, true}));
+    EXPECT_EQ(speed.rows[0].chart.back(), (ChartPoint{(8388608 - 8093696) * 0.008 / 115, true}));
+    ASSERT_EQ(speed.rows[1].chart.size(), 21u);
+    EXPECT_EQ(speed.rows[1].chart.front(), (ChartPoint{32768 * 0.008 / 33, true}));
+    EXPECT_EQ(speed.rows[1].chart.back(), (ChartPoint{(8388608 - 8290304) * 0.008 / 32, true}));
     EXPECT_EQ(speed.rows[2].unit, L"ms");
-    EXPECT_EQ(speed.rows[2].chart, points({1.6527, 6.0066, 8.0905, 5.1574, 8.3562, 7.1231, 8.2508,
-                                           8.6934, 6.4575, 8.225, 7.8827, 8.3968}));
-    EXPECT_EQ(speed.rows[4].chart, points({2.0866, 9.4585, 9.5517, 8.8886, 4.6166, 10.1322, 4.7015,
-                                           7.7761, 7.2411, 6.5211, 5.7011, 4.7091}));
+    EXPECT_EQ(speed.rows[2].chart, points({1.3381, 1.4587, 4.5721, 2.9479, 2.7185, 2.8139, 2.7866,
+                                           10.4186, 2.6039, 2.4972, 2.301, 3.807}));
+    EXPECT_EQ(speed.rows[4].chart, points({12.2458, 2.036, 2.8441, 1.5182, 1.9923, 8.4769, 2.7828,
+                                           2.296, 3.0192, 2.6922, 8.8976, 3.2542}));
     for (const std::size_t jitter_row : {3u, 5u}) {
         EXPECT_TRUE(speed.rows[jitter_row].chart.empty());
         EXPECT_EQ(speed.rows[jitter_row].unit, L"");
@@ -92,7 +106,7 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
                   {},
                   L"Liczba procesorów logicznych widzianych przez system."},
                  {{L"Pamięć RAM", L"23,5 GiB"}, {}, memory_detail},
-                 {{L"Dostępna pamięć", L"22,8 GiB"}, {}, memory_detail},
+                 {{L"Dostępna pamięć", L"22,2 GiB"}, {}, memory_detail},
                  {{L"Aktywna karta", L"lo"}, {}, L"Sterownik · Brak odczytu   MTU · Brak odczytu"},
                  {{L"Aktywna karta", L"east"}, {}, L"Sterownik · Brak odczytu   MTU · 1500"}});
 
@@ -110,7 +124,7 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
                           {{L"IPv6", L"fd00:200::1"},
                            {},
                            L"IPv6 · prywatny (ULA)\r\nfd00:200::1\r\n" + ula_detail +
-                               L"\r\n\r\nIPv6 · link-local\r\nfe80::84ab:7eff:fef3:3f71\r\n" +
+                               L"\r\n\r\nIPv6 · link-local\r\nfe80::a4fb:e8ff:fe54:19b7\r\n" +
                                link_local_detail}});
 
     // No radio under Wine.
@@ -131,7 +145,7 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
           {},
           L"Odsetek prób ICMP do serwera zakończonych timeoutem. Próby bez odpowiedzi: 0 z 5."},
          {{L"IPv6 · prywatny (ULA)", L"fd00:200::1"}, {}, ula_detail},
-         {{L"IPv6 · link-local", L"fe80::84ab:7eff:fef3:3f71"}, {}, link_local_detail},
+         {{L"IPv6 · link-local", L"fe80::a4fb:e8ff:fe54:19b7"}, {}, link_local_detail},
          {{L"Ping do routera", L"Brak echa ICMP"},
           {},
           L"Cel pomiaru\r\nBrak adresu" + ping_detail_tail},

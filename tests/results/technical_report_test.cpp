@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/common/text.h"
 #include "results/fixtures.h"
@@ -263,19 +265,25 @@ TEST(TechnicalReport, CapturedFullTest) {
     const std::string speed_line = "  Prędkość łącza RX / TX: " + link + " / " + link +
                                    " · ruch przed testem RX / TX: 0.00 Mb/s / 0.00 Mb/s\r\n";
     const std::string header = "\r\nPróba / skok     Router     RTT     Status\r\n";
-    std::string rows;
-    for (int attempt = 1; attempt <= 5; ++attempt) {
-        const std::string n = std::to_string(attempt);
-        rows += n + " / 1     10.200.0.2     " + (attempt == 1 ? "4.00" : "0.00") +
-                " ms     ttl_expired\r\n";
-        rows += n + " / 2     10.200.1.2     0.00 ms     echo_reply\r\n";
-    }
-    std::string recovery_rows = rows;
-    recovery_rows.replace(recovery_rows.find("4.00"), 4, "0.00");
+    // Router then node, attempt by attempt, in ms.
+    const auto trace_rows = [](const std::vector<std::pair<int, int>>& times) {
+        std::string rows;
+        for (std::size_t attempt = 1; attempt <= times.size(); ++attempt) {
+            const std::string n = std::to_string(attempt);
+            const auto& [router, node] = times[attempt - 1];
+            rows += n + " / 1     10.200.0.2     " + std::to_string(router) +
+                    ".00 ms     ttl_expired\r\n";
+            rows +=
+                n + " / 2     10.200.1.2     " + std::to_string(node) + ".00 ms     echo_reply\r\n";
+        }
+        return rows;
+    };
+    const std::string rows = trace_rows({{7, 0}, {0, 4}, {0, 1}, {0, 0}, {0, 0}});
+    const std::string recovery_rows = trace_rows({{20, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}});
     const std::string expected =
         "Raport z pomiaru\r\n\r\n"
-        "Pobieranie   96.43 Mb/s\r\n"
-        "Wysyłanie   95.49 Mb/s\r\n"
+        "Pobieranie   19.12 Mb/s\r\n"
+        "Wysyłanie   19.06 Mb/s\r\n"
         "Limit węzła   100.00 Mb/s\r\n"
         "\r\n"
         "Typ połączenia przy rezerwacji HTTPS   Ethernet · east"
@@ -284,7 +292,7 @@ TEST(TechnicalReport, CapturedFullTest) {
         "\r\nLicznik obejmuje unikalne adresy MAC pamiętane przez ARP/IPv6 na interfejsach "
         "komputera. Może obejmować routery, telefony i urządzenia wirtualne.\r\n"
         "Procesor   Oxide Virtual Turin-like Processor · procesory logiczne: 8\r\n"
-        "RAM   23.54 GiB · dostępne: 22.84 GiB\r\n"
+        "RAM   23.54 GiB · dostępne: 22.18 GiB\r\n"
         "Aktywne interfejsy Windows\r\n"
         "  Loopback · lo" +
         adapter_tail + " · MTU brak odczytu\r\n" + speed_line +
@@ -295,18 +303,18 @@ TEST(TechnicalReport, CapturedFullTest) {
         adapter_tail + " · MTU 1500\r\n" + speed_line +
         "  Błędy RX / TX: 0 / 0 · odrzucenia RX / TX: 0 / 0\r\n"
         "  Bramy: 10.200.0.2 · DNS: 127.0.0.1\r\n"
-        "  Adresy IP: fd00:200::1/64 fe80::84ab:7eff:fef3:3f71/64 10.200.0.1/24\r\n"
+        "  Adresy IP: fd00:200::1/64 fe80::a4fb:e8ff:fe54:19b7/64 10.200.0.1/24\r\n"
         "Wi-Fi   brak kart Wi-Fi w odczycie Windows"
         "\r\nAdresy uznane przez Windows za zduplikowane: 0 · zmiany MAC bramy: niedostępne "
         "(no_observed_gateway_mac)\r\n"
         "\r\nJakość połączenia · opóźnienie HTTPS i poprawne odpowiedzi\r\n"
-        "Pomiar w spoczynku   7.99 ms   ·   odpowiedzi 12 / 12\r\n"
-        "Powtórny pomiar w spoczynku   6.88 ms   ·   odpowiedzi 12 / 12\r\n"
-        "\r\nSesja   6572EA5B-F7AF-40F7-BC7C-D6CFF95224FB"
-        "\r\nPoczątek UTC   2026-12-10T18:13:44.899Z"
+        "Pomiar w spoczynku   2.75 ms   ·   odpowiedzi 12 / 12\r\n"
+        "Powtórny pomiar w spoczynku   2.81 ms   ·   odpowiedzi 12 / 12\r\n"
+        "\r\nSesja   D05718AF-00D1-40E3-8B40-4C9EB27889A7"
+        "\r\nPoczątek UTC   2026-12-11T13:21:10.241Z"
         "\r\nSystem   10.0.18362   ·   QUORVEL 1.1.18"
         "\r\nIP przy rezerwacji   203.0.113.9"
-        "\r\nIdentyfikator komputera   d2bc6b7a-01be-8c5d-b5db-33c987fb8d5a"
+        "\r\nIdentyfikator komputera   ce8c17ee-d025-8e79-b32d-af6cc37fb041"
         "\r\nRaport dostępny w panelu klienta."
         "\r\n\r\nTrasa MTR"
         "\r\n\r\nPomiar w spoczynku" +
