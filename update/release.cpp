@@ -60,7 +60,9 @@ ReleaseInfo verify_release_description(std::string_view text) {
     // whatever copies the value. Text that is no JSON at all keeps the library's own message.
     const std::optional<nlohmann::json> parsed = parse_json_document(text);
     if (!parsed) {
-        (void)nlohmann::json::parse(text);
+        // Only for its exception: text that the gate refused but that parses is no release
+        // description either, and the value is dropped unused.
+        [[maybe_unused]] const nlohmann::json unused = nlohmann::json::parse(text);
         fail("Niepoprawny opis wydania Windows.");
     }
     const nlohmann::json& document = *parsed;
