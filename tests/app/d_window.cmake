@@ -1,5 +1,7 @@
 # Program entry, command dispatch and the main window procedure.
 tarvisko_test(app_entry_test entry_test.cpp LIBS tarvisko_window)
+# The product's service table, every entry filled.
+tarvisko_test(app_services_test services_test.cpp LIBS tarvisko_window)
 tarvisko_test(app_commands_test commands_test.cpp command_dispatch_test.cpp shell_window.cpp
   LIBS tarvisko_window LABELS window)
 # Tarvisko.exe itself as a process.
