@@ -1,7 +1,8 @@
 #pragma once
 // The DNS API behind one injectable table of functions: the asynchronous query, its
-// cancellation, the cache-only query and the release of record lists. Tests hand in a resolver
-// of their own that answers from another thread.
+// cancellation, the cache-only query, the release of record lists, and the clock and wait of
+// the answers' deadline. Tests hand in a resolver of their own that answers from another thread
+// on a clock of its own.
 //
 // MinGW lacks the DnsQueryEx family, so its request and cancel records are declared here with
 // the layout of the Windows SDK, checked against their x64 sizes. DnsQueryEx and DnsCancelQuery
@@ -13,6 +14,7 @@
 #include <windns.h>
 // clang-format on
 
+#include <chrono>
 #include <cstddef>
 
 namespace tarvisko {
@@ -57,11 +59,20 @@ using DnsQueryExFunction = DNS_STATUS(WINAPI*)(DnsQueryRequest* request, DNS_QUE
                                                DnsQueryCancel* cancel);
 using DnsCancelQueryFunction = DNS_STATUS(WINAPI*)(DnsQueryCancel* cancel);
 
+// The clock and the wait of the resolver's deadline: the steady clock and WaitForSingleObject.
+std::chrono::steady_clock::time_point dns_steady_now();
+DWORD dns_wait_for_event(HANDLE event, DWORD milliseconds);
+
 struct DnsCalls {
     DnsQueryExFunction query_ex = nullptr;    // null when the system lacks it
     DnsCancelQueryFunction cancel = nullptr;  // null when the system lacks it
     decltype(&DnsQuery_W) query_cache = nullptr;
     decltype(&DnsFree) free = nullptr;
+    // The deadline of the parallel queries is kept on this clock, and the answers are awaited
+    // through this wait (INFINITE for no limit): a resolver of a test's own runs them on a clock
+    // it controls, so the 4 s are its own and not the machine's.
+    std::chrono::steady_clock::time_point (*now)() = &dns_steady_now;
+    DWORD (*wait)(HANDLE event, DWORD milliseconds) = &dns_wait_for_event;
 };
 
 // The system's functions; the two asynchronous ones as found in dnsapi.dll, possibly null.

@@ -97,15 +97,15 @@ bool signalled(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJE
 // Waits for every pending query until it is answered, a stop is requested or the deadline has
 // passed, in steps of at most 50 ms so that a stop is seen quickly.
 void wait_for_answers(std::list<PtrQuery>& queries, std::stop_token stop,
-                      std::chrono::steady_clock::time_point deadline) {
+                      std::chrono::steady_clock::time_point deadline, const DnsCalls& calls) {
     for (PtrQuery& query : queries) {
         if (query.status != kDnsRequestPending) continue;
         while (!signalled(query.event)) {
-            const auto now = std::chrono::steady_clock::now();
+            const auto now = calls.now();
             if (stop.stop_requested() || now >= deadline) return;
             const auto step = std::min<std::chrono::milliseconds>(
                 kWaitStep, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
-            WaitForSingleObject(query.event, static_cast<DWORD>(step.count()));
+            calls.wait(query.event, static_cast<DWORD>(step.count()));
         }
     }
 }
@@ -124,10 +124,21 @@ ResponderName resolver_entry(const PtrQuery& query) {
 
 }  // namespace
 
+std::chrono::steady_clock::time_point dns_steady_now() { return std::chrono::steady_clock::now(); }
+
+DWORD dns_wait_for_event(HANDLE event, DWORD milliseconds) {
+    return WaitForSingleObject(event, milliseconds);
+}
+
 const DnsCalls& windows_dns_calls() {
-    static const DnsCalls calls{dnsapi_function<DnsQueryExFunction>("DnsQueryEx"),
-                                dnsapi_function<DnsCancelQueryFunction>("DnsCancelQuery"),
-                                &DnsQuery_W, &DnsFree};
+    static const DnsCalls calls = [] {
+        DnsCalls system;
+        system.query_ex = dnsapi_function<DnsQueryExFunction>("DnsQueryEx");
+        system.cancel = dnsapi_function<DnsCancelQueryFunction>("DnsCancelQuery");
+        system.query_cache = &DnsQuery_W;
+        system.free = &DnsFree;
+        return system;
+    }();
     return calls;
 }
 
@@ -212,7 +223,7 @@ ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses, st
         names.emplace(text, ResponderName{std::move(name), std::move(note)});
     }
 
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = calls.now();
     // Without DnsCancelQuery a query that never completes could not be ended, and waiting for
     // it would hang the job: then no query is issued at all.
     const bool can_query = calls.query_ex != nullptr && calls.cancel != nullptr;
@@ -229,7 +240,7 @@ ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses, st
         query.status = calls.query_ex(&query.request, &query.result, &query.cancel);
     }
 
-    wait_for_answers(queries.list, stop, started + kResolverDeadline);
+    wait_for_answers(queries.list, stop, started + kResolverDeadline, calls);
     for (PtrQuery& query : queries.list) {
         if (query.status == kDnsRequestPending && !signalled(query.event)) {
             calls.cancel(&query.cancel);
@@ -237,7 +248,7 @@ ResponderNameMap resolve_ptr_names(const std::vector<std::string>& addresses, st
     }
     // A cancelled query still completes through its callback; only then may it be released.
     for (PtrQuery& query : queries.list) {
-        if (query.status == kDnsRequestPending) WaitForSingleObject(query.event, INFINITE);
+        if (query.status == kDnsRequestPending) calls.wait(query.event, INFINITE);
     }
 
     for (const PtrQuery& query : queries.list) names.emplace(query.address, resolver_entry(query));

@@ -1,5 +1,6 @@
 #include "dns_fake.h"
 
+#include <algorithm>
 #include <cstring>
 #include <list>
 #include <stdexcept>
@@ -55,6 +56,8 @@ DnsCalls FakeResolver::calls(bool with_query_ex, bool with_cancel) const {
     calls.cancel = with_cancel ? &FakeResolver::cancel_query : nullptr;
     calls.query_cache = &FakeResolver::query_cache;
     calls.free = &FakeResolver::free_records;
+    calls.now = &FakeResolver::clock_now;
+    calls.wait = &FakeResolver::wait;
     return calls;
 }
 
@@ -87,6 +90,21 @@ void FakeResolver::on_issue(std::function<void(std::size_t)> hook) {
 void FakeResolver::cancel_delay(std::chrono::milliseconds delay) {
     std::lock_guard lock(mutex_);
     cancel_delay_ = delay;
+}
+
+void FakeResolver::at(std::chrono::milliseconds when, std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    alarms_.emplace_back(start_ + when, std::move(hook));
+}
+
+std::chrono::milliseconds FakeResolver::elapsed() const {
+    std::lock_guard lock(mutex_);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now_ - start_);
+}
+
+std::vector<std::chrono::milliseconds> FakeResolver::cancelled_at() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_at_;
 }
 
 std::vector<std::wstring> FakeResolver::issued() const {
@@ -173,7 +191,7 @@ DNS_STATUS WINAPI FakeResolver::query_ex(DnsQueryRequest* request, DNS_QUERY_RES
             pending->callback = request->pQueryCompletionCallback;
             pending->context = request->pQueryContext;
             pending->answer = answer;
-            if (!answer.silent) pending->due = std::chrono::steady_clock::now() + answer.delay;
+            if (!answer.silent) pending->due = self.now_ + answer.delay;
             std::memcpy(cancel->Reserved, &pending->id, sizeof pending->id);
             result->QueryStatus = kDnsRequestPending;
             self.pending_.push_back(std::move(pending));
@@ -198,8 +216,10 @@ DNS_STATUS WINAPI FakeResolver::cancel_query(DnsQueryCancel* cancel) {
         }
         if (found == nullptr || found->done || found->cancelled) return ERROR_NOT_FOUND;
         found->cancelled = true;
-        found->due = std::chrono::steady_clock::now() + self.cancel_delay_;
+        found->due = self.now_ + self.cancel_delay_;
         self.cancelled_.push_back(found->name);
+        self.cancelled_at_.push_back(
+            std::chrono::duration_cast<std::chrono::milliseconds>(self.now_ - self.start_));
     }
     self.changed_.notify_all();
     return ERROR_SUCCESS;
@@ -224,27 +244,72 @@ VOID WINAPI FakeResolver::free_records(PVOID data, DNS_FREE_TYPE) {
     if (self.records_.erase(data) == 0) ++self.bad_frees_;
 }
 
+std::chrono::steady_clock::time_point FakeResolver::clock_now() {
+    FakeResolver& self = *current;
+    std::lock_guard lock(self.mutex_);
+    return self.now_;
+}
+
+bool FakeResolver::deliverable(const Pending& pending) const {
+    return !pending.done && pending.due && (pending.cancelled || issued_.size() >= hold_until_);
+}
+
+bool FakeResolver::due_now() const {
+    for (const auto& pending : pending_) {
+        if (deliverable(*pending) && *pending->due <= now_) return true;
+    }
+    return false;
+}
+
+DWORD FakeResolver::wait(HANDLE event, DWORD milliseconds) {
+    FakeResolver& self = *current;
+    using time_point = std::chrono::steady_clock::time_point;
+    std::unique_lock lock(self.mutex_);
+    const bool forever = milliseconds == INFINITE;
+    const time_point end = self.now_ + std::chrono::milliseconds(forever ? 0 : milliseconds);
+    for (;;) {
+        // Whatever is due by now has been answered before the event is looked at.
+        self.changed_.wait(lock, [&] { return self.delivering_ == 0 && !self.due_now(); });
+        if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return WAIT_OBJECT_0;
+        if (!forever && self.now_ >= end) return WAIT_TIMEOUT;
+        std::optional<time_point> next;
+        if (!forever) next = end;
+        for (const auto& pending : self.pending_) {
+            if (self.deliverable(*pending) && (!next || *pending->due < *next)) next = pending->due;
+        }
+        for (const auto& alarm : self.alarms_) {
+            if (!next || alarm.first < *next) next = alarm.first;
+        }
+        if (!next) return WAIT_FAILED;
+        self.now_ = std::max(self.now_, *next);
+        self.changed_.notify_all();
+        for (auto alarm = self.alarms_.begin(); alarm != self.alarms_.end();) {
+            if (alarm->first > self.now_) {
+                ++alarm;
+                continue;
+            }
+            const std::function<void()> hook = std::move(alarm->second);
+            self.alarms_.erase(alarm);
+            lock.unlock();
+            hook();
+            lock.lock();
+            alarm = self.alarms_.begin();
+        }
+    }
+}
+
 void FakeResolver::run() {
     std::unique_lock lock(mutex_);
     while (!ending_) {
-        const auto now = std::chrono::steady_clock::now();
         Pending* next = nullptr;
-        std::optional<std::chrono::steady_clock::time_point> earliest;
         for (const auto& pending : pending_) {
-            if (pending->done || !pending->due) continue;
-            if (!pending->cancelled && issued_.size() < hold_until_) continue;
-            if (*pending->due <= now) {
+            if (deliverable(*pending) && *pending->due <= now_) {
                 next = pending.get();
                 break;
             }
-            if (!earliest || *pending->due < *earliest) earliest = pending->due;
         }
         if (next == nullptr) {
-            if (earliest) {
-                changed_.wait_until(lock, *earliest);
-            } else {
-                changed_.wait(lock);
-            }
+            changed_.wait(lock);
             continue;
         }
         next->done = true;
@@ -257,12 +322,15 @@ void FakeResolver::run() {
                 next->answer.status == ERROR_SUCCESS ? make_records(next->answer.records) : nullptr;
         }
         ++completions_;
+        ++delivering_;
         const auto callback = next->callback;
         const auto context = next->context;
         DNS_QUERY_RESULT* result = next->result;
         lock.unlock();
         callback(context, result);
         lock.lock();
+        --delivering_;
+        changed_.notify_all();
     }
 }
 

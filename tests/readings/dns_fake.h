@@ -3,6 +3,11 @@
 // thread after a set delay (or only when cancelled), DnsQuery_W from a table of cached names, and
 // DnsFree releases only what the fake handed out. It records what it was asked, so that tests
 // can see the order of queries, cancellations and completions. One fake at a time.
+//
+// Its delays run on a clock of its own that the code under test drives: the table's clock reads
+// it, and the table's wait moves it on to the next answer that falls due or to the end of the
+// wait, whichever comes first. So a 4 s deadline passes at once, however busy the machine is,
+// and tests assert the instants at which things happened on that clock.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -13,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "readings/dns_calls.h"
@@ -64,6 +70,13 @@ class FakeResolver {
     void on_issue(std::function<void(std::size_t)> hook);
     // How long a cancelled query takes to complete (with ERROR_CANCELLED).
     void cancel_delay(std::chrono::milliseconds delay);
+    // Runs `hook` on the waiting thread when the fake's clock reaches `when` after its start.
+    void at(std::chrono::milliseconds when, std::function<void()> hook);
+
+    // Time passed on the fake's clock since the fake was made.
+    std::chrono::milliseconds elapsed() const;
+    // When each cancellation of cancelled() came, on the fake's clock.
+    std::vector<std::chrono::milliseconds> cancelled_at() const;
 
     std::vector<std::wstring> issued() const;
     std::vector<DnsQueryRequest> requests() const;
@@ -85,8 +98,15 @@ class FakeResolver {
     static DNS_STATUS WINAPI query_cache(PCWSTR name, WORD type, DWORD options, PIP4_ARRAY servers,
                                          PDNS_RECORD* results, PVOID* reserved);
     static VOID WINAPI free_records(PVOID data, DNS_FREE_TYPE type);
+    static std::chrono::steady_clock::time_point clock_now();
+    // Answers what falls due while the clock moves on to the end of the wait; WAIT_FAILED when
+    // the wait has no end and nothing could ever signal the event.
+    static DWORD wait(HANDLE event, DWORD milliseconds);
 
-    DNS_RECORDW* make_records(const std::vector<FakeRecord>& records);  // under the lock
+    // Under the lock.
+    DNS_RECORDW* make_records(const std::vector<FakeRecord>& records);
+    bool deliverable(const Pending& pending) const;
+    bool due_now() const;
     void run();
 
     mutable std::mutex mutex_;
@@ -98,6 +118,11 @@ class FakeResolver {
     std::size_t hold_until_ = 0;
     std::function<void(std::size_t)> on_issue_;
     std::chrono::milliseconds cancel_delay_{20};
+    const std::chrono::steady_clock::time_point start_{};
+    std::chrono::steady_clock::time_point now_{};
+    std::size_t delivering_ = 0;  // callbacks running on the fake's thread
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::function<void()>>> alarms_;
+    std::vector<std::chrono::milliseconds> cancelled_at_;
     std::vector<std::unique_ptr<Pending>> pending_;
     std::vector<std::wstring> issued_;
     std::vector<DnsQueryRequest> requests_;
