@@ -1,6 +1,9 @@
 // The main window procedure in the program's own window under the test display: the job
 // messages with fake services, the timers' gauge, the orderly close, and the message loop.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <gtest/gtest.h>
 
@@ -9,10 +12,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -21,13 +27,17 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/control_ids.h"
+#include "app/details_window.h"
 #include "app/entry.h"
 #include "app/jobs.h"
 #include "app/messages.h"
 #include "app/page_switcher.h"
+#include "app/results_list.h"
 #include "app/services.h"
 #include "app/status_texts.h"
 #include "app/window_proc.h"
+#include "engine/common/text.h"
+#include "results/view_status.h"
 #include "shell_window.h"
 
 // The one block whose release a test waits for. This executable's own operator delete notes it,
@@ -430,6 +440,140 @@ TEST(ViewReadingReady, FreesTheRecordOnEveryPath) {
         } else {
             EXPECT_EQ(collecting_view, 0);
             EXPECT_NE(main_window_state.shown_table.title, L"Odczyt strony");
+        }
+    }
+}
+
+// What the results list sends its parent, as Windows sends it: a double click comes with the
+// activated item, Enter as LVN_KEYDOWN first and then NM_RETURN.
+void notify_list(HWND window, UINT code) {
+    NMITEMACTIVATE activate{};
+    activate.hdr.hwndFrom = main_window_state.results_list;
+    activate.hdr.idFrom = results_list_id;
+    activate.hdr.code = code;
+    activate.iItem = selected_row_index(main_window_state);
+    SendMessageW(window, WM_NOTIFY, results_list_id, reinterpret_cast<LPARAM>(&activate));
+}
+
+void press_enter_in_list(HWND window) {
+    NMLVKEYDOWN key{};
+    key.hdr.hwndFrom = main_window_state.results_list;
+    key.hdr.idFrom = results_list_id;
+    key.hdr.code = LVN_KEYDOWN;
+    key.wVKey = VK_RETURN;
+    SendMessageW(window, WM_NOTIFY, results_list_id, reinterpret_cast<LPARAM>(&key));
+    notify_list(window, NM_RETURN);
+}
+
+void select_list_row(int row) {
+    ListView_SetItemState(main_window_state.results_list, -1, 0, LVIS_SELECTED);
+    if (row >= 0) {
+        ListView_SetItemState(main_window_state.results_list, row, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+    }
+}
+
+// The title and text the popup was given since the last look, or nothing when it was not asked
+// to show anything. The popup stays open with its texts blanked: every request sets its title,
+// and hiding or destroying the active window costs Wine seconds under the test display.
+struct Popup {
+    std::wstring title;
+    std::wstring text;
+};
+std::optional<Popup> take_popup() {
+    if (details_window == nullptr) return std::nullopt;
+    const HWND edit = FindWindowExW(details_window, nullptr, L"Edit", nullptr);
+    Popup popup{get_window_text(details_window), get_window_text(edit)};
+    if (popup.title.empty()) return std::nullopt;
+    EXPECT_TRUE(IsWindowVisible(details_window));
+    SetWindowTextW(details_window, L"");
+    SetWindowTextW(edit, L"");
+    return popup;
+}
+
+using ListActivation = void (*)(HWND window);
+const struct {
+    const char* name;
+    ListActivation activate;
+} list_activations[] = {
+    {"double click", [](HWND window) { notify_list(window, NM_DBLCLK); }},
+    {"Enter", press_enter_in_list},
+};
+
+// On a page other than the report lists, a double click or Enter shows the selected row whole in
+// "Szczegóły pozycji"; with no row selected, or while a measurement or the start-up load runs,
+// nothing opens.
+TEST(ResultsListActivation, SelectedRowInTheDetailsPopup) {
+    ShellWindow shell;
+    main_window_state.current_page = 3;
+    TableModel table;
+    table.columns = {{L"Urządzenie", 120}, {L"Adres", 120}};
+    table.rows = {TableRow{{L"Router", L"192.168.1.1"}, L"Brama sieci", {}, L"", {}},
+                  TableRow{{L"Drukarka", L"192.168.1.7"}, L"Sąsiad", {}, L"", {}}};
+    const TableModel shown = table;
+    apply_table_model(main_window_state, std::move(table));
+    for (const auto& activation : list_activations) {
+        SCOPED_TRACE(activation.name);
+        select_list_row(1);
+        activation.activate(shell.window);
+        const std::optional<Popup> popup = take_popup();
+        ASSERT_TRUE(popup.has_value());
+        EXPECT_EQ(popup->title, L"Szczegóły pozycji");
+        EXPECT_EQ(popup->text, selected_row_text(shown, 1));
+        EXPECT_NE(popup->text.find(L"Adres\t192.168.1.7\r\n"), std::wstring::npos);
+
+        select_list_row(-1);
+        activation.activate(shell.window);
+        EXPECT_FALSE(take_popup().has_value()) << "no row selected";
+
+        select_list_row(0);
+        for (bool* busy : {&measurement_running, &last_report_loading}) {
+            *busy = true;
+            activation.activate(shell.window);
+            *busy = false;
+            EXPECT_FALSE(take_popup().has_value()) << "while a job runs";
+        }
+    }
+}
+
+// On the report lists (pages 9 and 10) the same gestures open the archived report of the
+// selected row; during a measurement they do nothing there either.
+TEST(ResultsListActivation, ArchivedReportOnTheReportPages) {
+    ShellWindow shell;
+    app_services().open_archived_report = product_services().open_archived_report;
+    api_token = L"list-activation-token";
+    const std::filesystem::path reports =
+        std::filesystem::path(data_directory(server_origin(), api_token)) / L"reports";
+    std::filesystem::create_directories(reports);
+    const nlohmann::json full = test::load_result_fixture("diagnostics-report");
+    const std::string session = full["throughput"]["session_id"];
+    std::ofstream(reports / (session + ".json"), std::ios::binary) << full.dump();
+
+    for (const int page : {9, 10}) {
+        main_window_state.current_page = page;
+        TableModel list;
+        list.columns = {{L"Czas rozpoczęcia UTC", 100}, {L"Raport", 100}, {L"Sesja", 100}};
+        list.rows = {TableRow{{L"a", L"Brak", L"not-an-id"}, L"", {}, L"", {}},
+                     TableRow{{L"b", L"Pomiar", to_wide(session)}, L"", {}, L"", {}}};
+        apply_table_model(main_window_state, std::move(list));
+        for (const auto& activation : list_activations) {
+            SCOPED_TRACE(std::string(activation.name) + " on page " + std::to_string(page));
+            select_list_row(1);
+            measurement_running = true;
+            activation.activate(shell.window);
+            measurement_running = false;
+            EXPECT_FALSE(take_popup().has_value()) << "during a measurement";
+
+            activation.activate(shell.window);
+            const std::optional<Popup> popup = take_popup();
+            ASSERT_TRUE(popup.has_value());
+            EXPECT_EQ(popup->title, L"Archiwalny raport z pomiaru");
+            EXPECT_EQ(main_window_state.current_page, page);
+
+            // A row whose report is not there opens nothing, not the row's text.
+            select_list_row(0);
+            activation.activate(shell.window);
+            EXPECT_FALSE(take_popup().has_value());
         }
     }
 }
