@@ -91,7 +91,7 @@ void hand_over(const fs::path& folder, const std::string& description,
 
     // A runner that gives up ends its process, so the wait ends at once rather than after 15 s.
     const HANDLE waited[] = {ready.get(), process.get()};
-    if (WaitForMultipleObjects(2, waited, FALSE, 15000) != WAIT_OBJECT_0) {
+    if (update_system().wait_for_objects(2, waited, FALSE, 15000) != WAIT_OBJECT_0) {
         fail("Instalator nie potwierdził gotowości.");
     }
     if (!SetEvent(apply.get())) fail("Nie można zatwierdzić instalacji.");

@@ -14,6 +14,8 @@
 //   FileRenameInfoEx class with ERROR_INVALID_PARAMETER).
 // - shell_execute: starts the new version after the replacement.
 // - message_box: the runner's only way to tell the user of a failure.
+// - wait_for_objects: the wait for the runner's readiness or its end; tests see which of the two
+//   ended it, and wait past the 15 s limit, which a busy machine can reach while a runner starts.
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>
@@ -34,6 +36,7 @@ struct UpdateSystem {
     decltype(&SetFileInformationByHandle) set_file_information = SetFileInformationByHandle;
     decltype(&ShellExecuteW) shell_execute = ShellExecuteW;
     decltype(&MessageBoxW) message_box = MessageBoxW;
+    decltype(&WaitForMultipleObjects) wait_for_objects = WaitForMultipleObjects;
 };
 
 // The calls in use; set once at the start of a test executable, before any update function runs.

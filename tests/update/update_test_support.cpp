@@ -55,6 +55,14 @@ BOOL WINAPI test_create_process(LPCWSTR application, LPWSTR command_line,
     return TRUE;
 }
 
+DWORD WINAPI test_wait_for_objects(DWORD count, const HANDLE* handles, BOOL all,
+                                   DWORD milliseconds) {
+    update_test_seams().runner_wait_limit = milliseconds;
+    const DWORD result = WaitForMultipleObjects(count, handles, all, INFINITE);
+    update_test_seams().runner_wait_result = result;
+    return result;
+}
+
 // "<folder>\<name>:Zone.Identifier" becomes "<trace>\zone-<name>".
 HANDLE WINAPI test_zone_stream(LPCWSTR path, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
@@ -133,6 +141,7 @@ void use_update_test_seams() {
     calls.set_file_information = test_set_file_information;
     calls.shell_execute = test_shell_execute;
     calls.message_box = test_message_box;
+    calls.wait_for_objects = test_wait_for_objects;
 }
 
 void use_update_test_seams_from_environment() {

@@ -4,6 +4,8 @@
 // Wine they also stand in for what Wine lacks: every process reads as elevated, a
 // ":Zone.Identifier" stream becomes a plain file whose name holds the colon, and FileRenameInfoEx
 // is refused with ERROR_INVALID_PARAMETER.
+#include <windows.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +22,10 @@ struct UpdateTestSeams {
     bool kill_runner_at_start = false;     // the runner is killed as soon as it is created
     bool refuse_restart = false;           // ShellExecuteW fails to start the new version
     unsigned long last_rename_flags = 0;   // the flags the last FileRenameInfoEx asked for
+    // The last wait for the runner: the limit asked for, and what ended it (the wait itself has
+    // no limit here: a runner that ends or confirms ends it, a hung one the test's time-out).
+    unsigned long runner_wait_limit = 0;
+    unsigned long runner_wait_result = WAIT_FAILED;
 };
 
 // The state the seams read; change it freely between calls.
