@@ -110,7 +110,8 @@ void add_computer_rows(TableModel& model, const nlohmann::json& inventory,
         number_or_missing(stored_amount(member(memory, "available_bytes")), gibibyte, L" GiB"),
         L"Stan w chwili uruchomienia pomiaru.");
     for (const nlohmann::json& adapter : elements(json_value_of(inventory, "interfaces"))) {
-        if (member(adapter, "oper_status") != 1) continue;
+        // Down adapters and the software loopback, which every other list of adapters leaves out.
+        if (member(adapter, "oper_status") != 1 || member(adapter, "type") == 24) continue;
         add_table_row(model, L"Aktywna karta", json_display_text(json_value_of(adapter, "model")),
                       L"Sterownik · " + json_display_text(json_value_of(adapter, "driver")) +
                           L"   MTU · " +

@@ -107,7 +107,6 @@ TEST(ReportDetails, CapturedFullTestPageByPage) {
                   L"Liczba procesorów logicznych widzianych przez system."},
                  {{L"Pamięć RAM", L"23,5 GiB"}, {}, memory_detail},
                  {{L"Dostępna pamięć", L"22,2 GiB"}, {}, memory_detail},
-                 {{L"Aktywna karta", L"lo"}, {}, L"Sterownik · Brak odczytu   MTU · Brak odczytu"},
                  {{L"Aktywna karta", L"east"}, {}, L"Sterownik · Brak odczytu   MTU · 1500"}});
 
     const ExpectedRow connection{{L"Połączenie", L"Ethernet"}, {}, L"east"};
@@ -252,6 +251,14 @@ TEST(ReportDetails, HandMadeReports) {
     ASSERT_EQ(computer.rows.size(), 6u);
     EXPECT_EQ(computer.rows[5].cells, (std::vector<std::wstring>{L"Aktywna karta", L"Radio AX"}));
     EXPECT_EQ(computer.rows[5].detail, L"Sterownik · 2.1   MTU · 1500");
+    // The software loopback (type 24) is up on every machine but is no adapter of the user's.
+    json with_loopback = hand_report();
+    with_loopback["inventory"]["interfaces"]["value"].push_back(
+        {{"id", "lo"}, {"index", 1}, {"type", 24}, {"oper_status", 1}, {"model", ok("lo")}});
+    const TableModel adapters = details(2, with_loopback);
+    ASSERT_EQ(adapters.rows.size(), 7u);
+    EXPECT_EQ(adapters.rows[5].cells[1], L"Radio AX");
+    EXPECT_EQ(adapters.rows[6].cells[1], L"Wired GbE");
     EXPECT_EQ(details(2, patched(hand_report(),
                                  {{"/inventory/system/memory/value/total_bytes", 8000000000LL}}))
                   .rows[3]
