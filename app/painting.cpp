@@ -19,6 +19,21 @@
 namespace tarvisko {
 namespace {
 
+// Restores the DC object it replaced when the scope ends.
+class SelectedObject {
+  public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ~SelectedObject() {
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
 constexpr COLORREF window_colour = RGB(0xF3, 0xF3, 0xF3);
 constexpr COLORREF pressed_colour = RGB(0x00, 0x51, 0x98);
 constexpr COLORREF current_nav_colour = RGB(0xE7, 0xE7, 0xE7);
@@ -95,6 +110,38 @@ void draw_status_line(const Painter& painter, const DRAWITEMSTRUCT& item) {
                      get_window_text(item.hwndItem), 0);
 }
 
+// The largest DIP box whose pixels (as pixel_box rounds them) stay inside `pixels`.
+RECT inner_dip_box(const Painter& painter, const RECT& pixels) {
+    const int dpi = painter.state->dpi;
+    const auto up = [dpi](LONG value) {
+        return static_cast<int>((static_cast<long long>(value) * 96 + dpi - 1) / dpi);
+    };
+    const auto down = [dpi](LONG value) {
+        return static_cast<int>((static_cast<long long>(value) * 96) / dpi);
+    };
+    return RECT{up(pixels.left), up(pixels.top), down(pixels.right), down(pixels.bottom)};
+}
+
+// The first of `preferred` and the smaller value slots (2, 1, 0) in which the text fits the DIP
+// box on one line; the smallest when none does (the text is then cut with an ellipsis).
+int fitting_font_slot(const Painter& painter, int preferred, const RECT& box,
+                      const std::wstring& text) {
+    const RECT pixels = pixel_box(painter, box.left, box.top, box.right, box.bottom);
+    for (const int slot : {preferred, 2, 1, 0}) {
+        const HFONT font = painter.state->fonts[static_cast<std::size_t>(slot)];
+        if (font == nullptr) return slot;
+        const SelectedObject selected(painter.dc, font);
+        RECT needed{0, 0, 0, 0};
+        DrawTextW(painter.dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                  DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        if (needed.right <= pixels.right - pixels.left &&
+            needed.bottom <= pixels.bottom - pixels.top) {
+            return slot;
+        }
+    }
+    return 0;
+}
+
 void draw_speed_tile(const Painter& painter, int direction) {
     const MainWindowState& state = *painter.state;
     const TextCard& tile = state.summary.tiles[static_cast<std::size_t>(direction)];
@@ -113,11 +160,16 @@ void draw_speed_tile(const Painter& painter, int direction) {
     if (paint_hooks().on_gauge) {
         paint_hooks().on_gauge(centre, radius_pixels, state.chart_maximum, value);
     }
-    paint_results_gauge(painter.dc, centre, radius_pixels, state.dpi, state.fonts[5],
-                        state.chart_maximum, value);
-
+    // The value goes under the hub, between the scale's end labels; the gauge leaves out any
+    // other label that box would cover.
     const int value_bottom = std::min(g + 42, h - 17);
-    draw_text_in_box(painter, h > 126 ? 3 : 2, text_colour, 0, g + 4, w, value_bottom,
+    const RECT value_pixels = gauge_value_box(centre, radius_pixels, state.dpi,
+                                              pixel_box(painter, 0, g + 4, w, value_bottom));
+    paint_results_gauge(painter.dc, centre, radius_pixels, state.dpi, state.fonts[5],
+                        state.chart_maximum, value, value_pixels);
+    const RECT value_box = inner_dip_box(painter, value_pixels);
+    draw_text_in_box(painter, fitting_font_slot(painter, h > 126 ? 3 : 2, value_box, tile.subtitle),
+                     text_colour, value_box.left, value_box.top, value_box.right, value_box.bottom,
                      tile.subtitle, DT_CENTER);
     const wchar_t* unit = !value.has_value()         ? L"Mb/s"
                           : state.summary.has_report ? L"Średnia · Mb/s"
@@ -326,21 +378,6 @@ void draw_control(const Painter& painter, const DRAWITEMSTRUCT& item) {
         draw_plain_button(painter, item, disabled);
     }
 }
-
-// Restores the DC object it replaced when the scope ends.
-class SelectedObject {
-  public:
-    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-    ~SelectedObject() {
-        if (previous_ != nullptr && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
-    }
-    SelectedObject(const SelectedObject&) = delete;
-    SelectedObject& operator=(const SelectedObject&) = delete;
-
-  private:
-    HDC dc_;
-    HGDIOBJ previous_;
-};
 
 void delete_dc(HDC dc) { DeleteDC(dc); }
 void delete_bitmap(HBITMAP bitmap) { DeleteObject(bitmap); }

@@ -69,8 +69,69 @@ std::wstring gauge_label_text(double mark, double scale_maximum) {
     return label;
 }
 
+namespace {
+
+// An end label's box: beside the arc's end, on its outer side, at the height of the end.
+RECT end_label_box(POINT centre, int radius, int dpi, bool maximum_end) {
+    const auto dip = [dpi](int length) { return MulDiv(length, dpi, 96); };
+    const POINT end = at_distance(centre, radius, angle_at(maximum_end ? 1.0 : 0.0));
+    const int top = end.y - dip(11);
+    if (maximum_end) return RECT{end.x + dip(3), top, end.x + dip(41), top + dip(14)};
+    return RECT{end.x - dip(41), top, end.x - dip(3), top + dip(14)};
+}
+
+bool boxes_meet(const RECT& a, const RECT& b) {
+    RECT common{};
+    return IntersectRect(&common, &a, &b) != FALSE;
+}
+
+}  // namespace
+
+std::vector<GaugeLabel> gauge_labels(POINT centre, int radius, int dpi, double scale_maximum,
+                                     const RECT& keep_clear) {
+    const auto dip = [dpi](int length) { return MulDiv(length, dpi, 96); };
+    std::vector<GaugeLabel> labels;
+    // A small gauge keeps fewer marks.
+    const bool small = radius < dip(50);
+    for (const double mark : label_marks) {
+        GaugeLabel label;
+        label.mark = mark;
+        label.text = gauge_label_text(mark, scale_maximum);
+        if (mark == 0.0 || mark == 1.0) {
+            label.box = end_label_box(centre, radius, dpi, mark == 1.0);
+            label.alignment = mark == 0.0 ? DT_RIGHT : DT_LEFT;
+        } else {
+            if ((mark == 0.01 || mark == 0.1) && radius < dip(65)) continue;
+            if ((mark == 0.05 || mark == 0.5) && small) continue;
+            const POINT at =
+                at_distance(centre, radius - dip(small ? 21 : 29), angle_at(std::sqrt(mark)));
+            label.box = RECT{at.x - dip(19), at.y - dip(7), at.x + dip(19), at.y + dip(7)};
+            if (boxes_meet(label.box, keep_clear)) continue;
+        }
+        labels.push_back(std::move(label));
+    }
+    return labels;
+}
+
+RECT gauge_value_box(POINT centre, int radius, int dpi, const RECT& area) {
+    LONG left = area.left;
+    LONG right = area.right;
+    for (const bool maximum_end : {false, true}) {
+        const RECT box = end_label_box(centre, radius, dpi, maximum_end);
+        if (box.bottom <= area.top || box.top >= area.bottom) continue;
+        if (maximum_end) {
+            right = std::min(right, box.left);
+        } else {
+            left = std::max(left, box.right);
+        }
+    }
+    const LONG half = std::max<LONG>(0, std::min(centre.x - left, right - centre.x));
+    return RECT{centre.x - half, area.top, centre.x + half, area.bottom};
+}
+
 void paint_results_gauge(HDC dc, POINT centre, int radius, int dpi, HFONT font,
-                         double scale_maximum, std::optional<double> value) {
+                         double scale_maximum, std::optional<double> value,
+                         const RECT& keep_clear) {
     const auto dip = [dpi](int length) { return MulDiv(length, dpi, 96); };
     // An infinite maximum would put every rate at 0 and write "inf" under the arc.
     if (radius < dip(27) || !(scale_maximum > 0.0) || !std::isfinite(scale_maximum)) return;
@@ -109,24 +170,14 @@ void paint_results_gauge(HDC dc, POINT centre, int radius, int dpi, HFONT font,
         LineTo(dc, to.x, to.y);
     }
 
-    // Labels: a small gauge keeps fewer marks and puts its end labels below the arc.
+    // Labels.
     SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, label_ink);
-    const bool small = radius < dip(50);
-    for (const double mark : label_marks) {
-        if ((mark == 0.01 || mark == 0.1) && radius < dip(65)) continue;
-        if ((mark == 0.05 || mark == 0.5) && small) continue;
-        const bool end_mark = mark == 0.0 || mark == 1.0;
-        const int distance = !small     ? radius - dip(29)
-                             : end_mark ? radius + dip(8)
-                                        : radius - dip(21);
-        POINT label = at_distance(centre, distance, angle_at(std::sqrt(mark)));
-        if (end_mark && small) label.y = centre.y + dip(13);
-        RECT box{label.x - dip(19), label.y - dip(7), label.x + dip(19), label.y + dip(7)};
-        const std::wstring text = gauge_label_text(mark, scale_maximum);
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    for (const GaugeLabel& label : gauge_labels(centre, radius, dpi, scale_maximum, keep_clear)) {
+        RECT box = label.box;
+        DrawTextW(dc, label.text.c_str(), static_cast<int>(label.text.size()), &box,
+                  label.alignment | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     }
 
     // Needle and hub.

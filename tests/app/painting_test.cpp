@@ -390,7 +390,9 @@ TEST_F(PaintTexts, SpeedTileUnitLabelAndGauge) {
             const DrawnText* value = find_text(L"87");
             ASSERT_NE(value, nullptr);
             EXPECT_EQ(value->slot, 3);
-            EXPECT_TRUE(same_box(value->box, RECT{0, 104, 240, 142}));
+            // Between the scale's end labels beside the arc's ends (centre 120 +- 69 + 3).
+            EXPECT_TRUE(same_box(value->box, RECT{48, 104, 192, 142}))
+                << value->box.left << "," << value->box.right;
             ASSERT_EQ(gauges.size(), 1u);
             EXPECT_EQ(gauges[0].centre.x, 120);
             EXPECT_EQ(gauges[0].centre.y, 100);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -159,6 +160,31 @@ TEST(Gauge, DrawsNothingWhenItCannot) {
     DeleteObject(font);
 }
 
+// Label ink per box of `labels`, and the ink outside all of them.
+struct LabelInk {
+    std::vector<int> inside;
+    int stray = 0;
+};
+LabelInk label_ink_of(const Canvas& canvas, const std::vector<GaugeLabel>& labels) {
+    LabelInk ink;
+    ink.inside.assign(labels.size(), 0);
+    for (int y = 0; y < canvas.height(); ++y) {
+        for (int x = 0; x < canvas.width(); ++x) {
+            if (canvas.at({x, y}) != label_ink) continue;
+            bool inside = false;
+            for (std::size_t b = 0; b < labels.size(); ++b) {
+                const RECT& box = labels[b].box;
+                if (x >= box.left && x < box.right && y >= box.top && y < box.bottom) {
+                    ++ink.inside[b];
+                    inside = true;
+                }
+            }
+            if (!inside) ++ink.stray;
+        }
+    }
+    return ink;
+}
+
 TEST(Gauge, KeepsTheLabelsThatFitTheRadius) {
     const std::vector<double> marks = {0.0, 0.01, 0.05, 0.1, 0.25, 0.5, 1.0};
     struct Case {
@@ -176,40 +202,71 @@ TEST(Gauge, KeepsTheLabelsThatFitTheRadius) {
             SCOPED_TRACE(std::to_string(c.radius_dip) + " DIP at " + std::to_string(dpi));
             const auto dip = [dpi](int length) { return MulDiv(length, dpi, 96); };
             const int r = dip(c.radius_dip);
+            const std::vector<GaugeLabel> labels = gauge_labels(centre, r, dpi, 10.0, RECT{});
+            std::vector<double> shown;
+            for (const GaugeLabel& label : labels) shown.push_back(label.mark);
+            EXPECT_EQ(shown, c.kept);
+
+            // The ends stand outside the arc beside its two ends, the others inside it.
+            const POINT low_end = at_distance(centre, r, angle_at(0.0));
+            const POINT high_end = at_distance(centre, r, angle_at(1.0));
+            EXPECT_LE(labels.front().box.right, low_end.x);
+            EXPECT_GE(labels.back().box.left, high_end.x);
+            EXPECT_EQ(labels.front().text, L"0");
+            EXPECT_EQ(labels.back().text, L"10");
+
             Canvas canvas(400, 400);
             ASSERT_TRUE(canvas.ready());
             paint_results_gauge(canvas.dc(), centre, r, dpi, font, 10.0, std::nullopt);
+            const LabelInk ink = label_ink_of(canvas, labels);
+            EXPECT_EQ(ink.stray, 0) << "label ink outside the kept labels";
+            for (std::size_t b = 0; b < labels.size(); ++b) {
+                EXPECT_GT(ink.inside[b], 0) << "mark " << labels[b].mark;
+            }
+        }
+        DeleteObject(font);
+    }
+}
 
-            // Where the kept labels stand: inside the arc, the two ends of a gauge below 50 DIP
-            // outside it at cy + 13 DIP.
-            std::vector<RECT> boxes;
-            for (const double mark : c.kept) {
-                const bool end = mark == 0.0 || mark == 1.0;
-                const bool small = c.radius_dip < 50;
-                const int distance = !small ? r - dip(29) : end ? r + dip(8) : r - dip(21);
-                POINT p = at_distance(centre, distance, angle_at(std::sqrt(mark)));
-                if (small && end) p.y = centre.y + dip(13);
-                boxes.push_back({p.x - dip(19), p.y - dip(7), p.x + dip(19), p.y + dip(7)});
-            }
-            std::vector<int> ink(boxes.size(), 0);
-            int stray = 0;
-            for (int y = 0; y < canvas.height(); ++y) {
-                for (int x = 0; x < canvas.width(); ++x) {
-                    if (canvas.at({x, y}) != label_ink) continue;
-                    bool inside = false;
-                    for (std::size_t b = 0; b < boxes.size(); ++b) {
-                        const RECT& box = boxes[b];
-                        if (x >= box.left && x < box.right && y >= box.top && y < box.bottom) {
-                            ++ink[b];
-                            inside = true;
-                        }
+// The speed tiles' geometry (g = (h + 21) / 2, radius min(w / 3, g - 14), the value under the hub
+// from g + 4 to min(g + 42, h - 17)) at the sizes the window gives them and beyond: the value's
+// box never meets a label's, keeps the width the numbers need, and the gauge draws no label ink
+// into it.
+TEST(Gauge, ValueBoxNeverMeetsALabel) {
+    for (const int dpi : {96, 144}) {
+        const auto px = [dpi](int length) { return MulDiv(length, dpi, 96); };
+        HFONT font = label_font(dpi);
+        for (const int h : {100, 112, 126, 127, 140, 160, 182, 240}) {
+            for (const int w : {150, 240, 346, 470}) {
+                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " DIP at " +
+                             std::to_string(dpi));
+                const int g = (h + 21) / 2;
+                const int r = std::min(w / 3, g - 14);
+                const POINT tile_centre{px(w / 2), px(g)};
+                const RECT area{0, px(g + 4), px(w), px(std::min(g + 42, h - 17))};
+                const RECT value = gauge_value_box(tile_centre, px(r), dpi, area);
+                EXPECT_EQ(value.top, area.top);
+                EXPECT_EQ(value.bottom, area.bottom);
+                EXPECT_EQ(value.left + value.right, 2 * tile_centre.x);  // centred
+                // "1156,3" in the tile's value font needs about 60 DIP.
+                EXPECT_GE(value.right - value.left, px(60));
+                for (const double scale_top : {10.0, 1000.0, 10000.0}) {
+                    const std::vector<GaugeLabel> labels =
+                        gauge_labels(tile_centre, px(r), dpi, scale_top, value);
+                    ASSERT_GE(labels.size(), 2u);
+                    EXPECT_EQ(labels.front().mark, 0.0);
+                    EXPECT_EQ(labels.back().mark, 1.0);
+                    for (const GaugeLabel& label : labels) {
+                        RECT common{};
+                        EXPECT_FALSE(IntersectRect(&common, &label.box, &value))
+                            << "mark " << label.mark;
                     }
-                    if (!inside) ++stray;
                 }
-            }
-            EXPECT_EQ(stray, 0) << "label ink outside the kept labels";
-            for (std::size_t b = 0; b < boxes.size(); ++b) {
-                EXPECT_GT(ink[b], 0) << "mark " << c.kept[b];
+                Canvas canvas(px(w), px(h));
+                ASSERT_TRUE(canvas.ready());
+                paint_results_gauge(canvas.dc(), tile_centre, px(r), dpi, font, 1000.0, 837.1,
+                                    value);
+                EXPECT_EQ(canvas.count(label_ink, value), 0);
             }
         }
         DeleteObject(font);
