@@ -319,10 +319,10 @@ void draw_primary_button(const Painter& painter, const DRAWITEMSTRUCT& item, boo
                      get_window_text(item.hwndItem), 0);
 }
 
-void draw_plain_button(const Painter& painter, const DRAWITEMSTRUCT& item, bool disabled) {
+void draw_plain_button(const Painter& painter, const DRAWITEMSTRUCT& item) {
     draw_frame(painter);
-    draw_text_in_box(painter, 0, disabled ? secondary_colour : text_colour, 5, 0, painter.width - 5,
-                     painter.height, get_window_text(item.hwndItem), DT_CENTER);
+    draw_text_in_box(painter, 0, text_colour, 5, 0, painter.width - 5, painter.height,
+                     get_window_text(item.hwndItem), DT_CENTER);
 }
 
 bool is_plain_button(UINT id) {
@@ -375,7 +375,7 @@ void draw_control(const Painter& painter, const DRAWITEMSTRUCT& item) {
     } else if (id >= first_reading_tile_id && id <= last_reading_tile_id) {
         draw_row_tile(painter, static_cast<int>(id) - first_reading_tile_id);
     } else if (is_plain_button(id)) {
-        draw_plain_button(painter, item, disabled);
+        draw_plain_button(painter, item);
     }
 }
 
@@ -423,12 +423,17 @@ void draw_line(HDC dc, int x1, int y1, int x2, int y2, COLORREF colour) {
 
 void draw_card_frame(const Painter& painter, COLORREF fill, COLORREF border) {
     const RECT whole = pixel_box(painter, 0, 0, painter.width, painter.height);
+    if (painter.disabled) {
+        fill = window_colour;
+        border = line_colour;
+    }
     fill_round_rect(painter.dc, whole, fill, border, to_pixels(painter, 9));
 }
 
 int draw_text_in_box(const Painter& painter, int font_slot, COLORREF colour, int left, int top,
                      int right, int bottom, const std::wstring& text, UINT flags) {
     const UINT style = flags | ((flags & DT_WORDBREAK) != 0 ? wrapped_style : single_line_style);
+    if (painter.disabled) colour = disabled_label_colour;
     if (paint_hooks().on_text) {
         paint_hooks().on_text(font_slot, colour, RECT{left, top, right, bottom}, text, style);
     }
@@ -447,7 +452,12 @@ int draw_text_in_box(const Painter& painter, int font_slot, COLORREF colour, int
 
 void draw_glyph(const Painter& painter, wchar_t code_point, COLORREF colour, int left, int top,
                 int width, int height) {
-    draw_text_in_box(painter, 6, colour, left, top, left + width, top + height,
+    Painter glyph_painter = painter;
+    if (painter.disabled) {
+        colour = disabled_glyph_colour;
+        glyph_painter.disabled = false;  // the glyph grey, not the label grey
+    }
+    draw_text_in_box(glyph_painter, 6, colour, left, top, left + width, top + height,
                      std::wstring(1, code_point), DT_CENTER);
 }
 
@@ -472,8 +482,10 @@ bool draw_owner_drawn_control(const MainWindowState& state, const DRAWITEMSTRUCT
     if (!bitmap) return false;
     {
         const SelectedObject selected_bitmap(memory.get(), bitmap.get());
+        const bool disabled_button =
+            item.CtlType == ODT_BUTTON && (item.itemState & ODS_DISABLED) != 0;
         const Painter painter{memory.get(), &state, MulDiv(width, 96, state.dpi),
-                              MulDiv(height, 96, state.dpi)};
+                              MulDiv(height, 96, state.dpi), disabled_button};
         const RECT whole{0, 0, width, height};
         fill_rect_color(memory.get(), whole, window_colour);
         draw_control(painter, item);

@@ -22,12 +22,15 @@ inline constexpr COLORREF text_colour = RGB(0x20, 0x20, 0x20);
 inline constexpr COLORREF secondary_colour = RGB(0x61, 0x61, 0x61);
 inline constexpr COLORREF accent_colour = RGB(0x00, 0x67, 0xC0);
 
-// One item being drawn: the memory DC, the item's size in DIP and the state it reads.
+// One item being drawn: the memory DC, the item's size in DIP and the state it reads. A disabled
+// button is drawn flat (window-coloured fill, grey border) with its texts and glyphs in grey,
+// whatever colours its own drawing asks for.
 struct Painter {
     HDC dc = nullptr;
     const MainWindowState* state = nullptr;
     std::int32_t width = 0;   // DIP
     std::int32_t height = 0;  // DIP
+    bool disabled = false;
 };
 
 void paint_window_background(const MainWindowState& state, HDC dc);

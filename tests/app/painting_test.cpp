@@ -8,6 +8,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "app/b_paint_support.h"
 #include "app/control_ids.h"
@@ -191,7 +192,7 @@ TEST_F(PaintStates, NavigationGlyphAndLabelColours) {
     EXPECT_EQ(texts[0].text, std::wstring(1, wchar_t{0xE80F}));
 }
 
-TEST_F(PaintStates, PrimaryButtonFillPressedAndDisabled) {
+TEST_F(PaintStates, PrimaryButtonFillAndPressed) {
     struct Case {
         UINT id;
         UINT item_state;
@@ -200,7 +201,6 @@ TEST_F(PaintStates, PrimaryButtonFillPressedAndDisabled) {
     };
     for (const Case c : {Case{start_button_id, 0, accent, 0xE768},
                          Case{start_button_id, ODS_SELECTED, pressed_accent, 0xE768},
-                         Case{start_button_id, ODS_DISABLED, accent, 0xE768},
                          Case{stop_button_id, 0, accent, 0xE71A},
                          Case{run_target_button_id, ODS_SELECTED, pressed_accent, 0xE768},
                          Case{stop_reading_button_id, 0, accent, 0xE768}}) {
@@ -234,16 +234,63 @@ TEST_F(PaintStates, SelectedBandButton) {
     }
 }
 
-TEST_F(PaintStates, PlainButtonTextGreyWhenDisabled) {
-    for (const UINT item_state : {0u, static_cast<UINT>(ODS_DISABLED)}) {
-        Canvas canvas(120, 32);
-        ASSERT_TRUE(
-            render(canvas, copy_row_button_id, item_state, control_with_text(L"Kopiuj wiersz")));
-        ASSERT_EQ(texts.size(), 1u);
-        EXPECT_EQ(texts[0].slot, 0);
-        EXPECT_EQ(texts[0].colour, item_state == 0 ? main_text : secondary);
-        EXPECT_TRUE(same_box(texts[0].box, RECT{5, 0, 115, 32}));
+// Every owner-drawn button shows when it is disabled: a flat window-grey face with a grey border,
+// its texts in #828282 and its glyphs in #8B8B8B, whatever it shows when enabled (the primary
+// blue, a selected band, a verdict colour). The navigation buttons keep their own flat look.
+TEST_F(PaintStates, EveryOwnerDrawnButtonDrawsItsDisabledState) {
+    std::vector<UINT> framed{start_button_id,        stop_button_id,      run_target_button_id,
+                             stop_reading_button_id, copy_code_button_id, report_button_id,
+                             summary_button_id,      export_button_id,    save_target_button_id,
+                             conclusion_button_id};
+    for (UINT id = compare_route_button_id; id <= resource_monitor_button_id; ++id)
+        framed.push_back(id);
+    for (UINT id = wifi_scan_button_id; id <= channel_help_button_id; ++id) framed.push_back(id);
+    for (UINT id = first_band_button_id; id <= last_band_button_id; ++id) framed.push_back(id);
+    for (UINT id = wifi_details_button_id; id <= wifi_compare_button_id; ++id) framed.push_back(id);
+    for (UINT id = first_dashboard_tile_id; id <= last_dashboard_tile_id; ++id)
+        framed.push_back(id);
+    for (UINT id = first_section_card_id; id <= last_section_card_id; ++id) framed.push_back(id);
+    state.wifi.wifi_band_index = 0;
+    state.summary.sections[0].status = 3;
+    state.summary.download_mbps = 50.0;
+    state.chart_maximum = 100.0;
+    const HWND control = control_with_text(L"Zapisz cel");
+    for (const UINT id : framed) {
+        SCOPED_TRACE(id);
+        Canvas enabled(160, 120);
+        ASSERT_TRUE(render(enabled, id, 0, control));
+        Canvas disabled(160, 120);
+        ASSERT_TRUE(render(disabled, id, ODS_DISABLED, control));
+        EXPECT_FALSE(disabled.same_pixels(enabled));
+        EXPECT_NE(enabled.at(80, 2), window_grey);
+        EXPECT_EQ(disabled.at(80, 2), window_grey);
+        EXPECT_EQ(disabled.at(80, 0), border);
+        ASSERT_FALSE(texts.empty());
+        for (const DrawnText& text : texts) {
+            EXPECT_EQ(text.colour, text.slot == 6 ? rgb(0x8B8B8B) : rgb(0x828282)) << text.text;
+        }
     }
+    // The collapse button is a bare glyph.
+    Canvas toggle(40, 40);
+    ASSERT_TRUE(render(toggle, nav_toggle_button_id, ODS_DISABLED));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].colour, rgb(0x8B8B8B));
+}
+
+// Statics are never drawn as disabled buttons, even with the flag.
+TEST_F(PaintStates, DisabledStaticKeepsItsLook) {
+    Canvas canvas(120, 56);
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_STATIC;
+    item.CtlID = result_detail_id;
+    item.itemState = ODS_DISABLED;
+    item.hDC = canvas.dc();
+    item.rcItem = RECT{0, 0, 120, 56};
+    texts.clear();
+    ASSERT_TRUE(draw_owner_drawn_control(state, item));
+    EXPECT_EQ(canvas.at(60, 2), white);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0].colour, secondary);
 }
 
 TEST_F(PaintStates, WifiVerdictBars) {
