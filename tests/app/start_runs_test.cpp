@@ -2,6 +2,7 @@
 // starting a full test or a target run in the window.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/jobs.h"
 #include "app/messages.h"
 #include "app/services.h"
+#include "app/status_texts.h"
 #include "app/start_runs.h"
 #include "results/hop_table.h"
 #include "traffic/traffic_control.h"
@@ -233,6 +235,12 @@ TEST_F(StartInWindow, RouteRunShowsTheHopTableAndAMonitoringRunTheLatencyTable) 
         SetWindowTextW(harness.child(target_edit_id), L"127.0.0.1");
         live_samples = json::array({1});
         shown_samples = json::array({2});
+        set_tool_controls_enabled(harness.state(), true);
+        layout_main_window(harness.state());
+        {
+            const std::unique_ptr<test::Dib> save = harness.render_item(save_target_button_id);
+            EXPECT_EQ(save->pixel(save->width() / 2, 2), RGB(0xFF, 0xFF, 0xFF));  // enabled
+        }
         launch_route(harness.window());
 
         ASSERT_EQ(started.size(), 1u);
@@ -251,6 +259,11 @@ TEST_F(StartInWindow, RouteRunShowsTheHopTableAndAMonitoringRunTheLatencyTable) 
         EXPECT_FALSE(harness.enabled(summary_button_id));
         EXPECT_TRUE(timer_running(timer_live_samples));
         EXPECT_FALSE(timer_running(timer_process_traffic));
+        // "Zapisz cel" is off during the run and is drawn so: a flat window-grey face, not the
+        // white of a button that can be pressed.
+        EXPECT_FALSE(harness.enabled(save_target_button_id));
+        const std::unique_ptr<test::Dib> save = harness.render_item(save_target_button_id);
+        EXPECT_EQ(save->pixel(save->width() / 2, 2), RGB(0xF3, 0xF3, 0xF3));
     }
 }
 
