@@ -88,6 +88,9 @@ struct MainWindowState {
     bool table_view_shown = false;
     bool sort_descending = false;
     std::int32_t sort_column = -1;  // -1: not sorted yet
+    // The text colour the list gave the row now being drawn (its item stage), which every
+    // sub-item without a verdict colour gets back.
+    COLORREF list_row_text_colour = 0;
 
     // Command controls.
     HWND start_button = nullptr;       // 101

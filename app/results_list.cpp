@@ -286,9 +286,15 @@ DecimalCell parse_decimal_cell(const std::wstring& text) {
 LRESULT custom_draw_results_list(MainWindowState& state, NMLVCUSTOMDRAW& custom_draw) {
     const DWORD stage = custom_draw.nmcd.dwDrawStage;
     if (stage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
-    if (stage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
+    if (stage == CDDS_ITEMPREPAINT) {
+        state.list_row_text_colour = custom_draw.clrText;
+        return CDRF_NOTIFYSUBITEMDRAW;
+    }
     if (stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM)) return CDRF_DODEFAULT;
 
+    // Windows hands one record through all sub-items of a row and keeps whatever colour the
+    // previous one set: every sub-item starts from the row's own colour again.
+    custom_draw.clrText = state.list_row_text_colour;
     const std::size_t row_index = custom_draw.nmcd.dwItemSpec;
     const int column = custom_draw.iSubItem;
     if (row_index >= state.shown_table.rows.size() || column < 0) return CDRF_DODEFAULT;

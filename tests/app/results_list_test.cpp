@@ -349,6 +349,7 @@ TEST_F(ListTest, CustomDrawColoursVerdictCells) {
     draw.nmcd.dwDrawStage = CDDS_PREPAINT;
     EXPECT_EQ(custom_draw_results_list(state, draw), CDRF_NOTIFYITEMDRAW);
     draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.clrText = rgb(0x123456);  // the rows' own colour, as the list gives it
     EXPECT_EQ(custom_draw_results_list(state, draw), CDRF_NOTIFYSUBITEMDRAW);
 
     struct Case {
@@ -390,6 +391,74 @@ TEST_F(ListTest, CustomDrawColoursVerdictCells) {
     NMLVCUSTOMDRAW contrast = sub_item_draw(1, 0);
     custom_draw_results_list(state, contrast);
     EXPECT_EQ(contrast.clrText, rgb(0x123456));
+}
+
+// Windows hands ONE record through the sub-items of a row, in order, and keeps whatever colour a
+// sub-item set: on the hop table's target row the loss verdict of "Brak (%)" must not run into
+// the columns after it. Every sub-item starts from the colour the list gave the row.
+TEST_F(ListTest, CustomDrawOneRecordThroughARow) {
+    TableModel model = model_of({L"a", L"b"}, {{L"Skok", 40},
+                                               {L"Adres", 120},
+                                               {L"Brak (%)", 60},
+                                               {L"Ostatni", 60},
+                                               {L"Średni", 60},
+                                               {L"Najlepszy", 60}});
+    model.rows[1].cells = {L"7", L"192.0.2.1", L"40", L"12", L"11", L"9"};
+    model.rows[1].status = {0, 0, 3, 0};
+    apply_table_model(state, std::move(model));
+    clear_selection();
+
+    struct Case {
+        const char* name;
+        COLORREF row_colour;  // what the list gives the row at its item stage
+        bool high_contrast;
+        COLORREF verdict_cell;
+    };
+    for (const Case c : {Case{"normal", rgb(0x123456), false, rgb(0xC42B1C)},
+                         Case{"high contrast", rgb(0x000000), true, rgb(0x000000)}}) {
+        SCOPED_TRACE(c.name);
+        paint_hooks().high_contrast = [c] { return c.high_contrast; };
+        NMLVCUSTOMDRAW draw{};
+        draw.nmcd.dwItemSpec = 1;
+        draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+        draw.clrText = c.row_colour;
+        EXPECT_EQ(custom_draw_results_list(state, draw), CDRF_NOTIFYSUBITEMDRAW);
+        draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | CDDS_SUBITEM;
+        for (int column = 0; column < 6; ++column) {
+            draw.iSubItem = column;
+            EXPECT_EQ(custom_draw_results_list(state, draw), CDRF_DODEFAULT);
+            EXPECT_EQ(draw.clrText, column == 2 ? c.verdict_cell : c.row_colour) << column;
+        }
+    }
+    paint_hooks().high_contrast = nullptr;
+
+    // A selected row in the focused list: the highlight colour the list gave the row, in every
+    // column, the verdict's among them.
+    ShowWindow(host_, SW_SHOW);
+    select(1);
+    SetFocus(state.results_list);
+    ASSERT_EQ(GetFocus(), state.results_list);
+    NMLVCUSTOMDRAW draw{};
+    draw.nmcd.dwItemSpec = 1;
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.clrText = rgb(0xFFFFFF);
+    custom_draw_results_list(state, draw);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | CDDS_SUBITEM;
+    for (int column = 0; column < 6; ++column) {
+        draw.iSubItem = column;
+        custom_draw_results_list(state, draw);
+        EXPECT_EQ(draw.clrText, rgb(0xFFFFFF)) << column;
+    }
+    // The next row, not selected, gets its own colour back after the selected one.
+    draw.nmcd.dwItemSpec = 0;
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.clrText = rgb(0x123456);
+    custom_draw_results_list(state, draw);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | CDDS_SUBITEM;
+    draw.iSubItem = 1;
+    custom_draw_results_list(state, draw);
+    EXPECT_EQ(draw.clrText, rgb(0x123456));
+    SetFocus(nullptr);
 }
 
 TEST_F(ListTest, RowTilesPaintFirstRows) {
