@@ -64,13 +64,18 @@ void fill_rows(const MainWindowState& state) {
     }
 }
 
+// A tile shows the first two cells of its row; a row of one cell (a message such as "Brak
+// widocznych sąsiadów") shows that cell, so no tile on show is an empty box.
+std::wstring row_tile_text(const TableRow& row) {
+    if (row.cells.size() >= 2) return row.cells[0] + L"  " + row.cells[1];
+    return row.cells.empty() ? std::wstring() : row.cells[0];
+}
+
 void update_row_tiles(const MainWindowState& state) {
     const std::vector<TableRow>& rows = state.shown_table.rows;
     for (std::size_t i = 0; i < state.reading_tiles.size(); ++i) {
         const HWND tile = state.reading_tiles[i];
-        if (i < rows.size() && rows[i].cells.size() >= 2) {
-            set_text_if_changed(tile, rows[i].cells[0] + L"  " + rows[i].cells[1]);
-        }
+        if (i < rows.size()) set_text_if_changed(tile, row_tile_text(rows[i]));
         if (tile != nullptr) InvalidateRect(tile, nullptr, FALSE);
     }
 }
@@ -346,7 +351,11 @@ void draw_row_tile(const Painter& painter, int tile_index) {
     const std::vector<TableRow>& rows = painter.state->shown_table.rows;
     if (tile_index < 0 || static_cast<std::size_t>(tile_index) >= rows.size()) return;
     const TableRow& row = rows[static_cast<std::size_t>(tile_index)];
-    if (row.cells.size() < 2) return;
+    if (row.cells.empty()) return;
+    if (row.cells.size() == 1) {
+        draw_text_in_box(painter, 1, text_colour, 12, 3, w - 12, h - 3, row.cells[0], 0);
+        return;
+    }
     draw_text_in_box(painter, 0, secondary_colour, 12, 3, w - 12, h / 2, row.cells[0], 0);
     const COLORREF value_colour =
         row.status.size() >= 2 ? static_cast<COLORREF>(verdict_color(row.status[1])) : text_colour;

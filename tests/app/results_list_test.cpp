@@ -485,6 +485,30 @@ TEST_F(ListTest, RowTilesPaintFirstRows) {
     EXPECT_EQ(canvas.at(100, 28), white);
 }
 
+// A message row of one cell (the LAN page's "Brak widocznych sąsiadów") after a table of two-cell
+// rows: the tile takes the cell as its text and draws it.
+TEST_F(ListTest, RowTileOfAOneCellRowShowsThatCell) {
+    apply_table_model(state, model_of({L"Połączenie"}));
+    TableModel message;
+    message.columns = {{L"Adres IP", 193}};
+    TableRow row;
+    row.cells = {L"Brak widocznych sąsiadów"};
+    message.rows.push_back(row);
+    message.rows.push_back(TableRow{});  // no cells at all: an empty text
+    apply_table_model(state, std::move(message));
+    EXPECT_EQ(get_window_text(state.reading_tiles[0]), L"Brak widocznych sąsiadów");
+    EXPECT_EQ(get_window_text(state.reading_tiles[1]), L"");
+    Canvas canvas(200, 56);
+    ASSERT_TRUE(render(canvas, first_reading_tile_id));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].text, L"Brak widocznych sąsiadów");
+    EXPECT_EQ(texts[0].colour, rgb(0x202020));
+    EXPECT_EQ(texts[0].slot, 1);
+    EXPECT_TRUE(same_box(texts[0].box, RECT{12, 3, 188, 53}));
+    ASSERT_TRUE(render(canvas, first_reading_tile_id + 1));
+    EXPECT_TRUE(texts.empty());
+}
+
 TableModel chart_model(std::vector<ChartPoint> points) {
     TableModel model = model_of({L"a", L"b"});
     model.rows[1].chart = std::move(points);
@@ -723,6 +747,39 @@ SummaryModel canned_summary() {
     summary.has_report = true;
     summary.test_time_text = L"dziś 12:30";
     return summary;
+}
+
+// Pixels at least as dark as #606060 in every channel: the main text colour's strokes.
+int dark_pixels(const test::Dib& item) {
+    int dark = 0;
+    for (int y = 0; y < item.height(); ++y) {
+        for (int x = 0; x < item.width(); ++x) {
+            const COLORREF pixel = item.pixel(x, y);
+            if (GetRValue(pixel) <= 0x60 && GetGValue(pixel) <= 0x60 && GetBValue(pixel) <= 0x60) {
+                ++dark;
+            }
+        }
+    }
+    return dark;
+}
+
+// Page 3 read by the window: the report's rows first, then the LAN reading that found no
+// neighbour. The first tile, still on show, carries and draws that message.
+TEST_F(PageTest, ReadingTileOfAMessageRowIsDrawnWithItsText) {
+    show_table_page(state(), 3, reading_model(0, 3));
+    TableModel reading;
+    reading.title = L"Odczyt sieci lokalnej";
+    reading.columns = {{L"Adres IP", 193}, {L"Adres MAC", 148}};
+    TableRow row;
+    row.cells = {L"Brak widocznych sąsiadów"};
+    reading.rows.push_back(row);
+    apply_table_model(state(), std::move(reading));
+    test::WindowHarness::pump();
+    ASSERT_TRUE(harness.visible(first_reading_tile_id));
+    EXPECT_FALSE(harness.visible(first_reading_tile_id + 1));
+    EXPECT_EQ(harness.text(first_reading_tile_id), L"Brak widocznych sąsiadów");
+    const std::unique_ptr<test::Dib> tile = harness.render_item(first_reading_tile_id);
+    EXPECT_GT(dark_pixels(*tile), 20);
 }
 
 // For people to look at: the painted dashboard and a list page. The items are also drawn
