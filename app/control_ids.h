@@ -94,4 +94,13 @@ inline constexpr int wifi_after_button_id = 347;
 inline constexpr int wifi_compare_button_id = 348;
 inline constexpr int wifi_comparison_id = 349;
 
+// The details popup: its read-only text, the "Kopiuj całość" and "Zamknij" buttons, the two chart
+// panels ("before", "after") and the caption line above them.
+inline constexpr int details_text_id = 401;
+inline constexpr int details_copy_button_id = 402;
+inline constexpr int details_close_button_id = 403;
+inline constexpr int details_before_panel_id = 404;
+inline constexpr int details_after_panel_id = 405;
+inline constexpr int details_caption_id = 406;
+
 }  // namespace tarvisko

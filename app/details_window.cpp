@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/control_ids.h"
+#include "app/window_proc.h"
 #include "readings/wifi_chart.h"
 
 namespace tarvisko {
@@ -11,13 +13,6 @@ namespace tarvisko {
 HWND details_window = nullptr;
 
 namespace {
-
-constexpr int text_id = 401;
-constexpr int copy_id = 402;
-constexpr int close_id = 403;
-constexpr int before_panel_id = 404;
-constexpr int after_panel_id = 405;
-constexpr int caption_id = 406;
 
 int popup_dpi(HWND window) {
     const UINT dpi = GetDpiForWindow(window);
@@ -35,12 +30,12 @@ void create_children(HWND window, HINSTANCE instance) {
     const Child children[] = {
         {WS_EX_CLIENTEDGE, L"EDIT", L"",
          WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
-         text_id},
-        {0, L"BUTTON", L"Kopiuj całość", WS_VISIBLE | WS_TABSTOP, copy_id},
-        {0, L"BUTTON", L"Zamknij", WS_VISIBLE | WS_TABSTOP, close_id},
-        {0, L"STATIC", L"", SS_OWNERDRAW, before_panel_id},
-        {0, L"STATIC", L"", SS_OWNERDRAW, after_panel_id},
-        {0, L"STATIC", L"", SS_NOPREFIX, caption_id},
+         details_text_id},
+        {0, L"BUTTON", L"Kopiuj całość", WS_VISIBLE | WS_TABSTOP, details_copy_button_id},
+        {0, L"BUTTON", L"Zamknij", WS_VISIBLE | WS_TABSTOP, details_close_button_id},
+        {0, L"STATIC", L"", SS_OWNERDRAW, details_before_panel_id},
+        {0, L"STATIC", L"", SS_OWNERDRAW, details_after_panel_id},
+        {0, L"STATIC", L"", SS_NOPREFIX, details_caption_id},
     };
     const auto font = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
     for (const Child& child : children) {
@@ -66,23 +61,25 @@ void layout_children(HWND window, int w, int h) {
     if (details_chart) {
         const int caption_height = px(52);
         const int panel_height = std::clamp((4 * h) / 10, px(155), px(340));
-        move_child(window, caption_id, m, m, std::max(1, w - 2 * m), caption_height);
+        move_child(window, details_caption_id, m, m, std::max(1, w - 2 * m), caption_height);
         const int panel_width = std::max(1, (w - 3 * m) / 2);
-        move_child(window, before_panel_id, m, m + caption_height, panel_width, panel_height);
-        move_child(window, after_panel_id, panel_width + 2 * m, m + caption_height, panel_width,
+        move_child(window, details_before_panel_id, m, m + caption_height, panel_width,
                    panel_height);
+        move_child(window, details_after_panel_id, panel_width + 2 * m, m + caption_height,
+                   panel_width, panel_height);
         top = caption_height + panel_height + 2 * m;
     }
-    move_child(window, text_id, m, top, std::max(1, w - 2 * m),
+    move_child(window, details_text_id, m, top, std::max(1, w - 2 * m),
                std::max(1, h - 2 * m - top - button_height));
-    move_child(window, copy_id, m, h - button_height - m, button_width, button_height);
-    move_child(window, close_id, w - button_width - m, h - button_height - m, button_width,
+    move_child(window, details_copy_button_id, m, h - button_height - m, button_width,
                button_height);
+    move_child(window, details_close_button_id, w - button_width - m, h - button_height - m,
+               button_width, button_height);
 }
 
 void draw_panel(HWND window, const DRAWITEMSTRUCT& item) {
     const int dpi = popup_dpi(window);
-    const bool before = item.CtlID == before_panel_id;
+    const bool before = item.CtlID == details_before_panel_id;
     RECT rect = item.rcItem;
     FillRect(item.hDC, &rect, GetSysColorBrush(COLOR_WINDOW));
     FrameRect(item.hDC, &rect, GetSysColorBrush(COLOR_3DLIGHT));
@@ -175,7 +172,7 @@ void show_details_window(HWND owner, const std::wstring& title, const std::wstri
     if (details_chart) {
         const std::wstring* captions[] = {&details_chart->before_caption,
                                           &details_chart->after_caption, &details_chart->changes};
-        const int ids[] = {before_panel_id, after_panel_id, caption_id};
+        const int ids[] = {details_before_panel_id, details_after_panel_id, details_caption_id};
         for (int i = 0; i < 3; ++i) {
             HWND control = GetDlgItem(popup, ids[i]);
             SetWindowTextW(control, captions[i]->c_str());
@@ -184,7 +181,7 @@ void show_details_window(HWND owner, const std::wstring& title, const std::wstri
         }
     }
     SetWindowTextW(popup, title.c_str());
-    HWND edit = GetDlgItem(popup, text_id);
+    HWND edit = GetDlgItem(popup, details_text_id);
     SetWindowTextW(edit, text.c_str());
     ShowWindow(popup, SW_RESTORE);
     SetForegroundWindow(popup);
@@ -192,7 +189,9 @@ void show_details_window(HWND owner, const std::wstring& title, const std::wstri
     SendMessageW(edit, EM_SETSEL, 0, 0);
 }
 
-LRESULT CALLBACK details_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+namespace {
+
+LRESULT handle_details_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_CREATE: {
             const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
@@ -220,7 +219,7 @@ LRESULT CALLBACK details_window_proc(HWND window, UINT message, WPARAM wparam, L
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
             if (details_chart &&
-                (item->CtlID == before_panel_id || item->CtlID == after_panel_id)) {
+                (item->CtlID == details_before_panel_id || item->CtlID == details_after_panel_id)) {
                 draw_panel(window, *item);
                 return TRUE;
             }
@@ -229,11 +228,11 @@ LRESULT CALLBACK details_window_proc(HWND window, UINT message, WPARAM wparam, L
         case WM_COMMAND:
             switch (LOWORD(wparam)) {
                 case IDCANCEL:
-                case close_id:
+                case details_close_button_id:
                     DestroyWindow(window);
                     break;
-                case copy_id: {
-                    HWND edit = GetDlgItem(window, text_id);
+                case details_copy_button_id: {
+                    HWND edit = GetDlgItem(window, details_text_id);
                     SendMessageW(edit, EM_SETSEL, 0, -1);
                     SendMessageW(edit, WM_COPY, 0, 0);
                     SetFocus(edit);
@@ -249,6 +248,21 @@ LRESULT CALLBACK details_window_proc(HWND window, UINT message, WPARAM wparam, L
             return 0;
         default:
             return DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+}  // namespace
+
+LRESULT CALLBACK details_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    // The main window's boundary: a failure (while painting a chart, say) shows as its view
+    // message; nothing unwinds into the system's frames.
+    try {
+        // A panel whose drawing failed still counts as drawn, so the system draws nothing over it.
+        LRESULT result = message == WM_DRAWITEM ? TRUE : 0;
+        guarded([&] { result = handle_details_message(window, message, wparam, lparam); });
+        return result;
+    } catch (...) {
+        return message == WM_CREATE ? -1 : 0;
     }
 }
 

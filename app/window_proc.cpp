@@ -75,17 +75,6 @@ bool close_when_idle(HWND window) {
     return true;
 }
 
-// The command, notification and job-message handlers run behind this one catch, so a failure
-// shows as the view message and the window goes on.
-template <typename Handler>
-void guarded(Handler&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        set_view_message(ui(), to_wide(error.what()));
-    }
-}
-
 LRESULT on_create(HWND window) {
     MainWindowState& state = ui();
     set_status_icon(window, -1);
@@ -562,6 +551,14 @@ LRESULT handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
 }
 
 }  // namespace
+
+void guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        set_view_message(main_window_state, to_wide(error.what()));
+    }
+}
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     // The last guard: nothing may unwind into the system's frames. A window that cannot be built

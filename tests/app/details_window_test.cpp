@@ -3,15 +3,17 @@
 // clang-format off
 #include <windows.h>
 // clang-format on
+#include "app/details_window.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/control_ids.h"
-#include "app/details_window.h"
 #include "support/test_support.h"
 #include "support/window_harness.h"
 
@@ -81,15 +83,15 @@ TEST_F(DetailsWindow, PlainRequestsReuseOnePopupAndKeepItsPlace) {
     GetWindowRect(first, &kept);
     EXPECT_TRUE(EqualRect(&moved, &kept));
     EXPECT_EQ(text_of(first), L"Karta");
-    EXPECT_EQ(text_of(GetDlgItem(first, 401)), L"Drugi tekst");
+    EXPECT_EQ(text_of(GetDlgItem(first, details_text_id)), L"Drugi tekst");
     // The caret sits at the start with nothing selected.
     DWORD start = 1, end = 1;
-    SendMessageW(GetDlgItem(first, 401), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    SendMessageW(GetDlgItem(first, details_text_id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 0u);
     EXPECT_EQ(end, 0u);
     // Without a chart the panels stay hidden and there is no minimum track size of our own.
-    EXPECT_FALSE(IsWindowVisible(GetDlgItem(first, 404)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(first, details_before_panel_id)));
     MINMAXINFO info{};
     info.ptMaxTrackSize = {5000, 5000};
     SendMessageW(first, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
@@ -134,10 +136,11 @@ TEST_F(DetailsWindow, ChartPanelsShowTheCaptionsAndKeepAMinimumSize) {
     show_details_window(harness.window(), L"Porównanie", L"Tekst", sample_chart());
     HWND popup = details_window;
     ASSERT_NE(popup, nullptr);
-    EXPECT_EQ(text_of(GetDlgItem(popup, 404)), L"Przed: kanał 6");
-    EXPECT_EQ(text_of(GetDlgItem(popup, 405)), L"Po: kanał 11");
-    EXPECT_EQ(text_of(GetDlgItem(popup, 406)), L"Sieci nakładające się: 4 → 1");
-    for (int id : {404, 405, 406}) EXPECT_TRUE(IsWindowVisible(GetDlgItem(popup, id))) << id;
+    EXPECT_EQ(text_of(GetDlgItem(popup, details_before_panel_id)), L"Przed: kanał 6");
+    EXPECT_EQ(text_of(GetDlgItem(popup, details_after_panel_id)), L"Po: kanał 11");
+    EXPECT_EQ(text_of(GetDlgItem(popup, details_caption_id)), L"Sieci nakładające się: 4 → 1");
+    for (int id : {details_before_panel_id, details_after_panel_id, details_caption_id})
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(popup, id))) << id;
 
     MINMAXINFO info{};
     info.ptMaxTrackSize = {5000, 5000};
@@ -154,7 +157,7 @@ TEST_F(DetailsWindow, ChartPanelsShowTheCaptionsAndKeepAMinimumSize) {
     other.after_caption = L"Po: kanał 1";
     show_details_window(harness.window(), L"Porównanie 2", L"Tekst 2", other);
     EXPECT_EQ(details_window, popup);
-    EXPECT_EQ(text_of(GetDlgItem(popup, 405)), L"Po: kanał 1");
+    EXPECT_EQ(text_of(GetDlgItem(popup, details_after_panel_id)), L"Po: kanał 1");
     EXPECT_EQ(details_chart->after_caption, L"Po: kanał 1");
 }
 
@@ -167,21 +170,22 @@ TEST_F(DetailsWindow, PanelHeightsFollowTheClientHeight) {
     } cases[] = {{500, 200}, {300, 155}, {1000, 340}};
     for (const auto& c : cases) {
         SendMessageW(popup, WM_SIZE, SIZE_RESTORED, MAKELPARAM(1000, c.height));
-        const RECT before = child_rect(popup, 404);
-        const RECT after = child_rect(popup, 405);
+        const RECT before = child_rect(popup, details_before_panel_id);
+        const RECT after = child_rect(popup, details_after_panel_id);
         EXPECT_EQ(before.bottom - before.top, c.panel) << c.height;
         EXPECT_EQ(before.top, 16 + 52) << c.height;
         EXPECT_EQ(before.right - before.left, (1000 - 48) / 2) << c.height;
         EXPECT_EQ(after.left, (1000 - 48) / 2 + 32) << c.height;
-        const RECT text = child_rect(popup, 401);
+        const RECT text = child_rect(popup, details_text_id);
         EXPECT_EQ(text.top, 52 + c.panel + 32) << c.height;
-        const RECT close = child_rect(popup, 403);
+        const RECT close = child_rect(popup, details_close_button_id);
         EXPECT_EQ(close.left, 1000 - 128 - 16) << c.height;
         EXPECT_EQ(close.top, c.height - 34 - 16) << c.height;
     }
     // A very narrow popup still gives every control some width.
     SendMessageW(popup, WM_SIZE, SIZE_RESTORED, MAKELPARAM(10, 100));
-    for (int id : {401, 404, 405, 406}) {
+    for (int id :
+         {details_text_id, details_before_panel_id, details_after_panel_id, details_caption_id}) {
         const RECT rect = child_rect(popup, id);
         EXPECT_GE(rect.right - rect.left, 1) << id;
         EXPECT_GE(rect.bottom - rect.top, 1) << id;
@@ -203,7 +207,7 @@ TEST_F(DetailsWindow, PainterDrawsEachSeriesBelowTheTitleBand) {
     HWND popup = details_window;
     WindowHarness::pump();
     calls.clear();
-    for (int id : {404, 405}) {
+    for (int id : {details_before_panel_id, details_after_panel_id}) {
         bool handled = false;
         const auto dib = WindowHarness::render_control(GetDlgItem(popup, id), &handled, popup);
         EXPECT_TRUE(handled);
@@ -223,16 +227,37 @@ TEST_F(DetailsWindow, PainterDrawsEachSeriesBelowTheTitleBand) {
 
     // The product's painter draws the chart itself: something other than the fill shows.
     details_panel_painter() = nullptr;
-    const auto dib = WindowHarness::render_control(GetDlgItem(popup, 404), nullptr, popup);
+    const auto dib =
+        WindowHarness::render_control(GetDlgItem(popup, details_before_panel_id), nullptr, popup);
     const RECT chart_area{2, 32, dib->width() - 2, dib->height() - 2};
     const int area = (chart_area.right - chart_area.left) * (chart_area.bottom - chart_area.top);
     EXPECT_LT(dib->count(GetSysColor(COLOR_WINDOW), chart_area), area);
 }
 
+// A failure while a chart panel is drawn stops at the popup's procedure: the main window's view
+// message says why, the panel counts as drawn and both windows go on.
+TEST_F(DetailsWindow, ThrowingChartPainterIsCaughtInThePopup) {
+    details_panel_painter() = [](int, HDC, const RECT&, int, HFONT) {
+        throw std::runtime_error("wykres nieczytelny");
+    };
+    show_details_window(harness.window(), L"Porównanie", L"Tekst", sample_chart());
+    HWND popup = details_window;
+    bool handled = false;
+    WindowHarness::render_control(GetDlgItem(popup, details_before_panel_id), &handled, popup);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(main_window_state.shown_table.title, L"wykres nieczytelny");
+    EXPECT_TRUE(IsWindow(popup));
+    EXPECT_EQ(details_window, popup);
+    // The popup still answers its commands.
+    SendMessageW(popup, WM_COMMAND, MAKEWPARAM(details_close_button_id, BN_CLICKED), 0);
+    EXPECT_FALSE(IsWindow(popup));
+}
+
 TEST_F(DetailsWindow, WithoutAChartPanelsAreNotDrawn) {
     show_details_window(harness.window(), L"Wiersz", L"Tekst", std::nullopt);
     bool handled = true;
-    WindowHarness::render_control(GetDlgItem(details_window, 404), &handled, details_window);
+    WindowHarness::render_control(GetDlgItem(details_window, details_before_panel_id), &handled,
+                                  details_window);
     EXPECT_FALSE(handled);
 }
 
@@ -244,19 +269,19 @@ TEST_F(DetailsWindow, CopyAllCopiesTheWholeTextAndLeavesItSelected) {
         EmptyClipboard();
         CloseClipboard();
     }
-    SendMessageW(popup, WM_COMMAND, MAKEWPARAM(402, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(popup, 402)));
+    SendMessageW(popup, WM_COMMAND, MAKEWPARAM(details_copy_button_id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(popup, details_copy_button_id)));
     EXPECT_EQ(test::clipboard_text(popup), text);
     DWORD start = 1, end = 0;
-    SendMessageW(GetDlgItem(popup, 401), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    SendMessageW(GetDlgItem(popup, details_text_id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 0u);
     EXPECT_EQ(end, text.size());
-    EXPECT_EQ(GetFocus(), GetDlgItem(popup, 401));
+    EXPECT_EQ(GetFocus(), GetDlgItem(popup, details_text_id));
 }
 
 TEST_F(DetailsWindow, CloseButtonAndCancelDestroyThePopupAndReleaseTheChart) {
-    for (int command : {403, IDCANCEL}) {
+    for (int command : {details_close_button_id, IDCANCEL}) {
         show_details_window(harness.window(), L"Porównanie", L"Tekst", sample_chart());
         HWND popup = details_window;
         ASSERT_NE(popup, nullptr);
@@ -277,15 +302,16 @@ TEST_F(DetailsWindow, CloseButtonAndCancelDestroyThePopupAndReleaseTheChart) {
 TEST_F(DetailsWindow, TabMovesBetweenThePopupsControls) {
     show_details_window(harness.window(), L"Wiersz", L"Tekst", std::nullopt);
     HWND popup = details_window;
-    SetFocus(GetDlgItem(popup, 401));
+    SetFocus(GetDlgItem(popup, details_text_id));
     SendMessageW(popup, WM_NEXTDLGCTL, 0, FALSE);
-    EXPECT_EQ(GetFocus(), GetDlgItem(popup, 402));
-    SendMessageW(popup, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(popup, 403)), TRUE);
-    EXPECT_EQ(GetFocus(), GetDlgItem(popup, 403));
+    EXPECT_EQ(GetFocus(), GetDlgItem(popup, details_copy_button_id));
+    SendMessageW(popup, WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(GetDlgItem(popup, details_close_button_id)), TRUE);
+    EXPECT_EQ(GetFocus(), GetDlgItem(popup, details_close_button_id));
     // A window that is not the popup's child is refused.
     SendMessageW(popup, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(harness.child(start_button_id)),
                  TRUE);
-    EXPECT_EQ(GetFocus(), GetDlgItem(popup, 403));
+    EXPECT_EQ(GetFocus(), GetDlgItem(popup, details_close_button_id));
 }
 
 }  // namespace

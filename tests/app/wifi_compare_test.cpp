@@ -184,10 +184,12 @@ TEST(WifiCompare, BeforeAfterComparisonAndRestart) {
     EXPECT_EQ(chart.span_high_mhz, 2500);
     WindowHarness::pump();
     EXPECT_EQ(window_text(details_window), L"Porównanie Wi-Fi przed i po zmianie");
-    EXPECT_EQ(window_text(GetDlgItem(details_window, 401)), wifi_compare_card.body);
-    EXPECT_EQ(window_text(GetDlgItem(details_window, 404)), L"Przed  ·  kanał 6  ·  20 MHz");
-    EXPECT_EQ(window_text(GetDlgItem(details_window, 405)), L"Po  ·  kanał 1  ·  20 MHz");
-    const std::wstring changes = window_text(GetDlgItem(details_window, 406));
+    EXPECT_EQ(window_text(GetDlgItem(details_window, details_text_id)), wifi_compare_card.body);
+    EXPECT_EQ(window_text(GetDlgItem(details_window, details_before_panel_id)),
+              L"Przed  ·  kanał 6  ·  20 MHz");
+    EXPECT_EQ(window_text(GetDlgItem(details_window, details_after_panel_id)),
+              L"Po  ·  kanał 1  ·  20 MHz");
+    const std::wstring changes = window_text(GetDlgItem(details_window, details_caption_id));
     EXPECT_EQ(changes, describe_scan_changes(before, after));
     EXPECT_NE(changes.find(L"Nakładające się punkty Wi-Fi   5 → 2   (zmiana -3)"),
               std::wstring::npos)
@@ -195,17 +197,18 @@ TEST(WifiCompare, BeforeAfterComparisonAndRestart) {
     EXPECT_NE(changes.find(L"Sygnał własnej sieci   -47 dBm → -47 dBm   (zmiana 0 dB)"),
               std::wstring::npos)
         << to_utf8(changes);
-    for (int id : {404, 405, 406}) EXPECT_TRUE(IsWindowVisible(GetDlgItem(details_window, id)));
+    for (int id : {details_before_panel_id, details_after_panel_id, details_caption_id})
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(details_window, id)));
 
     bool handled = false;
-    const auto before_panel =
-        WindowHarness::render_control(GetDlgItem(details_window, 404), &handled, details_window);
+    const auto before_panel = WindowHarness::render_control(
+        GetDlgItem(details_window, details_before_panel_id), &handled, details_window);
     EXPECT_TRUE(handled);
     EXPECT_GT(own_pixels_at_channel(*before_panel, chart, 6), 0);
     EXPECT_EQ(own_pixels_at_channel(*before_panel, chart, 1), 0);
     handled = false;
-    const auto after_panel =
-        WindowHarness::render_control(GetDlgItem(details_window, 405), &handled, details_window);
+    const auto after_panel = WindowHarness::render_control(
+        GetDlgItem(details_window, details_after_panel_id), &handled, details_window);
     EXPECT_TRUE(handled);
     EXPECT_GT(own_pixels_at_channel(*after_panel, chart, 1), 0);
     EXPECT_EQ(own_pixels_at_channel(*after_panel, chart, 6), 0);

@@ -80,13 +80,14 @@ TEST(WifiPage, ShowsTheReadingAndActsOnIt) {
     shell.command(channel_help_button_id);
     ASSERT_NE(details_window, nullptr);
     EXPECT_EQ(window_text(details_window), L"Jak zmienić kanał Wi-Fi");
-    EXPECT_EQ(window_text(GetDlgItem(details_window, 401)),
+    EXPECT_EQ(window_text(GetDlgItem(details_window, details_text_id)),
               L"Otwórz panel routera i wybierz kanał 1.");
 
     shell.command(wifi_details_button_id);
     ASSERT_NE(details_window, nullptr);
     EXPECT_EQ(window_text(details_window), L"Ocena kanału Wi-Fi");
-    EXPECT_EQ(window_text(GetDlgItem(details_window, 401)), L"Trzy sieci nakładają się.");
+    EXPECT_EQ(window_text(GetDlgItem(details_window, details_text_id)),
+              L"Trzy sieci nakładają się.");
     DestroyWindow(details_window);
 
     // No gateway on the Wi-Fi interface: a message, and nothing is opened.
