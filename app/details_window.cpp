@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/control_ids.h"
+#include "app/status_texts.h"
 #include "app/window_proc.h"
 #include "readings/wifi_chart.h"
 
@@ -182,7 +183,7 @@ void show_details_window(HWND owner, const std::wstring& title, const std::wstri
     }
     SetWindowTextW(popup, title.c_str());
     HWND edit = GetDlgItem(popup, details_text_id);
-    SetWindowTextW(edit, text.c_str());
+    SetWindowTextW(edit, with_crlf_line_ends(text).c_str());
     ShowWindow(popup, SW_RESTORE);
     SetForegroundWindow(popup);
     SetFocus(edit);

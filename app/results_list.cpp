@@ -235,7 +235,7 @@ void show_text_page(MainWindowState& state, int page, const std::wstring& title,
     // the report page.
     set_current_page(state, page == 0 ? 10 : page);
     set_text_if_changed(state.page_title_label, title);
-    set_text_if_changed(state.page_text_edit, body);
+    set_text_if_changed(state.page_text_edit, with_crlf_line_ends(body));
     if (state.page_text_edit != nullptr) {
         SendMessageW(state.page_text_edit, EM_SETSEL, 0, 0);
         SendMessageW(state.page_text_edit, EM_SCROLLCARET, 0, 0);

@@ -153,6 +153,23 @@ void set_tool_controls_enabled(MainWindowState& state, bool enabled) {
     set_text_if_changed(state.run_target_button, enabled ? L"Wykonaj test" : L"Zatrzymaj");
 }
 
+std::wstring with_crlf_line_ends(std::wstring_view text) {
+    std::wstring result;
+    result.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r') {
+            result += L"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else if (c == L'\n') {
+            result += L"\r\n";
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
 std::wstring get_window_text(HWND control) {
     const int length = GetWindowTextLengthW(control);
     if (length <= 0) return {};

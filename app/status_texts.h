@@ -8,6 +8,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 #include "app/main_window_state.h"
 
@@ -41,6 +42,10 @@ void set_report_summary(MainWindowState& state, const std::wstring& text, bool f
 void show_sync_status(MainWindowState& state, const nlohmann::json& report);
 // The inputs of a target run, and the run button's caption ("Wykonaj test" / "Zatrzymaj").
 void set_tool_controls_enabled(MainWindowState& state, bool enabled);
+
+// The text with every line end as CR LF (a lone LF or a lone CR becomes CR LF): a multi-line EDIT
+// on Windows breaks lines only there and shows LF-only text as one long line.
+std::wstring with_crlf_line_ends(std::wstring_view text);
 
 // Sets the text only when it differs, so unchanged controls neither flicker nor notify.
 void set_text_if_changed(HWND control, const std::wstring& text);

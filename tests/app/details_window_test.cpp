@@ -253,6 +253,12 @@ TEST_F(DetailsWindow, ThrowingChartPainterIsCaughtInThePopup) {
     EXPECT_FALSE(IsWindow(popup));
 }
 
+// The text reaches the read-only edit with CR LF line ends, which Windows needs to break lines.
+TEST_F(DetailsWindow, TextLinesEndInCrLf) {
+    show_details_window(harness.window(), L"Wiersz", L"a\nb\rc\r\nd\n", std::nullopt);
+    EXPECT_EQ(text_of(GetDlgItem(details_window, details_text_id)), L"a\r\nb\r\nc\r\nd\r\n");
+}
+
 TEST_F(DetailsWindow, WithoutAChartPanelsAreNotDrawn) {
     show_details_window(harness.window(), L"Wiersz", L"Tekst", std::nullopt);
     bool handled = true;

@@ -7,6 +7,7 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,15 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 std::wstring text_of(HWND control) { return get_window_text(control); }
+
+// Every LF follows a CR and every CR comes before an LF.
+bool only_crlf_line_ends(const std::wstring& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) return false;
+        if (text[i] == L'\r' && (i + 1 == text.size() || text[i + 1] != L'\n')) return false;
+    }
+    return true;
+}
 
 // The commands as the dispatch calls them, while no measurement runs.
 void command(int id) {
@@ -135,6 +145,10 @@ TEST_F(ReportWindow, ReportButtonAlternatesOnTheRoutePage) {
                   0u)
             << to_utf8(body.substr(0, 200));
         EXPECT_EQ(body.find(L"\"mtr_samples\": [") != std::wstring::npos, technical);
+        // A multi-line EDIT on Windows breaks lines only at CR LF: the report JSON of the
+        // technical text comes with LF alone and is given CR LF on the page.
+        EXPECT_TRUE(only_crlf_line_ends(body));
+        EXPECT_GT(std::count(body.begin(), body.end(), L'\n'), 10);
     }
 }
 
