@@ -239,6 +239,7 @@ void launch_route(HWND window) {
             enable_control(state.summary_button, true);
             set_tool_controls_enabled(state, true);
             set_busy_state(state, false, !api_token.empty(), !technical_report_text.empty());
+            show_sync_status(state, nullptr);
         });
 }
 

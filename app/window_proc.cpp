@@ -260,6 +260,11 @@ void finish_target_run(HWND window) {
                                                          responder_lookup.shown_responder_names));
         show_sync_status(state, result);
         start_responder_lookup(window, page, result);
+    } else {
+        // A run that ended without a report (a name that does not resolve, a game target with
+        // no allowed address) leaves no measurement in this view: the "Pomiar w toku" the start
+        // put into the status line goes with it.
+        show_sync_status(state, nullptr);
     }
     if (!last_error_text.empty()) {
         set_view_message(state, L"Pomiar lub zapis nie powiódł się · " + last_error_text);

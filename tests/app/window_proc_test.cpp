@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,8 +23,8 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
-#include "results/fixtures.h"
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/control_ids.h"
@@ -37,6 +38,7 @@
 #include "app/status_texts.h"
 #include "app/window_proc.h"
 #include "engine/common/text.h"
+#include "results/fixtures.h"
 #include "results/view_status.h"
 #include "shell_window.h"
 
@@ -195,6 +197,86 @@ TEST(JobFinished, TargetRunKeepsItsReportAndShowsTheError) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, summary_button_id)));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(shell.window, first_nav_button_id + 7)));
     EXPECT_EQ(shell.control_text(run_target_button_id), L"Wykonaj test");
+}
+
+// Every text of the window's visible children, the status line's among them (it is drawn from
+// its window text).
+std::vector<std::wstring> visible_child_texts(HWND window) {
+    std::vector<std::wstring> texts;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM found) -> BOOL {
+            if (!IsWindowVisible(child)) return TRUE;
+            wchar_t text[1024] = {};
+            GetWindowTextW(child, text, 1024);
+            reinterpret_cast<std::vector<std::wstring>*>(found)->push_back(text);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+// A target run whose engine throws at once (a name that does not resolve, a game target with no
+// allowed address): once the job has ended, nothing on screen says a measurement is running.
+TEST(JobFinished, TargetRunThatFailsAtOnceLeavesNoRunningMeasurementOnScreen) {
+    struct Case {
+        int page;
+        const wchar_t* target;
+        const wchar_t* error;
+    };
+    for (const Case& c :
+         {Case{7, L"nie-ma-takiej-nazwy.example", L"Windows nie rozpoznał adresu celu."},
+          Case{6, L"10.1.2.3", L"Brak dozwolonego adresu IP dla wybranego celu."}}) {
+        SCOPED_TRACE(c.page);
+        ShellWindow shell;
+        std::function<void(std::stop_token)> job;
+        app_services().run_target_probe = [](const TargetRunRequest&, const std::atomic<bool>&,
+                                             const SampleCallback&) -> nlohmann::json {
+            throw std::logic_error("the job is not run here");
+        };
+        app_services().start_job_thread =
+            [&job](JobSlot&, std::function<void(std::stop_token)> body) { job = std::move(body); };
+        show_page(shell.window, c.page);
+        SendDlgItemMessageW(shell.window, target_edit_id, EM_SETREADONLY, FALSE, 0);
+        SetDlgItemTextW(shell.window, target_edit_id, c.target);
+        shell.command(run_target_button_id);
+        ASSERT_TRUE(job);
+        ASSERT_TRUE(measurement_running);
+        EXPECT_NE(shell.control_text(status_bar_id).find(L"Pomiar w toku"), std::wstring::npos);
+
+        // What the job leaves when the engine throws: the error text, no report, its message.
+        last_error_text = c.error;
+        SendMessageW(shell.window, job_finished, 0, 0);
+        EXPECT_FALSE(measurement_running);
+        for (const std::wstring& text : visible_child_texts(shell.window)) {
+            EXPECT_EQ(text.find(L"Pomiar w toku"), std::wstring::npos) << text;
+        }
+        EXPECT_EQ(shell.control_text(status_bar_id).find(L"Brak pomiaru w tym widoku"), 0u)
+            << shell.control_text(status_bar_id);
+        EXPECT_EQ(main_window_state.shown_table.title,
+                  std::wstring(L"Pomiar lub zapis nie powiódł się · ") + c.error);
+        EXPECT_EQ(shell.control_text(run_target_button_id), L"Wykonaj test");
+    }
+}
+
+// A target run whose thread cannot be made ends at once too.
+TEST(JobFinished, TargetRunWithoutAThreadLeavesNoRunningMeasurementOnScreen) {
+    ShellWindow shell;
+    app_services().run_target_probe = [](const TargetRunRequest&, const std::atomic<bool>&,
+                                         const SampleCallback&) {
+        return nlohmann::json::object();
+    };
+    app_services().start_job_thread = [](JobSlot&, std::function<void(std::stop_token)>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "no thread");
+    };
+    show_page(shell.window, 7);
+    SetDlgItemTextW(shell.window, target_edit_id, L"127.0.0.1");
+    shell.command(run_target_button_id);
+    EXPECT_FALSE(measurement_running);
+    for (const std::wstring& text : visible_child_texts(shell.window)) {
+        EXPECT_EQ(text.find(L"Pomiar w toku"), std::wstring::npos) << text;
+    }
 }
 
 TEST(PhaseChanged, StatusTextsAndTheGaugeTimer) {
