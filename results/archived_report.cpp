@@ -41,9 +41,9 @@ ArchivedReport read_archived_report(const std::filesystem::path& reports_folder,
     if (!id) return opened;
     std::optional<std::string> text;
     try {
-        text = read_report_file(report_archive_path(reports_folder, *id));
+        text = read_report_file_within_cap(report_archive_path(reports_folder, *id));
     } catch (const std::runtime_error&) {
-        return opened;  // unreadable: nothing to open
+        return opened;  // unreadable or too large: nothing to open
     }
     if (!text) return opened;
     std::optional<nlohmann::json> report = parse_json_document(*text);

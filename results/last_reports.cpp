@@ -17,12 +17,17 @@ LastReports read_last_reports(const LastReportSources& sources, const std::wstri
         if (credential.empty()) return loaded;
 
         const std::filesystem::path folder = sources.data_directory(origin, credential);
-        if (const auto text = read_report_file(folder / "last-report.json")) {
+        if (const auto text = read_report_file_within_cap(folder / "last-report.json")) {
             loaded.current_report = parse_report_text(*text);
         }
         for (std::size_t slot = 0; slot < result_purposes.size(); ++slot) {
-            const auto text =
-                read_report_file(folder / (std::string("last-") + result_purposes[slot] + ".json"));
+            std::optional<std::string> text;
+            try {
+                text = read_report_file_within_cap(
+                    folder / (std::string("last-") + result_purposes[slot] + ".json"));
+            } catch (const ReportFileTooLarge&) {
+                continue;  // passed over like any other file that gives no result
+            }
             if (!text) continue;
             std::optional<nlohmann::json> result = parse_json_document(*text);
             if (result && result->is_object()) loaded.last_results[slot] = std::move(*result);

@@ -32,9 +32,10 @@ struct LastReports {
 };
 
 // Reads nothing without a credential (`api_token` is the one held so far, kept when the origin
-// is empty). A syntax error of last-report.json, an unavailable data directory or a failing
-// credential store ends the reading with its message; a target-run file that is unparseable or
-// not an object is passed over silently.
+// is empty). A syntax error of last-report.json, one above report_file_size_cap
+// ("local_report_too_large"), an unavailable data directory or a failing credential store ends
+// the reading with its message; a target-run file that is unparseable, not an object or above
+// the cap is passed over silently.
 LastReports read_last_reports(const LastReportSources& sources, const std::wstring& api_token);
 
 }  // namespace tarvisko

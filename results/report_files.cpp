@@ -1,5 +1,6 @@
 #include "results/report_files.h"
 
+#include <cstdint>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -161,7 +162,11 @@ void store_report(const std::filesystem::path& data_folder, const nlohmann::json
     write_file_atomically(last, text);
 }
 
-std::optional<std::string> read_report_file(const std::filesystem::path& path) {
+namespace {
+
+// Reads the file whole, or raises ReportFileTooLarge once it holds more than `limit` bytes.
+std::optional<std::string> read_file_up_to(const std::filesystem::path& path,
+                                           std::uint64_t limit) {
     // Shared for deleting too, so that another instance can still move its new file over this
     // one while it is being read.
     HandleGuard<HANDLE> file(CreateFileW(path.c_str(), GENERIC_READ,
@@ -169,7 +174,12 @@ std::optional<std::string> read_report_file(const std::filesystem::path& path) {
                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
                              close_handle, INVALID_HANDLE_VALUE);
     if (!file) return std::nullopt;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart >= 0) {
+        if (static_cast<std::uint64_t>(size.QuadPart) > limit) throw ReportFileTooLarge();
+    }
     std::string bytes;
+    if (size.QuadPart > 0) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
     char buffer[65536];
     for (;;) {
         DWORD read = 0;
@@ -177,9 +187,21 @@ std::optional<std::string> read_report_file(const std::filesystem::path& path) {
             throw std::runtime_error("local_report_read_failed");
         }
         if (read == 0) break;
+        // A file that grows while it is read is held to the same limit.
+        if (bytes.size() + read > limit) throw ReportFileTooLarge();
         bytes.append(buffer, read);
     }
     return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> read_report_file(const std::filesystem::path& path) {
+    return read_file_up_to(path, UINT64_MAX);
+}
+
+std::optional<std::string> read_report_file_within_cap(const std::filesystem::path& path) {
+    return read_file_up_to(path, report_file_size_cap);
 }
 
 nlohmann::json parse_report_text(std::string_view text) {

@@ -12,9 +12,11 @@
 // Files are compact UTF-8 JSON without a byte-order mark or trailing newline.
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -67,6 +69,22 @@ void store_report(const std::filesystem::path& data_folder, const nlohmann::json
 // The whole content of a file; nothing when it cannot be opened (missing, a folder, locked).
 // Raises "local_report_read_failed" when a read fails after the file was opened.
 std::optional<std::string> read_report_file(const std::filesystem::path& path);
+
+// The largest report file the window reads back (the last reports at start-up, the report lists,
+// an archived report it opens). The program's own reports stay far below it; a larger file in
+// the folder is someone else's, and reading it whole would hold the window and its memory.
+inline constexpr std::uint64_t report_file_size_cap = 64ull * 1024 * 1024;
+
+// A report file larger than report_file_size_cap: it was not read.
+class ReportFileTooLarge : public std::runtime_error {
+  public:
+    ReportFileTooLarge() : std::runtime_error("local_report_too_large") {}
+};
+
+// read_report_file for the readers that take any file they find in the data directory: a file
+// larger than report_file_size_cap (also one that grows past it while it is read) raises
+// ReportFileTooLarge without being read into memory.
+std::optional<std::string> read_report_file_within_cap(const std::filesystem::path& path);
 
 // A file read back as JSON of bounded depth, raising the parser's own message for a syntax
 // error and "invalid_local_report" for a document nested too deep or holding a NUL byte.

@@ -57,9 +57,9 @@ bool comparable_run(const json& stored, const json& current_measurement,
 std::optional<json> read_stored_report(const fs::path& path) {
     std::optional<std::string> text;
     try {
-        text = read_report_file(path);
+        text = read_report_file_within_cap(path);
     } catch (const std::runtime_error&) {
-        return std::nullopt;  // unreadable after opening: passed over
+        return std::nullopt;  // unreadable after opening, or too large: passed over
     }
     if (!text) return std::nullopt;
     return parse_json_document(*text);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "results/fixtures.h"
+#include "results/report_files.h"
 #include "support/test_support.h"
 
 namespace tarvisko {
@@ -83,6 +84,16 @@ TEST(ArchivedReport, BadIdsMissingFilesAndHostileArchivesOpenNothing) {
     }
     fs::remove(reports.temp.path() / (id + L".json"));
     fs::create_directory(reports.temp.path() / (id + L".json"));
+    EXPECT_EQ(reports.open().kind, ArchivedReport::Kind::none);
+}
+
+TEST(ArchivedReport, AnArchiveAboveTheCapIsNotOpened) {
+    ReportsFolder reports;
+    const std::string report = R"({"session_id":"x","measurement":{"purpose":"mtr"}})";
+    // A valid document padded with blanks: only its size keeps it closed.
+    reports.put(report + std::string(report_file_size_cap - report.size(), ' '));
+    EXPECT_EQ(reports.open().kind, ArchivedReport::Kind::target_run);
+    reports.put(report + std::string(report_file_size_cap + 1 - report.size(), ' '));
     EXPECT_EQ(reports.open().kind, ArchivedReport::Kind::none);
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "results/report_files.h"
 #include "support/test_support.h"
 
 namespace tarvisko {
@@ -64,6 +65,16 @@ TEST(LastReports, ReadsTheLastReportAndTheTargetRunsByPurpose) {
     EXPECT_EQ(none.error_text, std::nullopt);
 }
 
+TEST(LastReports, ATargetRunFileAboveTheCapIsPassedOver) {
+    DataFolder data;
+    test::make_sized_file(data.file("last-gaming.json"), report_file_size_cap + 1, "{}");
+    put(data.file("last-mtr.json"), R"({"session_id":"m"})");
+    const LastReports loaded = read_last_reports(data.sources(), L"");
+    EXPECT_EQ(loaded.last_results[0], std::nullopt);
+    EXPECT_EQ(loaded.last_results[1], json::parse(R"({"session_id":"m"})"));
+    EXPECT_EQ(loaded.error_text, std::nullopt);
+}
+
 TEST(LastReports, WithoutCredentialNothingIsRead) {
     DataFolder data;
     put(data.file("last-report.json"), "{}");
@@ -102,6 +113,12 @@ TEST(LastReports, AFailureEndsTheReadingWithItsMessage) {
     EXPECT_EQ(read_last_reports(data.sources(), L"").error_text, L"invalid_local_report");
     put(data.file("last-report.json"), std::string("{}\0{}", 5));
     EXPECT_EQ(read_last_reports(data.sources(), L"").error_text, L"invalid_local_report");
+
+    // A last report above the cap is not read: its own message, and nothing taken.
+    test::make_sized_file(data.file("last-report.json"), report_file_size_cap + 1, "{}");
+    const LastReports too_large = read_last_reports(data.sources(), L"");
+    EXPECT_EQ(too_large.error_text, L"local_report_too_large");
+    EXPECT_EQ(too_large.current_report, std::nullopt);
 
     LastReportSources sources = data.sources();
     sources.data_directory = [](const std::wstring&, const std::wstring&) -> fs::path {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -317,6 +318,26 @@ int run_atomic_writer() {
         write_file_atomically(path, document_b);
         write_file_atomically(path, document_a);
     }
+}
+
+TEST(ReportFileCap, ReadsUpToTheCapAndNeverPastIt) {
+    test::TempDir dir;
+    const fs::path at_cap = dir.path() / "at-cap.json";
+    test::make_sized_file(at_cap, report_file_size_cap, "{");
+    const std::optional<std::string> text = read_report_file_within_cap(at_cap);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->size(), report_file_size_cap);
+    EXPECT_EQ(text->front(), '{');
+
+    for (const std::uint64_t size : {report_file_size_cap + 1, std::uint64_t{2} << 30}) {
+        SCOPED_TRACE(size);
+        const fs::path large = dir.path() / "large.json";
+        test::make_sized_file(large, size, "{");
+        EXPECT_EQ(test::error_text([&] { read_report_file_within_cap(large); }),
+                  "local_report_too_large");
+        EXPECT_THROW(read_report_file_within_cap(large), ReportFileTooLarge);
+    }
+    EXPECT_EQ(read_report_file_within_cap(dir.path() / "missing.json"), std::nullopt);
 }
 
 TEST(AtomicWrite, AWriterKilledAtRandomLeavesOneWholeDocument) {

@@ -39,6 +39,22 @@ ScopedEnv::~ScopedEnv() {
     SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
 
+void make_sized_file(const std::filesystem::path& path, std::uint64_t size,
+                     const std::string& head) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("make_sized_file: create failed");
+    DWORD written = 0;
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    const bool done =
+        (head.empty() ||
+         WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr)) &&
+        SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    if (!done) throw std::runtime_error("make_sized_file: sizing failed");
+}
+
 std::string nested_arrays(std::size_t depth) {
     return std::string(depth, '[') + std::string(depth, ']');
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test executables.
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -60,6 +61,12 @@ struct QueueDir {
 // `depth` nested empty arrays: nested_arrays(2) is "[[]]". Tests of foreign JSON build documents
 // one level under and one level over the depth limit with it.
 std::string nested_arrays(std::size_t depth);
+
+// Makes `path` a file of `size` bytes that begins with `head` and holds zeros after it, without
+// writing the zeros (the file system keeps them as a hole): a file of gigabytes costs a test
+// nothing.
+void make_sized_file(const std::filesystem::path& path, std::uint64_t size,
+                     const std::string& head = {});
 
 // The clipboard's text (CF_UNICODETEXT), opened for `owner`; "(clipboard busy)" when another
 // window holds it.
