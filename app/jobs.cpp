@@ -16,7 +16,6 @@
 #include "app/status_texts.h"
 #include "engine/common/text.h"
 #include "engine/common/version.h"
-#include "results/last_reports_job.h"
 #include "results/report_details.h"
 #include "results/report_files.h"
 #include "update/failure_text.h"
@@ -25,6 +24,7 @@
 namespace tarvisko {
 
 std::wstring job_api_token;
+LastReports loaded_last_reports;
 
 namespace {
 
@@ -165,12 +165,39 @@ void open_last_report(HWND window) {
     set_controls(false);
     set_status_message(state, L"Odczytywanie ostatniego raportu…");
     start_window_job(
-        job_slot, [window](std::stop_token) { load_last_reports_job(window); },
+        job_slot,
+        [window, held_token = api_token](std::stop_token) {
+            load_last_reports_job(window, held_token);
+        },
         [&] {
             last_report_loading = false;
             set_controls(true);
             set_status_message(state, L"");
         });
+}
+
+void load_last_reports_job(HWND window, std::wstring held_token) {
+    const LastReportSources sources{
+        server_origin, [](const std::wstring& origin) { return token_credential(origin, false); },
+        [](const std::wstring& origin, const std::wstring& credential) {
+            return std::filesystem::path(data_directory(origin, credential));
+        }};
+    loaded_last_reports = read_last_reports(sources, held_token);
+    PostMessageW(window, job_finished, 0, 0);
+}
+
+bool take_last_reports(LastReports loaded) {
+    bool token_changed = false;
+    if (loaded.api_token) {
+        token_changed = *loaded.api_token != api_token;
+        api_token = std::move(*loaded.api_token);
+    }
+    if (loaded.current_report) current_report = std::move(*loaded.current_report);
+    for (std::size_t slot = 0; slot < last_results.size(); ++slot) {
+        if (loaded.last_results[slot]) last_results[slot] = std::move(*loaded.last_results[slot]);
+    }
+    if (loaded.error_text) last_error_text = std::move(*loaded.error_text);
+    return token_changed;
 }
 
 void start_view_collection(HWND window, int page, int mode) {

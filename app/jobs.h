@@ -14,6 +14,7 @@
 
 #include "app/app_state.h"
 #include "engine/runs/target_run.h"
+#include "results/last_reports.h"
 #include "results/summary_model.h"
 
 namespace tarvisko {
@@ -21,6 +22,10 @@ namespace tarvisko {
 // The token the full test or target run used; WM_APP+1 takes it over into api_token after the
 // join, so no job writes api_token while the window reads it.
 extern std::wstring job_api_token;
+
+// What the start-up load of the last reports found. WM_APP+1 takes it over after the join
+// (take_last_reports), so the load writes none of the state the window reads.
+extern LastReports loaded_last_reports;
 
 // Starts `job` on `slot` (stopping and joining the job there first). When the system cannot
 // create the thread, `undo` takes back what the starter changed and the error becomes the view
@@ -35,6 +40,13 @@ void run_reservation_callback(TrafficView* traffic_view, const nlohmann::json& r
 void launch_route_sample_callback(const nlohmann::json& sample);
 
 void open_last_report(HWND window);
+// Reads the last reports of the current origin and client credential into loaded_last_reports
+// (`held_token`, the window's api_token when it started, is the credential when the origin is
+// empty), then posts job_finished, whatever happened.
+void load_last_reports_job(HWND window, std::wstring held_token);
+// Puts what the load found into api_token, current_report, last_results and last_error_text;
+// true when the client token changed.
+bool take_last_reports(LastReports loaded);
 void start_view_collection(HWND window, int page, int mode);
 void start_update_task(HWND window, bool download);
 // Starts the PTR lookup of the report's route responders on responder_lookup_slot (through

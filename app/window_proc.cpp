@@ -339,6 +339,10 @@ void on_job_finished(HWND window) {
         job_api_token.clear();
     }
     const bool was_loading = last_report_loading;
+    // The start-up load leaves what it found for the window to take over, its token included.
+    if (was_loading && take_last_reports(std::exchange(loaded_last_reports, LastReports{}))) {
+        token_changed = true;
+    }
     last_report_loading = false;
     measurement_running = false;
     KillTimer(window, timer_transfer_gauge);

@@ -7,3 +7,6 @@ tarvisko_test(app_start_runs_test start_runs_test.cpp LIBS tarvisko_window_harne
   LABELS window)
 tarvisko_test(app_page_switcher_test page_switcher_test.cpp LIBS tarvisko_window_harness
   LABELS window)
+# The start-up load of the last reports against a throw-away origin in the credential store and
+# a temporary LOCALAPPDATA, with a message-only window.
+tarvisko_test(app_last_reports_job_test last_reports_job_test.cpp LIBS tarvisko_window)

@@ -1,17 +1,21 @@
-#include "results/last_reports_job.h"
-
-#include <gtest/gtest.h>
-#include <wincred.h>
+// The start-up load of the last reports: what the job hands over, and what the window takes from
+// it after the join.
+// clang-format off
 #include <windows.h>
+#include <wincred.h>
+// clang-format on
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/jobs.h"
 #include "engine/common/ids.h"
 #include "engine/common/text.h"
 #include "support/test_support.h"
@@ -55,12 +59,20 @@ struct Surroundings {
         fs::create_directories(folder);
         return folder;
     }
-    // Runs the job on a thread of its own, as the main job slot does, and takes its message.
+    // Runs the job on a thread of its own, as the main job slot does, takes its message and,
+    // as the window does after the join, what it found. The job itself leaves the state alone.
     bool run_job() const {
-        std::thread([this] { load_last_reports_job(window); }).join();
+        const std::wstring held = api_token;
+        std::thread([this, held] { load_last_reports_job(window, held); }).join();
         MSG message{};
-        return PeekMessageW(&message, window, WM_APP + 1, WM_APP + 1, PM_REMOVE) &&
-               message.wParam == 0 && message.lParam == 0;
+        const bool posted = PeekMessageW(&message, window, WM_APP + 1, WM_APP + 1, PM_REMOVE) &&
+                            message.wParam == 0 && message.lParam == 0;
+        EXPECT_EQ(api_token, held);
+        EXPECT_EQ(current_report, "before");
+        EXPECT_EQ(last_results[0], json::object({{"kept", 0}}));
+        EXPECT_EQ(last_error_text, L"");
+        take_last_reports(std::exchange(loaded_last_reports, LastReports{}));
+        return posted;
     }
 };
 
@@ -81,6 +93,18 @@ TEST(LastReportsJob, WithoutCredentialReadsNothingAndStillFinishes) {
     EXPECT_EQ(current_report, "before");
     EXPECT_EQ(last_results[0], json::object({{"kept", 0}}));
     EXPECT_EQ(last_error_text, L"");
+}
+
+TEST(LastReportsJob, TheWindowLearnsWhetherTheTokenChanged) {
+    api_token = L"a";
+    LastReports loaded;
+    EXPECT_FALSE(take_last_reports(loaded));  // nothing read: the token stays
+    EXPECT_EQ(api_token, L"a");
+    loaded.api_token = L"a";
+    EXPECT_FALSE(take_last_reports(loaded));
+    loaded.api_token = L"";
+    EXPECT_TRUE(take_last_reports(loaded));  // no credential stored any more
+    EXPECT_EQ(api_token, L"");
 }
 
 TEST(LastReportsJob, FillsTheStateFromTheDataDirectory) {
