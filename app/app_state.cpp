@@ -76,6 +76,7 @@ JobSlot view_collection_slot;
 JobSlot catalog_slot;
 JobSlot update_slot;
 JobSlot responder_lookup_slot;
+JobSlot report_list_slot;
 
 void stop_and_join(JobSlot& slot) {
     if (!slot.joinable()) return;
@@ -87,8 +88,8 @@ void stop_and_join_all_jobs() {
     // The full test and the target runs poll the shared cancel flag, not their thread's stop
     // request. All stop requests go out before the first join, so the jobs wind down together.
     session_cancel_flag.exchange(true);
-    const std::array<JobSlot*, 5> slots{&job_slot, &view_collection_slot, &catalog_slot,
-                                        &update_slot, &responder_lookup_slot};
+    const std::array<JobSlot*, 6> slots{&job_slot,    &view_collection_slot,  &catalog_slot,
+                                        &update_slot, &responder_lookup_slot, &report_list_slot};
     for (JobSlot* slot : slots) slot->request_stop();
     for (JobSlot* slot : slots) {
         if (slot->joinable()) slot->join();

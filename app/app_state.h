@@ -1,6 +1,6 @@
 #pragma once
 // The shell's program-wide state: the documents jobs hand to the window, the texts of the last
-// results, the busy flags, the phase table and the five job slots. All of it lives from the
+// results, the busy flags, the phase table and the six job slots. All of it lives from the
 // program's static initialisation to its exit; the window thread reads and writes it, except
 // where a comment names another thread.
 #include <array>
@@ -137,6 +137,7 @@ extern JobSlot view_collection_slot;
 extern JobSlot catalog_slot;
 extern JobSlot update_slot;
 extern JobSlot responder_lookup_slot;
+extern JobSlot report_list_slot;  // the reading of the report lists of pages 9 and 10
 
 // Requests stop on the slot's thread and waits for it to end. Does nothing on an empty slot.
 void stop_and_join(JobSlot& slot);
@@ -147,7 +148,7 @@ void start_job(JobSlot& slot, Job&& job) {
     stop_and_join(slot);
     slot = JobSlot(std::forward<Job>(job));
 }
-// Sets session_cancel_flag, requests stop on all five slots, then joins them. Called after the
+// Sets session_cancel_flag, requests stop on all six slots, then joins them. Called after the
 // message loop ends, so that no job still writes into the state while the program exits.
 void stop_and_join_all_jobs();
 

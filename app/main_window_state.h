@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "app/report_list.h"
 #include "readings/wifi_records.h"
 #include "results/summary_model.h"
 #include "results/table_model.h"
@@ -85,6 +86,8 @@ struct MainWindowState {
     HWND export_button = nullptr;         // 319
 
     TableModel shown_table;  // its title is also the view message while a table is shown
+    // The rows of the report files read so far for pages 9 and 10, and the reading in flight.
+    ReportListCache report_list;
     bool table_view_shown = false;
     bool sort_descending = false;
     std::int32_t sort_column = -1;  // -1: not sorted yet

@@ -30,6 +30,9 @@ inline constexpr UINT view_reading_ready = WM_APP + 6;
 // Posted by the reverse DNS lookup of route responders. wParam 0, lParam 0; the names are in
 // responder_names.
 inline constexpr UINT responder_names_ready = WM_APP + 7;
+// Posted by the reading of the report lists (pages 9 and 10). wParam 0; lParam:
+// ReportListReading* (app/report_list.h), owned by the window; null when the reading was stopped.
+inline constexpr UINT report_list_ready = WM_APP + 8;
 
 // What a page reading hands to the window: the page's table, or for page 4 the Wi-Fi reading,
 // with the Wi-Fi mode of the request (0 plain, 1 detailed, 2 store "before", 3 compare "after").

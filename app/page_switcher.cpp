@@ -12,6 +12,7 @@
 #include "app/controls.h"
 #include "app/game_page.h"
 #include "app/jobs.h"
+#include "app/report_list.h"
 #include "app/results_list.h"
 #include "app/services.h"
 #include "app/status_texts.h"
@@ -40,42 +41,21 @@ void enable_control(HWND control, bool enabled) {
     if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
-bool is_cancelled(const nlohmann::json& document, const nlohmann::json& session) {
-    if (document.contains("state")) return document["state"] == "cancelled";
-    const nlohmann::json& pings = member_or_null(session, "host_pings");
-    return member_or_null(session, "error") == "cancelled" ||
-           member_or_null(member_or_null(pings, "gateway"), "reason") == "cancelled" ||
-           member_or_null(member_or_null(pings, "node"), "reason") == "cancelled";
-}
-
-bool is_completed(const nlohmann::json& document) {
-    if (document.contains("state")) return document["state"] == "completed";
-    return document.contains("throughput") && !build_results_view(document).partial;
-}
-
-std::wstring target_cell(const nlohmann::json& document, const nlohmann::json& session) {
-    const nlohmann::json& target_name =
-        member_or_null(member_or_null(document, "measurement"), "target_name");
-    if (target_name.is_string()) return to_wide(target_name.get<std::string>());
-    const nlohmann::json& peer = member_or_null(session, "peer");
-    if (peer.is_string()) return to_wide(peer.get<std::string>());
-    return L"—";
-}
-
-std::vector<TableColumn> report_list_columns(int page) {
-    if (page == 9) {
-        return {{L"Czas rozpoczęcia UTC", 194},
-                {L"Test", 142},
-                {L"Sesja", 220},
-                {L"Stan", 132},
-                {L"Cel", 175}};
+// The client's reports folder for pages 9 and 10; none without a client token. A data
+// directory that cannot be named becomes `error`.
+std::filesystem::path client_reports_folder(std::wstring& error) {
+    if (api_token.empty()) return {};
+    try {
+        return std::filesystem::path(data_directory(server_origin(), api_token)) / L"reports";
+    } catch (const std::exception& failure) {
+        error = to_wide(failure.what());
+        return {};
     }
-    return {{L"Czas rozpoczęcia UTC", 194}, {L"Raport", 142},    {L"Sesja", 220},
-            {L"Pobieranie", 98},            {L"Wysyłanie", 98}, {L"Ping / próbki", 105}};
 }
 
-// The page's table before it is shown; a failure of the report list becomes `error`.
-TableModel page_table(int page, std::wstring& error) {
+// The page's table before it is shown; pages 9 and 10 show the rows read so far from
+// `list_folder`.
+TableModel page_table(int page, const std::filesystem::path& list_folder) {
     MainWindowState& state = main_window_state;
     AppServices& services = app_services();
     if (page == 2 && traffic_monitor && services.build_traffic_table) {
@@ -94,16 +74,7 @@ TableModel page_table(int page, std::wstring& error) {
                 responder_lookup.shown_responder_names);
         }
     } else if (page == 9 || page == 10) {
-        std::filesystem::path folder;
-        try {
-            if (!api_token.empty()) {
-                folder = std::filesystem::path(data_directory(server_origin(), api_token)) /
-                         L"reports";
-            }
-        } catch (const std::exception& failure) {
-            error = to_wide(failure.what());
-        }
-        table = report_list_table(page, folder);
+        table = report_list_table(page, state.report_list, list_folder);
     } else if (page == 11) {
         table.title = L"Konfiguracja tej kopii programu";
         table.rows = settings_rows(server_origin_setting(), is_first_choice_selected(state),
@@ -194,81 +165,6 @@ void show_target_page(HWND window, int page) {
 
 }  // namespace
 
-std::optional<TableRow> report_list_row(int page, const nlohmann::json& document) {
-    if (!document.is_object()) return std::nullopt;
-    try {
-        const nlohmann::json& session =
-            document.contains("throughput") ? document["throughput"] : document;
-        const std::string session_id = session.value("session_id", std::string());
-        if (session_id.empty()) return std::nullopt;
-
-        std::string label = "Pełny test";
-        const nlohmann::json& measurement = member_or_null(document, "measurement");
-        if (measurement.is_object()) {
-            label = measurement.contains("profile_name")
-                        ? measurement["profile_name"].get<std::string>()
-                        : measurement.value("purpose", std::string());
-        }
-
-        TableRow row;
-        row.cells = {to_wide(session.value("started_at", std::string())), to_wide(label),
-                     to_wide(session_id)};
-        if (page == 9) {
-            row.cells.push_back(is_cancelled(document, session)   ? L"Przerwano"
-                                : is_completed(document) ? L"Zakończono"
-                                                         : L"Częściowy");
-            row.cells.push_back(target_cell(document, session));
-        } else if (document.contains("throughput")) {
-            const SummaryModel model = build_results_view(document);
-            row.cells.push_back(value_with_suffix(model.tiles, 0, L" Mb/s"));
-            row.cells.push_back(value_with_suffix(model.tiles, 1, L" Mb/s"));
-            row.cells.push_back(value_with_suffix(model.tiles, 2, L" ms"));
-        } else {
-            const nlohmann::json& samples = member_or_null(document, "mtr_samples");
-            const std::size_t count = samples.is_array() ? samples.size() : 0;
-            row.cells.push_back(L"—");
-            row.cells.push_back(L"—");
-            row.cells.push_back(std::to_wstring(count) + L" próbek");
-        }
-        row.detail = member_or_null(document, "synchronized") == true
-                         ? L"Serwer potwierdził synchronizację raportu."
-                         : L"Zapis lokalny w profilu komputera.";
-        return row;
-    } catch (const nlohmann::json::exception&) {
-        // A member of an unexpected type: this file is left out, the others are listed.
-        return std::nullopt;
-    }
-}
-
-TableModel report_list_table(int page, const std::filesystem::path& reports_folder) {
-    TableModel table;
-    table.title = page == 9 ? L"Dziennik wykonanych i przerwanych prób. Enter otwiera zapis."
-                            : L"Zestawienie wyników zapisanych raportów. Enter otwiera raport.";
-    table.columns = report_list_columns(page);
-    table.kind = 1;
-    if (reports_folder.empty()) return table;
-
-    std::error_code error;
-    std::filesystem::directory_iterator entry(reports_folder, error);
-    if (error) return table;
-    for (; entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-        const std::filesystem::path& path = entry->path();
-        if (path.extension() != L".json") continue;
-        try {
-            const std::optional<std::string> text = read_report_file(path);
-            if (!text) continue;
-            std::optional<TableRow> row = report_list_row(page, parse_report_text(*text));
-            if (row) table.rows.push_back(std::move(*row));
-        } catch (const std::exception&) {
-            // Unreadable or not JSON: left out without a message.
-        }
-    }
-    std::sort(table.rows.begin(), table.rows.end(), [](const TableRow& a, const TableRow& b) {
-        return a.cells[0] > b.cells[0];
-    });
-    return table;
-}
-
 std::vector<TableRow> settings_rows(const OriginSetting& origin, bool full_speed_profile,
                                     const std::wstring& update_text) {
     const auto row = [](std::wstring name, std::wstring value, std::wstring detail) {
@@ -304,10 +200,14 @@ void show_page(HWND window, int page) {
     }
 
     std::wstring list_error;
-    show_table_page(state, page, page_table(page, list_error));
+    const std::filesystem::path list_folder =
+        page == 9 || page == 10 ? client_reports_folder(list_error) : std::filesystem::path();
+    show_table_page(state, page, page_table(page, list_folder));
 
     if ((page == 2 && !traffic_monitor) || page == 3) {
         start_view_collection(window, page, 0);
+    } else if (!list_folder.empty()) {
+        start_report_list_reading(window, list_folder);
     } else if (page == 4) {
         show_wifi_cards(window);
     } else if (page == 11) {

@@ -23,6 +23,7 @@
 #include "app/messages.h"
 #include "app/page_switcher.h"
 #include "app/painting.h"
+#include "app/report_list.h"
 #include "app/results_list.h"
 #include "app/services.h"
 #include "app/status_texts.h"
@@ -554,6 +555,11 @@ LRESULT handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
         case responder_names_ready:
             guarded([&] { on_responder_names_ready(window); });
             return 0;
+        case report_list_ready: {
+            std::unique_ptr<ReportListReading> reading(reinterpret_cast<ReportListReading*>(lparam));
+            guarded([&] { take_report_list_reading(window, std::move(reading)); });
+            return 0;
+        }
         default:
             return DefWindowProcW(window, message, wparam, lparam);
     }

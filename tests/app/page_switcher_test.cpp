@@ -13,6 +13,7 @@
 #include "app/config.h"
 #include "app/control_ids.h"
 #include "app/page_switcher.h"
+#include "app/report_list.h"
 #include "app/services.h"
 #include "results/view_status.h"
 #include "support/window_harness.h"
@@ -157,7 +158,11 @@ TEST_F(ReportList, FolderListingKeepsGoodFilesNewestFirst) {
           R"({"session_id": "x", "measurement": {"profile_name": 5}})");
     fs::create_directory(dir.path() / "folder.json");
 
-    const TableModel history = report_list_table(9, dir.path());
+    ReportListCache cache;
+    const std::optional<ReportListReading> reading = read_report_list(dir.path(), {});
+    ASSERT_TRUE(reading);
+    merge_report_list(cache, *reading);
+    const TableModel history = report_list_table(9, cache, dir.path());
     EXPECT_EQ(history.title, L"Dziennik wykonanych i przerwanych prób. Enter otwiera zapis.");
     ASSERT_EQ(history.columns.size(), 5u);
     EXPECT_EQ(history.columns[3], (TableColumn{L"Stan", 132}));
@@ -168,7 +173,7 @@ TEST_F(ReportList, FolderListingKeepsGoodFilesNewestFirst) {
     EXPECT_EQ(std::vector<std::wstring>(ids.begin() + 2, ids.end()),
               (std::vector<std::wstring>{L"e", L"a", L"d"}));
 
-    const TableModel speeds = report_list_table(10, dir.path());
+    const TableModel speeds = report_list_table(10, cache, dir.path());
     EXPECT_EQ(speeds.title, L"Zestawienie wyników zapisanych raportów. Enter otwiera raport.");
     EXPECT_EQ(speeds.columns,
               (std::vector<TableColumn>{{L"Czas rozpoczęcia UTC", 194},
@@ -180,10 +185,16 @@ TEST_F(ReportList, FolderListingKeepsGoodFilesNewestFirst) {
     EXPECT_EQ(speeds.rows.size(), 5u);
 
     // No folder: the columns and no rows.
-    const TableModel missing = report_list_table(9, dir.path() / "missing");
+    const std::optional<ReportListReading> none = read_report_list(dir.path() / "missing", {});
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->read.empty());
+    merge_report_list(cache, *none);
+    const TableModel missing = report_list_table(9, cache, dir.path() / "missing");
     EXPECT_TRUE(missing.rows.empty());
     EXPECT_EQ(missing.columns.size(), 5u);
-    EXPECT_TRUE(report_list_table(10, fs::path()).rows.empty());
+    EXPECT_TRUE(report_list_table(10, cache, fs::path()).rows.empty());
+    // Rows of another folder are not shown.
+    EXPECT_TRUE(report_list_table(9, cache, dir.path()).rows.empty());
 }
 
 TEST(SettingsRows, FiveRowsWithTheirDetails) {
@@ -305,31 +316,6 @@ TEST_F(PageInWindow, SettingsPageRowsAndUpdateButton) {
     show_page(harness.window(), 11);
     EXPECT_EQ(harness.text(update_button_id), L"Ponowne uruchamianie…");
     EXPECT_FALSE(harness.enabled(update_button_id));
-}
-
-TEST_F(PageInWindow, HistoryPageListsTheReportsOfTheClient) {
-    show_page(harness.window(), 9);
-    EXPECT_TRUE(harness.state().shown_table.rows.empty());  // no token, no rows
-
-    api_token = L"tk_pages_0123456789";
-    const fs::path reports =
-        fs::path(data_directory(L"https://strony.localhost", api_token)) / "reports";
-    fs::create_directories(reports);
-    const json full = test::load_result_fixture("diagnostics-report");
-    const json echo = test::load_result_fixture("echo-run");
-    write(reports / "full.json", full.dump());
-    write(reports / "echo.json", echo.dump());
-    write(reports / "broken.json", R"({"throughput": 5})");
-    show_page(harness.window(), 9);
-    ASSERT_EQ(harness.state().shown_table.rows.size(), 2u);
-    EXPECT_EQ(harness.state().shown_table.rows[0].cells[2],
-              L"D05718AF-00D1-40E3-8B40-4C9EB27889A7");
-    EXPECT_EQ(harness.state().current_page, 9);
-    WindowHarness::screenshot("page-9-history");
-    test::save_client_bitmap(harness.window(), "page-9-history");
-    show_page(harness.window(), 10);
-    ASSERT_EQ(harness.state().shown_table.rows.size(), 2u);
-    EXPECT_EQ(harness.state().shown_table.rows[1].cells[5], L"3 próbek");
 }
 
 TEST_F(PageInWindow, WifiPageShowsTheReadingOrStartsOne) {

@@ -1,0 +1,279 @@
+#include "app/report_list.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "app/app_state.h"
+#include "app/jobs.h"
+#include "app/messages.h"
+#include "app/results_list.h"
+#include "app/status_texts.h"
+#include "engine/common/handle_guard.h"
+#include "engine/common/text.h"
+#include "results/dashboard.h"
+#include "results/report_files.h"
+
+namespace tarvisko {
+
+namespace {
+
+const nlohmann::json& member_or_null(const nlohmann::json& object, const char* key) {
+    static const nlohmann::json null_value;
+    if (!object.is_object()) return null_value;
+    const auto found = object.find(key);
+    return found == object.end() ? null_value : *found;
+}
+
+bool is_cancelled(const nlohmann::json& document, const nlohmann::json& session) {
+    if (document.contains("state")) return document["state"] == "cancelled";
+    const nlohmann::json& pings = member_or_null(session, "host_pings");
+    return member_or_null(session, "error") == "cancelled" ||
+           member_or_null(member_or_null(pings, "gateway"), "reason") == "cancelled" ||
+           member_or_null(member_or_null(pings, "node"), "reason") == "cancelled";
+}
+
+bool is_completed(const nlohmann::json& document) {
+    if (document.contains("state")) return document["state"] == "completed";
+    return document.contains("throughput") && !build_results_view(document).partial;
+}
+
+std::wstring target_cell(const nlohmann::json& document, const nlohmann::json& session) {
+    const nlohmann::json& target_name =
+        member_or_null(member_or_null(document, "measurement"), "target_name");
+    if (target_name.is_string()) return to_wide(target_name.get<std::string>());
+    const nlohmann::json& peer = member_or_null(session, "peer");
+    if (peer.is_string()) return to_wide(peer.get<std::string>());
+    return L"—";
+}
+
+std::vector<TableColumn> report_list_columns(int page) {
+    if (page == 9) {
+        return {{L"Czas rozpoczęcia UTC", 194},
+                {L"Test", 142},
+                {L"Sesja", 220},
+                {L"Stan", 132},
+                {L"Cel", 175}};
+    }
+    return {{L"Czas rozpoczęcia UTC", 194}, {L"Raport", 142},    {L"Sesja", 220},
+            {L"Pobieranie", 98},            {L"Wysyłanie", 98}, {L"Ping / próbki", 105}};
+}
+
+void close_find(HANDLE find) { FindClose(find); }
+
+// What a file of the folder gives both lists; none when it cannot be opened now (it is tried
+// again at the next reading). A document that is not a report is kept as an entry without rows,
+// so it is not parsed again while it stays as it is.
+std::optional<ReportListEntry> read_entry(const std::filesystem::path& path,
+                                          const std::wstring& name, ReportFileStamp stamp) {
+    ReportListEntry entry;
+    entry.stamp = stamp;
+    try {
+        const std::optional<std::string> text = read_report_file_within_cap(path);
+        if (!text) return std::nullopt;
+        const nlohmann::json document = parse_report_text(*text);
+        entry.history_row = report_list_row(9, document);
+        entry.report_row = report_list_row(10, document);
+    } catch (const ReportFileTooLarge&) {
+        entry.history_row = too_large_report_row(9, name);
+        entry.report_row = too_large_report_row(10, name);
+    } catch (const std::exception&) {
+        // Not JSON, nested too deep, or a read that failed: left out without a message.
+    }
+    return entry;
+}
+
+void report_list_job(std::stop_token stop, HWND window, std::filesystem::path folder,
+                     std::map<std::wstring, ReportFileStamp> known) {
+    std::unique_ptr<ReportListReading> reading;
+    try {
+        if (std::optional<ReportListReading> done = read_report_list(folder, known, stop)) {
+            reading = std::make_unique<ReportListReading>(std::move(*done));
+        }
+    } catch (const std::exception& error) {
+        reading = std::make_unique<ReportListReading>();
+        reading->folder = folder;
+        reading->failure = to_wide(error.what());
+    }
+    // Posted also when stopped (without a record), so that the window never waits for it.
+    if (PostMessageW(window, report_list_ready, 0, reinterpret_cast<LPARAM>(reading.get())) != 0) {
+        reading.release();  // the window deletes it
+    }
+}
+
+}  // namespace
+
+std::optional<TableRow> report_list_row(int page, const nlohmann::json& document) {
+    if (!document.is_object()) return std::nullopt;
+    try {
+        const nlohmann::json& session =
+            document.contains("throughput") ? document["throughput"] : document;
+        const std::string session_id = session.value("session_id", std::string());
+        if (session_id.empty()) return std::nullopt;
+
+        std::string label = "Pełny test";
+        const nlohmann::json& measurement = member_or_null(document, "measurement");
+        if (measurement.is_object()) {
+            label = measurement.contains("profile_name")
+                        ? measurement["profile_name"].get<std::string>()
+                        : measurement.value("purpose", std::string());
+        }
+
+        TableRow row;
+        row.cells = {to_wide(session.value("started_at", std::string())), to_wide(label),
+                     to_wide(session_id)};
+        if (page == 9) {
+            row.cells.push_back(is_cancelled(document, session)   ? L"Przerwano"
+                                : is_completed(document) ? L"Zakończono"
+                                                         : L"Częściowy");
+            row.cells.push_back(target_cell(document, session));
+        } else if (document.contains("throughput")) {
+            const SummaryModel model = build_results_view(document);
+            row.cells.push_back(value_with_suffix(model.tiles, 0, L" Mb/s"));
+            row.cells.push_back(value_with_suffix(model.tiles, 1, L" Mb/s"));
+            row.cells.push_back(value_with_suffix(model.tiles, 2, L" ms"));
+        } else {
+            const nlohmann::json& samples = member_or_null(document, "mtr_samples");
+            const std::size_t count = samples.is_array() ? samples.size() : 0;
+            row.cells.push_back(L"—");
+            row.cells.push_back(L"—");
+            row.cells.push_back(std::to_wstring(count) + L" próbek");
+        }
+        row.detail = member_or_null(document, "synchronized") == true
+                         ? L"Serwer potwierdził synchronizację raportu."
+                         : L"Zapis lokalny w profilu komputera.";
+        return row;
+    } catch (const nlohmann::json::exception&) {
+        // A member of an unexpected type: this file is left out, the others are listed.
+        return std::nullopt;
+    }
+}
+
+TableRow too_large_report_row(int page, const std::wstring& file_name) {
+    TableRow row;
+    const std::wstring stem = std::filesystem::path(file_name).stem().wstring();
+    if (page == 9) {
+        row.cells = {L"", L"Za duży plik", stem, L"Nieczytelny", L"—"};
+    } else {
+        row.cells = {L"", L"Za duży plik", stem, L"—", L"—", L"—"};
+    }
+    row.detail = L"Plik " + file_name + L" ma ponad 64 MiB, więc program go nie odczytuje.";
+    return row;
+}
+
+std::optional<ReportListReading> read_report_list(
+    const std::filesystem::path& folder, const std::map<std::wstring, ReportFileStamp>& known,
+    std::stop_token stop) {
+    ReportListReading reading;
+    reading.folder = folder;
+    // One call per file gives its name, size and last-write time: the listing of a folder that
+    // has not changed costs no file opened.
+    WIN32_FIND_DATAW found{};
+    HandleGuard<HANDLE> find(
+        FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                         nullptr, FIND_FIRST_EX_LARGE_FETCH),
+        close_find, INVALID_HANDLE_VALUE);
+    if (!find) return reading;
+    do {
+        if (stop.stop_requested()) return std::nullopt;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        const std::wstring name = found.cFileName;
+        // Exactly ".json": the pattern of the listing would also match short 8.3 names.
+        if (std::filesystem::path(name).extension() != L".json") continue;
+        const ReportFileStamp stamp{
+            (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+            (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                found.ftLastWriteTime.dwLowDateTime};
+        // A link's own stamp says nothing of the file it names: such an entry is always read.
+        const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        const auto held = known.find(name);
+        if (!link && held != known.end() && held->second == stamp) {
+            reading.unchanged.push_back(name);
+            continue;
+        }
+        if (std::optional<ReportListEntry> entry = read_entry(folder / name, name, stamp)) {
+            reading.read.emplace(name, std::move(*entry));
+        }
+    } while (FindNextFileW(find.get(), &found));
+    return reading;
+}
+
+void merge_report_list(ReportListCache& cache, ReportListReading reading) {
+    std::map<std::wstring, ReportListEntry> entries;
+    if (cache.folder == reading.folder) {
+        for (const std::wstring& name : reading.unchanged) {
+            auto node = cache.entries.extract(name);
+            if (!node.empty()) entries.insert(std::move(node));
+        }
+    }
+    for (auto& [name, entry] : reading.read) entries.insert_or_assign(name, std::move(entry));
+    cache.folder = std::move(reading.folder);
+    cache.entries = std::move(entries);
+}
+
+TableModel report_list_table(int page, const ReportListCache& cache,
+                             const std::filesystem::path& folder) {
+    TableModel table;
+    table.title = page == 9 ? L"Dziennik wykonanych i przerwanych prób. Enter otwiera zapis."
+                            : L"Zestawienie wyników zapisanych raportów. Enter otwiera raport.";
+    table.columns = report_list_columns(page);
+    table.kind = 1;
+    if (folder.empty() || cache.folder != folder) return table;
+    for (const auto& [name, entry] : cache.entries) {
+        const std::optional<TableRow>& row = page == 9 ? entry.history_row : entry.report_row;
+        if (row) table.rows.push_back(*row);
+    }
+    // Newest first; rows of one start time stay in the order of their file names.
+    std::stable_sort(table.rows.begin(), table.rows.end(),
+                     [](const TableRow& a, const TableRow& b) { return a.cells[0] > b.cells[0]; });
+    return table;
+}
+
+void start_report_list_reading(HWND window, const std::filesystem::path& folder) {
+    MainWindowState& state = main_window_state;
+    ReportListCache& cache = state.report_list;
+    set_view_message(state, L"Odczytywanie zapisanych raportów…");
+    if (cache.reading) {
+        cache.read_again = folder;
+        return;
+    }
+    // The job gets the stamps of what the window holds, never the cache itself.
+    std::map<std::wstring, ReportFileStamp> known;
+    if (cache.folder == folder) {
+        for (const auto& [name, entry] : cache.entries) known.emplace(name, entry.stamp);
+    }
+    cache.reading = true;
+    start_window_job(
+        report_list_slot,
+        [window, folder, known = std::move(known)](std::stop_token stop) {
+            report_list_job(stop, window, folder, known);
+        },
+        [&cache] { cache.reading = false; });
+}
+
+void take_report_list_reading(HWND window, std::unique_ptr<ReportListReading> reading) {
+    if (report_list_slot.joinable()) report_list_slot.join();
+    MainWindowState& state = main_window_state;
+    ReportListCache& cache = state.report_list;
+    cache.reading = false;
+    std::filesystem::path again = std::exchange(cache.read_again, {});
+    if (close_requested) return;
+    std::wstring failure;
+    if (reading) {
+        if (reading->failure.empty()) {
+            merge_report_list(cache, std::move(*reading));
+        } else {
+            failure = std::move(reading->failure);
+        }
+    }
+    const int page = state.current_page;
+    if ((page != 9 && page != 10) || !state.table_view_shown) return;
+    // A switch while this reading ran may want another folder (another client token): its
+    // rows, if any, show now, and the reading of that folder follows.
+    const std::filesystem::path& shown = again.empty() ? cache.folder : again;
+    apply_table_model(state, report_list_table(page, cache, shown));
+    if (!failure.empty()) set_view_message(state, failure);
+    if (!again.empty()) start_report_list_reading(window, again);
+}
+
+}  // namespace tarvisko
