@@ -1,0 +1,150 @@
+// Prints what a switch to the history page (page 9) costs with 10, 100 and 1,000 archived reports
+// in the program's own window, beside a bare listing of the same folder:
+// - the switch itself (show_page until it returns; the folder is read behind it);
+// - until the rows are on show, with nothing read before (the first switch after the start) and
+//   with every file already read (a switch back to the page);
+// - reading and parsing every file as the reading does on its first pass (which a switch used to
+//   cost on the window thread);
+// - a bare listing of the folder's names, sizes and write times (FindFirstFileExW).
+// Needs a display (DISPLAY, e.g. under Xvfb):
+//   tools/wine/run-test build/bench/app/report_list_bench.exe
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "app/page_switcher.h"
+#include "app/report_list.h"
+#include "app/services.h"
+#include "app/window_proc.h"
+#include "bench_timing.h"
+#include "engine/common/ids.h"
+
+using namespace tarvisko;
+namespace fs = std::filesystem;
+
+namespace {
+
+using bench::median_us;
+
+// Dispatches the thread's messages until `done` holds.
+template <typename Done>
+void pump_until(Done&& done) {
+    for (;;) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done()) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+// A full test's report of a real run (about the size the program writes), under its own id.
+std::string full_test_archive(const std::string& template_text, int index) {
+    nlohmann::json report = nlohmann::json::parse(template_text);
+    char id[40];
+    std::snprintf(id, sizeof id, "%08x-0000-4000-8000-000000000000", index);
+    report["throughput"]["session_id"] = id;
+    return report.dump();
+}
+
+void bare_listing(const fs::path& folder) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::uint64_t sink = 0;
+    do {
+        sink += found.nFileSizeLow + found.ftLastWriteTime.dwLowDateTime + found.cFileName[0];
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    static volatile std::uint64_t keep;
+    keep = sink;
+}
+
+}  // namespace
+
+int wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    const fs::path root = fs::temp_directory_path() / ("tarvisko-bench-" + new_uuid_text());
+    fs::create_directories(root);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", root.c_str());
+    SetEnvironmentVariableW(L"QUORVEL_DESKTOP_ORIGIN", L"https://localhost:9");
+    // Nothing reaches out: no update check, no readings; jobs get real threads.
+    app_services() = AppServices{};
+
+    INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
+    InitCommonControlsEx(&controls);
+    register_main_window_class(instance);
+    const HWND window =
+        CreateWindowExW(0, main_window_class, L"Tarvisko", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
+                        0, 1200, 800, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        std::fprintf(stderr, "no window (is there a display?)\n");
+        return 1;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    pump_until([] { return !last_report_loading; });
+
+    std::ifstream fixture(DIAGNOSTICS_REPORT_PATH, std::ios::binary);
+    const std::string template_text((std::istreambuf_iterator<char>(fixture)),
+                                    std::istreambuf_iterator<char>());
+    api_token = L"bench-token";
+    const fs::path reports = fs::path(data_directory(server_origin(), api_token)) / L"reports";
+    fs::create_directories(reports);
+    std::printf("archived full-test report: %zu bytes\n\n", full_test_archive(template_text, 0).size());
+
+    int written = 0;
+    ReportListCache& cache = main_window_state.report_list;
+    const auto rows_shown = [&] {
+        return !cache.reading &&
+               main_window_state.shown_table.rows.size() == static_cast<std::size_t>(written);
+    };
+    for (const int count : {10, 100, 1000}) {
+        for (; written < count; ++written) {
+            std::ofstream(reports / (std::to_wstring(written) + L".json"), std::ios::binary)
+                << full_test_archive(template_text, written);
+        }
+        const int rounds = count >= 1000 ? 5 : 11;
+        std::printf("%d archives\n", count);
+
+        double switch_us = 0;
+        const double cold = median_us(rounds, [&] {
+            show_page(window, 0);
+            cache = ReportListCache{};
+            const double returned = median_us(1, [&] { show_page(window, 9); });
+            switch_us += returned / rounds;
+            pump_until(rows_shown);
+        });
+        const double warm = median_us(rounds, [&] {
+            show_page(window, 0);
+            show_page(window, 9);
+            pump_until(rows_shown);
+        });
+        const double whole = median_us(rounds, [&] { read_report_list(reports, {}); });
+        const double bare = median_us(rounds, [&] { bare_listing(reports); });
+
+        bench::report("  switch returns (mean)", switch_us, "  bare directory listing", bare);
+        bench::report("  rows on show, nothing read before", cold, "  bare directory listing", bare);
+        bench::report("  rows on show, every file read before", warm, "  bare directory listing",
+                      bare);
+        bench::report("  every file read and parsed", whole, "  bare directory listing", bare);
+        std::printf("\n");
+    }
+
+    DestroyWindow(window);
+    stop_and_join_all_jobs();
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    return 0;
+}
