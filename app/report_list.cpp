@@ -198,17 +198,22 @@ std::optional<ReportListReading> read_report_list(
     return reading;
 }
 
-void merge_report_list(ReportListCache& cache, ReportListReading reading) {
+bool merge_report_list(ReportListCache& cache, ReportListReading reading) {
+    const bool same_folder = cache.folder == reading.folder;
+    const std::size_t held = cache.entries.size();
     std::map<std::wstring, ReportListEntry> entries;
-    if (cache.folder == reading.folder) {
+    if (same_folder) {
         for (const std::wstring& name : reading.unchanged) {
             auto node = cache.entries.extract(name);
             if (!node.empty()) entries.insert(std::move(node));
         }
     }
+    const bool changed =
+        !same_folder || !reading.read.empty() || entries.size() != held;
     for (auto& [name, entry] : reading.read) entries.insert_or_assign(name, std::move(entry));
     cache.folder = std::move(reading.folder);
     cache.entries = std::move(entries);
+    return changed;
 }
 
 TableModel report_list_table(int page, const ReportListCache& cache,
@@ -259,9 +264,10 @@ void take_report_list_reading(HWND window, std::unique_ptr<ReportListReading> re
     std::filesystem::path again = std::exchange(cache.read_again, {});
     if (close_requested) return;
     std::wstring failure;
+    bool changed = true;
     if (reading) {
         if (reading->failure.empty()) {
-            merge_report_list(cache, std::move(*reading));
+            changed = merge_report_list(cache, std::move(*reading));
         } else {
             failure = std::move(reading->failure);
         }
@@ -271,7 +277,14 @@ void take_report_list_reading(HWND window, std::unique_ptr<ReportListReading> re
     // A switch while this reading ran may want another folder (another client token): its
     // rows, if any, show now, and the reading of that folder follows.
     const std::filesystem::path& shown = again.empty() ? cache.folder : again;
-    apply_table_model(state, report_list_table(page, cache, shown));
+    TableModel table = report_list_table(page, cache, shown);
+    if (changed || !again.empty() || !failure.empty()) {
+        apply_table_model(state, std::move(table));
+    } else {
+        // The rows on show are the folder's as it is: only the title changes back, and a sort
+        // the user chose meanwhile stays.
+        set_view_message(state, table.title);
+    }
     if (!failure.empty()) set_view_message(state, failure);
     if (!again.empty()) start_report_list_reading(window, again);
 }

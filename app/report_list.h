@@ -67,8 +67,9 @@ std::optional<ReportListReading> read_report_list(const std::filesystem::path& f
                                                   std::stop_token stop = {});
 
 // The entries of `reading` that replace the cache: the cache's own entries for the unchanged
-// names (when the cache is of the same folder), the new ones for the rest.
-void merge_report_list(ReportListCache& cache, ReportListReading reading);
+// names (when the cache is of the same folder), the new ones for the rest. False when the cache
+// holds the same entries as before.
+bool merge_report_list(ReportListCache& cache, ReportListReading reading);
 
 // The list of page 9 or 10 from the cache's entries when they are of `folder` (else no rows),
 // newest first.

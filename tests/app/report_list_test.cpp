@@ -24,6 +24,7 @@
 #include "app/control_ids.h"
 #include "app/page_switcher.h"
 #include "app/report_list.h"
+#include "app/results_list.h"
 #include "app/services.h"
 #include "engine/common/text.h"
 #include "results/fixtures.h"
@@ -155,8 +156,14 @@ TEST_F(ReportListWindow, TheSwitchReturnsBeforeTheRowsWhichArriveWithTheReading)
     EXPECT_EQ(shown().title, loading_title);
     EXPECT_EQ(shown().rows.size(), static_cast<std::size_t>(archive_count + 1));
     EXPECT_EQ(shown().rows.front().cells[5], L"0 próbek");
+    // Sorted by session while the reading runs: the folder has not changed, so the rows on show
+    // stay as the user ordered them and only the title comes back.
+    sort_results_by_column(main_window_state, 2);
+    ASSERT_EQ(shown().rows.front().cells[2], to_wide(archive_id(0)));
     release_reading();
+    EXPECT_EQ(shown().title, L"Zestawienie wyników zapisanych raportów. Enter otwiera raport.");
     EXPECT_EQ(shown().rows.size(), static_cast<std::size_t>(archive_count + 1));
+    EXPECT_EQ(shown().rows.front().cells[2], to_wide(archive_id(0)));
     EXPECT_EQ(shown().columns.size(), 6u);
 }
 
