@@ -9,10 +9,7 @@
 // - a bare listing of the folder's names, sizes and write times (FindFirstFileExW).
 // Needs a display (DISPLAY, e.g. under Xvfb):
 //   tools/wine/run-test build/bench/app/report_list_bench.exe
-// clang-format off
 #include <windows.h>
-#include <commctrl.h>
-// clang-format on
 
 #include <algorithm>
 #include <chrono>
@@ -28,10 +25,10 @@
 
 #include "app/app_state.h"
 #include "app/config.h"
+#include "app/entry.h"
 #include "app/page_switcher.h"
 #include "app/report_list.h"
 #include "app/services.h"
-#include "app/window_proc.h"
 #include "bench_timing.h"
 #include "engine/common/ids.h"
 
@@ -91,12 +88,7 @@ int wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Nothing reaches out: no update check, no readings; jobs get real threads.
     app_services() = AppServices{};
 
-    INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
-    InitCommonControlsEx(&controls);
-    register_main_window_class(instance);
-    const HWND window =
-        CreateWindowExW(0, main_window_class, L"Tarvisko", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
-                        0, 1200, 800, nullptr, nullptr, instance, nullptr);
+    const HWND window = create_main_window(instance);
     if (window == nullptr) {
         std::fprintf(stderr, "no window (is there a display?)\n");
         return 1;
