@@ -55,8 +55,12 @@ std::vector<TableColumn> report_list_columns(int page) {
                 {L"Stan", 132},
                 {L"Cel", 175}};
     }
-    return {{L"Czas rozpoczęcia UTC", 194}, {L"Raport", 142},    {L"Sesja", 220},
-            {L"Pobieranie", 98},            {L"Wysyłanie", 98}, {L"Ping / próbki", 105}};
+    return {{L"Czas rozpoczęcia UTC", 194},
+            {L"Raport", 142},
+            {L"Sesja", 220},
+            {L"Pobieranie", 98},
+            {L"Wysyłanie", 98},
+            {L"Ping / próbki", 105}};
 }
 
 void close_find(HANDLE find) { FindClose(find); }
@@ -123,9 +127,9 @@ std::optional<TableRow> report_list_row(int page, const nlohmann::json& document
         row.cells = {to_wide(session.value("started_at", std::string())), to_wide(label),
                      to_wide(session_id)};
         if (page == 9) {
-            row.cells.push_back(is_cancelled(document, session)   ? L"Przerwano"
-                                : is_completed(document) ? L"Zakończono"
-                                                         : L"Częściowy");
+            row.cells.push_back(is_cancelled(document, session) ? L"Przerwano"
+                                : is_completed(document)        ? L"Zakończono"
+                                                                : L"Częściowy");
             row.cells.push_back(target_cell(document, session));
         } else if (document.contains("throughput")) {
             const SummaryModel model = build_results_view(document);
@@ -167,7 +171,9 @@ std::optional<ReportListReading> read_report_list(
     ReportListReading reading;
     reading.folder = folder;
     // One call per file gives its name, size and last-write time: the listing of a folder that
-    // has not changed costs no file opened.
+    // has not changed costs no file opened. NTFS brings a directory entry's size and times up to
+    // date when the file's last handle closes; the program's reports arrive whole by a move
+    // (write_file_atomically), so the entry it lists is the file's own.
     WIN32_FIND_DATAW found{};
     HandleGuard<HANDLE> find(
         FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -208,8 +214,7 @@ bool merge_report_list(ReportListCache& cache, ReportListReading reading) {
             if (!node.empty()) entries.insert(std::move(node));
         }
     }
-    const bool changed =
-        !same_folder || !reading.read.empty() || entries.size() != held;
+    const bool changed = !same_folder || !reading.read.empty() || entries.size() != held;
     for (auto& [name, entry] : reading.read) entries.insert_or_assign(name, std::move(entry));
     cache.folder = std::move(reading.folder);
     cache.entries = std::move(entries);

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -39,8 +39,8 @@ struct ReportListEntry {
 struct ReportListCache {
     std::filesystem::path folder;                     // the folder the entries come from
     std::map<std::wstring, ReportListEntry> entries;  // by file name
-    bool reading = false;                // a job reads the folder now
-    std::filesystem::path read_again;    // a switch came meanwhile: the folder it wants
+    bool reading = false;                             // a job reads the folder now
+    std::filesystem::path read_again;  // a switch came meanwhile: the folder it wants
 };
 
 // What the job hands back with report_list_ready: the names whose entries the window already
@@ -62,9 +62,9 @@ std::optional<TableRow> report_list_row(int page, const nlohmann::json& document
 // read. A file that cannot be opened now is left out, to be tried again at the next reading.
 // A folder that cannot be opened gives an empty reading. Gives nothing when `stop` is requested
 // before the end.
-std::optional<ReportListReading> read_report_list(const std::filesystem::path& folder,
-                                                  const std::map<std::wstring, ReportFileStamp>& known,
-                                                  std::stop_token stop = {});
+std::optional<ReportListReading> read_report_list(
+    const std::filesystem::path& folder, const std::map<std::wstring, ReportFileStamp>& known,
+    std::stop_token stop = {});
 
 // The entries of `reading` that replace the cache: the cache's own entries for the unchanged
 // names (when the cache is of the same folder), the new ones for the rest. False when the cache

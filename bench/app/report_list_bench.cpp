@@ -102,7 +102,8 @@ int wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     api_token = L"bench-token";
     const fs::path reports = fs::path(data_directory(server_origin(), api_token)) / L"reports";
     fs::create_directories(reports);
-    std::printf("archived full-test report: %zu bytes\n\n", full_test_archive(template_text, 0).size());
+    std::printf("archived full-test report: %zu bytes\n\n",
+                full_test_archive(template_text, 0).size());
 
     int written = 0;
     ReportListCache& cache = main_window_state.report_list;
@@ -155,7 +156,8 @@ int wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                       "  bare directory listing", bare);
         bench::report("  switch returns, every file read before", warm_return,
                       "  switch to page 11 (reads no file)", settings);
-        bench::report("  rows on show, nothing read before", cold, "  bare directory listing", bare);
+        bench::report("  rows on show, nothing read before", cold, "  bare directory listing",
+                      bare);
         bench::report("  rows on show, every file read before", warm, "  bare directory listing",
                       bare);
         bench::report("  every file read and parsed", whole, "  bare directory listing", bare);

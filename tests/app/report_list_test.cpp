@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
+#include "app/report_list.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -23,7 +25,6 @@
 #include "app/config.h"
 #include "app/control_ids.h"
 #include "app/page_switcher.h"
-#include "app/report_list.h"
 #include "app/results_list.h"
 #include "app/services.h"
 #include "engine/common/text.h"
@@ -83,8 +84,7 @@ void set_write_time(const fs::path& path, FILETIME time) {
 }
 
 int list_rows() {
-    return static_cast<int>(
-        SendMessageW(main_window_state.results_list, LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(SendMessageW(main_window_state.results_list, LVM_GETITEMCOUNT, 0, 0));
 }
 
 class ReportListWindow : public ::testing::Test {
@@ -144,11 +144,13 @@ TEST_F(ReportListWindow, TheSwitchReturnsBeforeTheRowsWhichArriveWithTheReading)
     ASSERT_EQ(shown().rows.size(), static_cast<std::size_t>(archive_count + 1));
     EXPECT_EQ(list_rows(), archive_count + 1);
     EXPECT_EQ(shown().rows.front().cells[2], to_wide(archive_id(archive_count - 1)));
-    EXPECT_EQ(list_cell(main_window_state.results_list, 0, 2), to_wide(archive_id(archive_count - 1)));
+    EXPECT_EQ(list_cell(main_window_state.results_list, 0, 2),
+              to_wide(archive_id(archive_count - 1)));
     // The file above the cap is listed, last (it has no start time), and says why.
     const TableRow& large = shown().rows.back();
-    EXPECT_EQ(large.cells, (std::vector<std::wstring>{L"", L"Za duży plik", to_wide(archive_id(999)),
-                                                      L"Nieczytelny", L"—"}));
+    EXPECT_EQ(large.cells,
+              (std::vector<std::wstring>{L"", L"Za duży plik", to_wide(archive_id(999)),
+                                         L"Nieczytelny", L"—"}));
     EXPECT_NE(large.detail.find(large_name), std::wstring::npos);
 
     // The other list shows at once what the window holds, and reads again behind it.
@@ -201,7 +203,8 @@ TEST_F(ReportListWindow, ALaterSwitchReadsOnlyTheFilesThatChanged) {
     EXPECT_EQ(target_of(20), L"10.0.0.3");
     EXPECT_EQ(target_of(30), L"(no row)");
     EXPECT_EQ(shown().rows.front().cells[2], to_wide(archive_id(500)));
-    EXPECT_EQ(main_window_state.report_list.entries.size(), static_cast<std::size_t>(archive_count));
+    EXPECT_EQ(main_window_state.report_list.entries.size(),
+              static_cast<std::size_t>(archive_count));
 }
 
 TEST_F(ReportListWindow, ASwitchDuringAReadingReadsAgainWhenItEnds) {
