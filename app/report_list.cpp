@@ -69,7 +69,7 @@ void close_find(HANDLE find) { FindClose(find); }
 // again at the next reading). A document that is not a report is kept as an entry without rows,
 // so it is not parsed again while it stays as it is.
 std::optional<ReportListEntry> read_entry(const std::filesystem::path& path,
-                                          const std::wstring& name, ReportFileStamp stamp) {
+                                          ReportFileStamp stamp) {
     ReportListEntry entry;
     entry.stamp = stamp;
     try {
@@ -78,11 +78,9 @@ std::optional<ReportListEntry> read_entry(const std::filesystem::path& path,
         const nlohmann::json document = parse_report_text(*text);
         entry.history_row = report_list_row(9, document);
         entry.report_row = report_list_row(10, document);
-    } catch (const ReportFileTooLarge&) {
-        entry.history_row = too_large_report_row(9, name);
-        entry.report_row = too_large_report_row(10, name);
     } catch (const std::exception&) {
-        // Not JSON, nested too deep, or a read that failed: left out without a message.
+        // Above the size cap (never read), not JSON, nested too deep, or a read that failed: left
+        // out without a message, as the lists leave out every file they cannot show.
     }
     return entry;
 }
@@ -153,18 +151,6 @@ std::optional<TableRow> report_list_row(int page, const nlohmann::json& document
     }
 }
 
-TableRow too_large_report_row(int page, const std::wstring& file_name) {
-    TableRow row;
-    const std::wstring stem = std::filesystem::path(file_name).stem().wstring();
-    if (page == 9) {
-        row.cells = {L"", L"Za duży plik", stem, L"Nieczytelny", L"—"};
-    } else {
-        row.cells = {L"", L"Za duży plik", stem, L"—", L"—", L"—"};
-    }
-    row.detail = L"Plik " + file_name + L" ma ponad 64 MiB, więc program go nie odczytuje.";
-    return row;
-}
-
 std::optional<ReportListReading> read_report_list(
     const std::filesystem::path& folder, const std::map<std::wstring, ReportFileStamp>& known,
     std::stop_token stop) {
@@ -197,7 +183,7 @@ std::optional<ReportListReading> read_report_list(
             reading.unchanged.push_back(name);
             continue;
         }
-        if (std::optional<ReportListEntry> entry = read_entry(folder / name, name, stamp)) {
+        if (std::optional<ReportListEntry> entry = read_entry(folder / name, stamp)) {
             reading.read.emplace(name, std::move(*entry));
         }
     } while (FindNextFileW(find.get(), &found));

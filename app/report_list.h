@@ -58,8 +58,8 @@ struct ReportListReading {
 std::optional<TableRow> report_list_row(int page, const nlohmann::json& document);
 
 // Lists `folder` and reads the ".json" files whose stamp differs from `known` (by file name),
-// each at most report_file_size_cap bytes; a larger file gets a row that says so and is not
-// read. A file that cannot be opened now is left out, to be tried again at the next reading.
+// each at most report_file_size_cap bytes; a larger file is not read and gives no row, like any
+// file that is no readable report (its entry is kept, so it is not tried again while unchanged). A file that cannot be opened now is left out, to be tried again at the next reading.
 // A folder that cannot be opened gives an empty reading. Gives nothing when `stop` is requested
 // before the end.
 std::optional<ReportListReading> read_report_list(
@@ -75,10 +75,6 @@ bool merge_report_list(ReportListCache& cache, ReportListReading reading);
 // newest first.
 TableModel report_list_table(int page, const ReportListCache& cache,
                              const std::filesystem::path& folder);
-
-// The row a report file above report_file_size_cap gets on page 9 or 10: it is listed under its
-// file name, with no start time, and says why it is not shown.
-TableRow too_large_report_row(int page, const std::wstring& file_name);
 
 // Starts reading `folder` in the background for the page on show; while a reading runs it only
 // notes the folder, and the reading's end starts the next one.
