@@ -20,6 +20,7 @@
 #include "engine/common/version.h"
 #include "readings/wifi_baseline.h"
 #include "results/dashboard.h"
+#include "results/format.h"
 #include "results/hop_table.h"
 #include "results/icmp_table.h"
 #include "results/report_details.h"
@@ -29,13 +30,6 @@
 namespace tarvisko {
 
 namespace {
-
-const nlohmann::json& member_or_null(const nlohmann::json& object, const char* key) {
-    static const nlohmann::json null_value;
-    if (!object.is_object()) return null_value;
-    const auto found = object.find(key);
-    return found == object.end() ? null_value : *found;
-}
 
 void enable_control(HWND control, bool enabled) {
     if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
@@ -146,7 +140,7 @@ void show_target_page(HWND window, int page) {
             }
         }
         const nlohmann::json& peer =
-            member_or_null(member_or_null(last_diagnostics_report, "throughput"), "peer");
+            json_member_or_null(json_member_or_null(last_diagnostics_report, "throughput"), "peer");
         const std::wstring target = peer.is_string() ? to_wide(peer.get<std::string>()) : L"";
         set_text_if_changed(state.target_edit, target);
     }

@@ -12,25 +12,19 @@
 #include "engine/common/handle_guard.h"
 #include "engine/common/text.h"
 #include "results/dashboard.h"
+#include "results/format.h"
 #include "results/report_files.h"
 
 namespace tarvisko {
 
 namespace {
 
-const nlohmann::json& member_or_null(const nlohmann::json& object, const char* key) {
-    static const nlohmann::json null_value;
-    if (!object.is_object()) return null_value;
-    const auto found = object.find(key);
-    return found == object.end() ? null_value : *found;
-}
-
 bool is_cancelled(const nlohmann::json& document, const nlohmann::json& session) {
     if (document.contains("state")) return document["state"] == "cancelled";
-    const nlohmann::json& pings = member_or_null(session, "host_pings");
-    return member_or_null(session, "error") == "cancelled" ||
-           member_or_null(member_or_null(pings, "gateway"), "reason") == "cancelled" ||
-           member_or_null(member_or_null(pings, "node"), "reason") == "cancelled";
+    const nlohmann::json& pings = json_member_or_null(session, "host_pings");
+    return json_member_or_null(session, "error") == "cancelled" ||
+           json_member_or_null(json_member_or_null(pings, "gateway"), "reason") == "cancelled" ||
+           json_member_or_null(json_member_or_null(pings, "node"), "reason") == "cancelled";
 }
 
 bool is_completed(const nlohmann::json& document) {
@@ -40,9 +34,9 @@ bool is_completed(const nlohmann::json& document) {
 
 std::wstring target_cell(const nlohmann::json& document, const nlohmann::json& session) {
     const nlohmann::json& target_name =
-        member_or_null(member_or_null(document, "measurement"), "target_name");
+        json_member_or_null(json_member_or_null(document, "measurement"), "target_name");
     if (target_name.is_string()) return to_wide(target_name.get<std::string>());
-    const nlohmann::json& peer = member_or_null(session, "peer");
+    const nlohmann::json& peer = json_member_or_null(session, "peer");
     if (peer.is_string()) return to_wide(peer.get<std::string>());
     return L"—";
 }
@@ -114,7 +108,7 @@ std::optional<TableRow> report_list_row(int page, const nlohmann::json& document
         if (session_id.empty()) return std::nullopt;
 
         std::string label = "Pełny test";
-        const nlohmann::json& measurement = member_or_null(document, "measurement");
+        const nlohmann::json& measurement = json_member_or_null(document, "measurement");
         if (measurement.is_object()) {
             label = measurement.contains("profile_name")
                         ? measurement["profile_name"].get<std::string>()
@@ -135,13 +129,13 @@ std::optional<TableRow> report_list_row(int page, const nlohmann::json& document
             row.cells.push_back(value_with_suffix(model.tiles, 1, L" Mb/s"));
             row.cells.push_back(value_with_suffix(model.tiles, 2, L" ms"));
         } else {
-            const nlohmann::json& samples = member_or_null(document, "mtr_samples");
+            const nlohmann::json& samples = json_member_or_null(document, "mtr_samples");
             const std::size_t count = samples.is_array() ? samples.size() : 0;
             row.cells.push_back(L"—");
             row.cells.push_back(L"—");
             row.cells.push_back(std::to_wstring(count) + L" próbek");
         }
-        row.detail = member_or_null(document, "synchronized") == true
+        row.detail = json_member_or_null(document, "synchronized") == true
                          ? L"Serwer potwierdził synchronizację raportu."
                          : L"Zapis lokalny w profilu komputera.";
         return row;
