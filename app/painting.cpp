@@ -42,7 +42,9 @@ constexpr COLORREF disabled_label_colour = RGB(0x82, 0x82, 0x82);
 constexpr COLORREF selected_band_colour = RGB(0xE8, 0xF2, 0xFA);
 
 constexpr UINT single_line_style = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX;
-constexpr UINT wrapped_style = DT_WORDBREAK | DT_END_ELLIPSIS | DT_NOPREFIX;
+// DT_EDITCONTROL leaves out a last line that would only partly fit, so a long text cut by its
+// box never shows the top half of a line above whatever is drawn below it.
+constexpr UINT wrapped_style = DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS | DT_NOPREFIX;
 
 constexpr std::array<wchar_t, 12> navigation_glyphs{0xE80F, 0xE945, 0xE7F8, 0xE968, 0xE701, 0xE774,
                                                     0xE7FC, 0xE8AB, 0xE9D9, 0xE81C, 0xE8A5, 0xE713};

@@ -526,6 +526,8 @@ TEST_F(ListTest, DetailPanelChartPointsAndGap) {
     ASSERT_NE(detail, nullptr);
     EXPECT_TRUE(same_box(detail->box, RECT{14, 6, 386, 41}));
     EXPECT_NE(detail->flags & DT_WORDBREAK, 0u);
+    // A text longer than its two lines must not show half a third line above the chart.
+    EXPECT_NE(detail->flags & DT_EDITCONTROL, 0u);
     const DrawnText* top_label = find_text(L"2,5 ms");
     ASSERT_NE(top_label, nullptr);
     EXPECT_TRUE(same_box(top_label->box, RECT{12, 44, 76, 66}));
