@@ -1,5 +1,7 @@
 // Drives a running Tarvisko window from outside, for the run and screenshot scripts:
-//   tarvisko_window_tool wait-idle SECONDS   the window exists, is visible and may start a test
+//   tarvisko_window_tool wait-idle SECONDS   the window exists, is visible and may start a test;
+//                                            the pointer is then parked in the screen's corner,
+//                                            so that no tooltip stands in a screenshot
 //   tarvisko_window_tool command ID...       WM_COMMAND ID to the window, one after the other
 //   tarvisko_window_tool close SECONDS       the orderly close, and waits until the window is gone
 // Exit code 0 when done, 1 when the window is missing or the time ran out, 2 for bad arguments.
@@ -9,15 +11,17 @@
 #include <cwchar>
 #include <string>
 
+#include "app/control_ids.h"
+
 namespace {
 
 constexpr wchar_t window_class[] = L"QuorvelTarviskoWindow";
 
 HWND find_window() { return FindWindowW(window_class, nullptr); }
 
-// The start button (101) is enabled exactly while no measurement and no report load runs.
+// The start button is enabled exactly while no measurement and no report load runs.
 bool idle(HWND window) {
-    HWND start = GetDlgItem(window, 101);
+    HWND start = GetDlgItem(window, tarvisko::start_button_id);
     return IsWindowVisible(window) && start != nullptr && IsWindowEnabled(start);
 }
 
@@ -25,7 +29,10 @@ int wait_idle(double seconds) {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
     do {
         HWND window = find_window();
-        if (window != nullptr && idle(window)) return 0;
+        if (window != nullptr && idle(window)) {
+            SetCursorPos(0, 0);
+            return 0;
+        }
         Sleep(100);
     } while (GetTickCount64() < end);
     return 1;
