@@ -39,7 +39,7 @@ inline constexpr std::size_t ini_value_limit = 2047;
 std::wstring read_ini_setting(const std::wstring& key, const std::wstring& fallback);
 
 // The calls through which the credential store is reached. They default to the real ones;
-// tests put failing stand-ins in place to reach the store's error paths.
+// tests put failing calls in place to reach the store's error paths.
 struct CredentialStoreCalls {
     decltype(&CredReadW) read = CredReadW;
     decltype(&CredWriteW) write = CredWriteW;

@@ -35,7 +35,8 @@ using StartResponderLookupJob =
 void start_responder_lookup(ResponderLookupState& state, int view, const nlohmann::json& report,
                             const StartResponderLookupJob& start_job);
 
-// How the lookup job names addresses: resolve_ptr_names, or a stand-in the window's tests give.
+// How the lookup job names addresses: the window's job passes resolve_ptr_names; tests pass a
+// resolver of their own.
 using ResponderNameResolver = std::function<ResponderNameMap(
     const std::vector<std::string>& addresses, std::stop_token stop)>;
 
