@@ -37,8 +37,6 @@ cmake --build "$build" -j "$jobs"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 . tools/wine/env.sh
 . tools/display.sh
-echo "test.sh: preparing the Wine prefix $WINEPREFIX"
-tools/wine/prefix
 
 # The namespaces of runs whose harness is gone (left by a run that was killed outright).
 orphan_namespaces() {
@@ -91,6 +89,15 @@ trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
   start_virtual_display 90 110 1600x1000x24 || { echo "test.sh: no free display number" >&2; exit 1; }
 fi
+
+# The prefix's persistent wineserver starts only now that the display is chosen: a wineserver and
+# Wine's services started without one leave the tests' main windows without a driver, and their
+# creation fails. A server that another script left running may lack the display as well, so this
+# run starts its own (it stops it at the end in any case).
+echo "test.sh: preparing the Wine prefix $WINEPREFIX"
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+tools/wine/prefix
 
 if [ "${TARVISKO_TEST_BUSY:-}" = 1 ]; then
   echo "test.sh: keeping all $jobs cores busy during the run"

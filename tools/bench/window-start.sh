@@ -43,7 +43,9 @@ for f in "$bench" "$build/bench/app/bare_window.exe" "$build/bin/Tarvisko.exe"; 
 done
 
 base_prefix=${WINEPREFIX:-$build/wineprefix}
-WINEPREFIX=$base_prefix WINEDEBUG=-all "$top/tools/wine/prefix" >/dev/null
+# Only made here, never served: the runs below use a copy with a wineserver of its own, and a
+# server left on the base prefix without the display would break the next test run's windows.
+WINEPREFIX=$base_prefix WINEDEBUG=-all "$top/tools/wine/prefix" --no-server >/dev/null
 prefix=$(mktemp -d "$build/window-start-prefix.XXXXXX")
 display_pid=""
 cleanup() {
