@@ -114,6 +114,14 @@ int draw_legend(HDC dc, bool fixed, int dpi) {
     return end;
 }
 
+// Where "dBm" is written: above the plot's top left for a fixed span, beside the plot's top in the
+// live chart.
+RECT signal_unit_box(const ChartPlot& plot, bool fixed, int dpi) {
+    return fixed ? RECT{scaled(8, dpi), scaled(5, dpi), plot.left - scaled(8, dpi), scaled(29, dpi)}
+                 : RECT{scaled(8, dpi), plot.top + scaled(7, dpi), plot.left - scaled(7, dpi),
+                        plot.top + scaled(23, dpi)};
+}
+
 }  // namespace
 
 bool plot_point_visible(const plot_point& point) {
@@ -260,6 +268,19 @@ RECT chart_label_box(const ChartPlot& plot, int center_x, int top_y, int dpi) {
     return {left, top, left + width, top + scaled(15, dpi)};
 }
 
+bool chart_grid_label_shown(const ChartPlot& plot, bool fixed, int y, int dpi) {
+    const RECT unit = signal_unit_box(plot, fixed, dpi);
+    // A number is a line of text centred on its grid line; it stays only a full line away from
+    // the unit's line, so that "dBm" never stands on a number.
+    return std::abs(y - (unit.top + unit.bottom) / 2) >= scaled(14, dpi);
+}
+
+bool chart_tick_label_shown(const ChartPlot& plot, bool fixed, int x, int dpi) {
+    // Only the fixed span writes "MHz" left of the axis, ending where the plot begins; a tick's
+    // number is centred on it and reaches half its box to the left.
+    return !fixed || x - scaled(18, dpi) >= plot.left - scaled(10, dpi);
+}
+
 std::optional<std::wstring> chart_item_label(const WifiChartItem& item, int item_class,
                                              int overlapping_labelled) {
     if (item_class == 2) return L"Moja sieć · " + item.label;
@@ -311,16 +332,13 @@ void draw_wifi_channel_chart(HDC dc, const RECT& rect, int dpi, HFONT font,
     for (const int value : chart_grid_values(signal, chart_grid_step(fixed, plot.height(), dpi))) {
         const int y = chart_y(plot, signal, value);
         draw_pen_line(dc, plot.left, y, plot.right, y, chart_grid_colour, PS_SOLID);
+        if (!chart_grid_label_shown(plot, fixed, y, dpi)) continue;
         draw_text(
             dc, std::to_wstring(value),
             {scaled(6, dpi), y - scaled(9, dpi), plot.left - scaled(8, dpi), y + scaled(9, dpi)},
             chart_label_colour, DT_RIGHT);
     }
-    const RECT unit_box =
-        fixed ? RECT{scaled(8, dpi), scaled(5, dpi), plot.left - scaled(8, dpi), scaled(29, dpi)}
-              : RECT{scaled(8, dpi), plot.top + scaled(7, dpi), plot.left - scaled(7, dpi),
-                     plot.top + scaled(23, dpi)};
-    draw_text(dc, L"dBm", unit_box, chart_label_colour, DT_RIGHT);
+    draw_text(dc, L"dBm", signal_unit_box(plot, fixed, dpi), chart_label_colour, DT_RIGHT);
 
     const int axis_top = plot.bottom + scaled(4, dpi);
     const int axis_bottom = h - scaled(4, dpi);
@@ -328,6 +346,7 @@ void draw_wifi_channel_chart(HDC dc, const RECT& rect, int dpi, HFONT font,
     if (proposal != 0) proposal_x = chart_x(plot, span, channel_to_mhz(band, proposal));
     for (const ChartTick& tick : chart_ticks(plot, span, chart, band, fixed, proposal_x, dpi)) {
         draw_pen_line(dc, tick.x, plot.bottom, tick.x, axis_top, chart_other_colour, PS_SOLID);
+        if (!chart_tick_label_shown(plot, fixed, tick.x, dpi)) continue;
         draw_text(dc, std::to_wstring(tick.value),
                   {tick.x - scaled(18, dpi), axis_top, tick.x + scaled(18, dpi), axis_bottom},
                   chart_label_colour, DT_CENTER);

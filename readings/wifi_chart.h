@@ -84,6 +84,12 @@ FrequencySpan chart_span(const WifiChartData& chart, std::int32_t band,
 int chart_x(const ChartPlot& plot, const FrequencySpan& span, std::int32_t mhz);
 int chart_y(const ChartPlot& plot, const SignalSpan& signal, std::int32_t dbm);
 
+// Whether an axis number is written: one that the unit's label would meet ("dBm" beside the live
+// chart's second grid line at a small height, "MHz" beside a tick at the plot's left edge) is left
+// out; its line or tick is still drawn.
+bool chart_grid_label_shown(const ChartPlot& plot, bool fixed, int y, int dpi);
+bool chart_tick_label_shown(const ChartPlot& plot, bool fixed, int x, int dpi);
+
 // The dBm step of the horizontal grid lines, and the values they stand at.
 int chart_grid_step(bool fixed, int plot_height, int dpi);
 std::vector<int> chart_grid_values(const SignalSpan& signal, int step);

@@ -219,6 +219,43 @@ TEST(WifiChart, GridSteps) {
     EXPECT_EQ(chart_grid_values(chart_signal_span(true), 70), (std::vector<int>{-140, -70, 0}));
 }
 
+TEST(WifiChart, UnitLabelsStandOnNoAxisNumber) {
+    // The live chart of page 4 is about 125 px high at 96 DPI: there "dBm", written beside the
+    // plot's top, fell on the number of the -50 line and read "dB50".
+    const struct {
+        bool fixed;
+        int height, dpi;
+        std::vector<int> shown, hidden;  // dBm
+    } cases[] = {
+        {false, 125, 96, {-90, -70, -30}, {-50}},
+        {false, 188, 144, {-90, -70, -30}, {-50}},
+        {false, live_height, 96, {-90, -70, -50, -30}, {}},
+        {true, live_height, 96, {-140, -120, -100, -80, -60, -40, -20, 0}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.height) + " at " + std::to_string(c.dpi));
+        const ChartPlot plot = *chart_plot_area(live_width, c.height, c.dpi);
+        const SignalSpan signal = chart_signal_span(c.fixed);
+        for (const int dbm : c.shown) {
+            EXPECT_TRUE(chart_grid_label_shown(plot, c.fixed, chart_y(plot, signal, dbm), c.dpi))
+                << dbm;
+        }
+        for (const int dbm : c.hidden) {
+            EXPECT_FALSE(chart_grid_label_shown(plot, c.fixed, chart_y(plot, signal, dbm), c.dpi))
+                << dbm;
+        }
+    }
+    // "MHz" ends where the plot of a fixed span begins: a tick's number at the left edge would
+    // run into it ("MHz2400"); the live chart writes no "MHz".
+    const ChartPlot plot = *chart_plot_area(live_width, live_height, 96);
+    EXPECT_FALSE(chart_tick_label_shown(plot, true, plot.left, 96));
+    EXPECT_TRUE(chart_tick_label_shown(plot, true, plot.left + 8, 96));
+    EXPECT_TRUE(chart_tick_label_shown(plot, false, plot.left, 96));
+    const ChartPlot large = *chart_plot_area(828, 542, 144);
+    EXPECT_FALSE(chart_tick_label_shown(large, true, large.left + 11, 144));
+    EXPECT_TRUE(chart_tick_label_shown(large, true, large.left + 12, 144));
+}
+
 TEST(WifiChart, ItemClassesOrderAndLabels) {
     const WifiChartData chart =
         chart_of(1, {network(2437, -50, true), network(2442, -60, false, true), network(2462, -70),
