@@ -59,9 +59,10 @@ std::optional<TableRow> report_list_row(int page, const nlohmann::json& document
 
 // Lists `folder` and reads the ".json" files whose stamp differs from `known` (by file name),
 // each at most report_file_size_cap bytes; a larger file is not read and gives no row, like any
-// file that is no readable report (its entry is kept, so it is not tried again while unchanged). A file that cannot be opened now is left out, to be tried again at the next reading.
-// A folder that cannot be opened gives an empty reading. Gives nothing when `stop` is requested
-// before the end.
+// file that is no readable report (its entry is kept, so it is not tried again while unchanged).
+// A file that cannot be opened now is left out, to be tried again at the next reading. A folder
+// that cannot be opened gives an empty reading. Gives nothing when `stop` is requested before
+// the end.
 std::optional<ReportListReading> read_report_list(
     const std::filesystem::path& folder, const std::map<std::wstring, ReportFileStamp>& known,
     std::stop_token stop = {});

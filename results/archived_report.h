@@ -20,9 +20,10 @@ struct ArchivedReport {
 
 // The archive named by `session_cell` (the row's "Sesja" cell) in the reports folder. Nothing
 // for an id that breaks the id rule, a missing or unreadable file, one above
-// report_file_size_cap (never read), a document that is not an object or of no known kind. A full-test report is rendered before anything is returned, so a
-// malformed one raises "Nie udało się odczytać raportu · " + the JSON library's message and
-// leaves the caller's state untouched.
+// report_file_size_cap (never read), a document that is not an object or of no known kind. A
+// full-test report is rendered before anything is returned, so a malformed one raises
+// "Nie udało się odczytać raportu · " + the JSON library's message and leaves the caller's
+// state untouched.
 ArchivedReport read_archived_report(const std::filesystem::path& reports_folder,
                                     std::wstring_view session_cell);
 

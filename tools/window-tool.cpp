@@ -12,12 +12,11 @@
 #include <string>
 
 #include "app/control_ids.h"
+#include "app/window_proc.h"
 
 namespace {
 
-constexpr wchar_t window_class[] = L"QuorvelTarviskoWindow";
-
-HWND find_window() { return FindWindowW(window_class, nullptr); }
+HWND find_window() { return FindWindowW(tarvisko::main_window_class, nullptr); }
 
 // The start button is enabled exactly while no measurement and no report load runs.
 bool idle(HWND window) {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -25,10 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-void put(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // A throw-away origin and a temporary LOCALAPPDATA; the credential, when stored, is deleted
 // again at the end.
@@ -111,9 +106,10 @@ TEST(LastReportsJob, FillsTheStateFromTheDataDirectory) {
     Surroundings around;
     around.store_credential(L"token-1");
     const fs::path folder = around.data_folder(L"token-1");
-    put(folder / "last-report.json", R"({"throughput":{"session_id":"s"},"synchronized":true})");
-    put(folder / "last-gaming.json", R"({"session_id":"g"})");
-    put(folder / "last-mtr.json", R"(["not an object"])");
+    test::write_file(folder / "last-report.json",
+                     R"({"throughput":{"session_id":"s"},"synchronized":true})");
+    test::write_file(folder / "last-gaming.json", R"({"session_id":"g"})");
+    test::write_file(folder / "last-mtr.json", R"(["not an object"])");
     reset_state();
     EXPECT_TRUE(around.run_job());
     EXPECT_EQ(api_token, L"token-1");
@@ -124,7 +120,7 @@ TEST(LastReportsJob, FillsTheStateFromTheDataDirectory) {
     EXPECT_EQ(last_error_text, L"");
 
     // An unparseable last report: its message, and the later files stay unread.
-    put(folder / "last-report.json", "{\"throughput\":");
+    test::write_file(folder / "last-report.json", "{\"throughput\":");
     reset_state();
     EXPECT_TRUE(around.run_job());
     EXPECT_EQ(last_error_text.rfind(L"[json.exception.parse_error.101]", 0), 0u);

@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <stop_token>
@@ -31,6 +30,7 @@
 #include "results/fixtures.h"
 #include "results/report_files.h"
 #include "shell_window.h"
+#include "support/test_support.h"
 #include "support/window_harness.h"
 
 namespace tarvisko {
@@ -63,10 +63,6 @@ std::string route_archive(int index, const std::string& target = "10.0.0.1") {
                          {"measurement", {{"purpose", "mtr"}, {"target_name", target}}},
                          {"mtr_samples", json::array()}};
     return report.dump();
-}
-
-void write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 FILETIME write_time_of(const fs::path& path) {
@@ -102,7 +98,7 @@ class ReportListWindow : public ::testing::Test {
 
     void write_archives() const {
         for (int i = 0; i < archive_count; ++i) {
-            write(reports / (archive_id(i) + ".json"), route_archive(i));
+            test::write_file(reports / (archive_id(i) + ".json"), route_archive(i));
         }
     }
 
@@ -125,7 +121,7 @@ class ReportListWindow : public ::testing::Test {
 
 TEST_F(ReportListWindow, TheSwitchReturnsBeforeTheRowsWhichArriveWithTheReading) {
     write_archives();
-    write(reports / "broken.json", "{\"session_id\":");
+    test::write_file(reports / "broken.json", "{\"session_id\":");
     const std::wstring large_name = to_wide(archive_id(999)) + L".json";
     test::make_sized_file(reports / large_name, report_file_size_cap + 1, route_archive(999));
 
@@ -179,16 +175,16 @@ TEST_F(ReportListWindow, ALaterSwitchReadsOnlyTheFilesThatChanged) {
     // Same size, same write time, new content: a file the reading skips keeps its old row.
     const fs::path unchanged = reports / (archive_id(10) + ".json");
     const FILETIME kept_time = write_time_of(unchanged);
-    write(unchanged, route_archive(10, "10.0.0.2"));
+    test::write_file(unchanged, route_archive(10, "10.0.0.2"));
     set_write_time(unchanged, kept_time);
     // A new write time: read again.
     const fs::path changed = reports / (archive_id(20) + ".json");
     FILETIME later = write_time_of(changed);
     later.dwHighDateTime += 1;
-    write(changed, route_archive(20, "10.0.0.3"));
+    test::write_file(changed, route_archive(20, "10.0.0.3"));
     set_write_time(changed, later);
     fs::remove(reports / (archive_id(30) + ".json"));
-    write(reports / (archive_id(500) + ".json"), route_archive(500));
+    test::write_file(reports / (archive_id(500) + ".json"), route_archive(500));
 
     show_page(shell.window, 9);
     release_reading();
@@ -208,11 +204,11 @@ TEST_F(ReportListWindow, ALaterSwitchReadsOnlyTheFilesThatChanged) {
 }
 
 TEST_F(ReportListWindow, ASwitchDuringAReadingReadsAgainWhenItEnds) {
-    write(reports / (archive_id(1) + ".json"), route_archive(1));
+    test::write_file(reports / (archive_id(1) + ".json"), route_archive(1));
     show_page(shell.window, 9);
     show_page(shell.window, 10);
     EXPECT_EQ(held.size(), 1u);  // one reading at a time
-    write(reports / (archive_id(2) + ".json"), route_archive(2));
+    test::write_file(reports / (archive_id(2) + ".json"), route_archive(2));
 
     std::function<void(std::stop_token)> first = std::move(held.front());
     held.clear();
@@ -230,9 +226,9 @@ TEST_F(ReportListWindow, ASwitchDuringAReadingReadsAgainWhenItEnds) {
 TEST_F(ReportListWindow, ListsTheFullTestsAndTargetRunsOfTheClientOnly) {
     const json full = test::load_result_fixture("diagnostics-report");
     const json echo = test::load_result_fixture("echo-run");
-    write(reports / "full.json", full.dump());
-    write(reports / "echo.json", echo.dump());
-    write(reports / "broken.json", R"({"throughput": 5})");
+    test::write_file(reports / "full.json", full.dump());
+    test::write_file(reports / "echo.json", echo.dump());
+    test::write_file(reports / "broken.json", R"({"throughput": 5})");
     show_page(shell.window, 9);
     release_reading();
     ASSERT_EQ(shown().rows.size(), 2u);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -16,10 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-void put(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // A data directory in a temporary folder, found for origin "https://o" and credential "token".
 struct DataFolder {
@@ -46,10 +41,10 @@ struct DataFolder {
 
 TEST(LastReports, ReadsTheLastReportAndTheTargetRunsByPurpose) {
     DataFolder data;
-    put(data.file("last-report.json"), "[1,2]");  // taken whatever its type
-    put(data.file("last-gaming.json"), R"({"session_id":"g"})");
-    put(data.file("last-mtr.json"), "[]");           // not an object: passed over
-    put(data.file("last-monitor.json"), "{\"x\":");  // unparseable: passed over
+    test::write_file(data.file("last-report.json"), "[1,2]");  // taken whatever its type
+    test::write_file(data.file("last-gaming.json"), R"({"session_id":"g"})");
+    test::write_file(data.file("last-mtr.json"), "[]");           // not an object: passed over
+    test::write_file(data.file("last-monitor.json"), "{\"x\":");  // unparseable: passed over
     const LastReports loaded = read_last_reports(data.sources(), L"");
     EXPECT_EQ(loaded.api_token, L"token");
     EXPECT_EQ(loaded.current_report, json::parse("[1,2]"));
@@ -68,7 +63,7 @@ TEST(LastReports, ReadsTheLastReportAndTheTargetRunsByPurpose) {
 TEST(LastReports, ATargetRunFileAboveTheCapIsPassedOver) {
     DataFolder data;
     test::make_sized_file(data.file("last-gaming.json"), report_file_size_cap + 1, "{}");
-    put(data.file("last-mtr.json"), R"({"session_id":"m"})");
+    test::write_file(data.file("last-mtr.json"), R"({"session_id":"m"})");
     const LastReports loaded = read_last_reports(data.sources(), L"");
     EXPECT_EQ(loaded.last_results[0], std::nullopt);
     EXPECT_EQ(loaded.last_results[1], json::parse(R"({"session_id":"m"})"));
@@ -77,7 +72,7 @@ TEST(LastReports, ATargetRunFileAboveTheCapIsPassedOver) {
 
 TEST(LastReports, WithoutCredentialNothingIsRead) {
     DataFolder data;
-    put(data.file("last-report.json"), "{}");
+    test::write_file(data.file("last-report.json"), "{}");
     data.credential = L"";
     const LastReports loaded = read_last_reports(data.sources(), L"");
     EXPECT_EQ(loaded.api_token, L"");
@@ -99,8 +94,8 @@ TEST(LastReports, WithoutCredentialNothingIsRead) {
 
 TEST(LastReports, AFailureEndsTheReadingWithItsMessage) {
     DataFolder data;
-    put(data.file("last-report.json"), "{\"throughput\":");
-    put(data.file("last-gaming.json"), "{}");
+    test::write_file(data.file("last-report.json"), "{\"throughput\":");
+    test::write_file(data.file("last-gaming.json"), "{}");
     const LastReports broken = read_last_reports(data.sources(), L"");
     ASSERT_TRUE(broken.error_text);
     EXPECT_EQ(
@@ -109,9 +104,9 @@ TEST(LastReports, AFailureEndsTheReadingWithItsMessage) {
     EXPECT_EQ(broken.current_report, std::nullopt);
     EXPECT_EQ(broken.last_results[0], std::nullopt);  // later files unread
 
-    put(data.file("last-report.json"), test::nested_arrays(100000));
+    test::write_file(data.file("last-report.json"), test::nested_arrays(100000));
     EXPECT_EQ(read_last_reports(data.sources(), L"").error_text, L"invalid_local_report");
-    put(data.file("last-report.json"), std::string("{}\0{}", 5));
+    test::write_file(data.file("last-report.json"), std::string("{}\0{}", 5));
     EXPECT_EQ(read_last_reports(data.sources(), L"").error_text, L"invalid_local_report");
 
     // A last report above the cap is not read: its own message, and nothing taken.

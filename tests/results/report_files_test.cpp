@@ -35,9 +35,6 @@ std::string bytes_of(const fs::path& path) {
     text << in.rdbuf();
     return text.str();
 }
-void put(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 fs::path temporary_of(const fs::path& path, DWORD pid = GetCurrentProcessId()) {
     fs::path temporary = path;
     temporary += "." + std::to_string(pid) + ".tmp";
@@ -68,7 +65,7 @@ TEST(AtomicWrite, WritesTheExactBytesAndReplacesTheFile) {
 TEST(AtomicWrite, AFailedStreamOrMoveOrFlushLeavesTheTargetAsItWas) {
     test::TempDir temp;
     const fs::path path = temp.path() / "last-report.json";
-    put(path, "old");
+    test::write_file(path, "old");
 
     // A folder where the temporary file must go: the stream fails as the stream library says.
     fs::create_directory(temporary_of(path));
@@ -79,7 +76,7 @@ TEST(AtomicWrite, AFailedStreamOrMoveOrFlushLeavesTheTargetAsItWas) {
     // A folder at the target: the move fails, and nothing is left behind.
     const fs::path folder = temp.path() / "reports.json";
     fs::create_directory(folder);
-    put(folder / "inside", "kept");
+    test::write_file(folder / "inside", "kept");
     EXPECT_EQ(test::error_text([&] { write_file_atomically(folder, "new"); }),
               "local_report_write_failed");
     EXPECT_FALSE(fs::exists(temporary_of(folder)));
@@ -169,7 +166,8 @@ TEST(StoreReport, FirstAndSecondRun) {
 
     // The earlier archive is not rewritten, even when the file changed meanwhile: the archive
     // keeps what was stored first.
-    put(data / "last-report.json", "{\"throughput\": {\"session_id\": \"" + first_id + "\"}}");
+    test::write_file(data / "last-report.json",
+                     "{\"throughput\": {\"session_id\": \"" + first_id + "\"}}");
     store_report(data, report_of(second_id));
     EXPECT_EQ(bytes_of(data / "reports" / (first_id + ".json")), first_text);
     EXPECT_EQ(bytes_of(data / "reports" / (second_id + ".json")), report_of(second_id).dump());
@@ -180,7 +178,7 @@ TEST(StoreReport, FirstAndSecondRun) {
     // An earlier report with an id but no archive yet is archived with its exact bytes.
     const std::string third_id = "11111111-2222-3333-4444-555555555555";
     const std::string spaced = "{ \"throughput\" : { \"session_id\" : \"" + third_id + "\" } }\n";
-    put(data / "last-report.json", spaced);
+    test::write_file(data / "last-report.json", spaced);
     store_report(data, report_of(first_id));
     EXPECT_EQ(bytes_of(data / "reports" / (third_id + ".json")), spaced);
 }
@@ -219,7 +217,7 @@ TEST(StoreReport, AnEarlierReportThatCannotBeArchivedIsSetAsideAndTheNewOneStore
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempDir temp;
-        put(temp.path() / "last-report.json", c.bytes);
+        test::write_file(temp.path() / "last-report.json", c.bytes);
         store_report(temp.path(), fresh);
         const std::string aside = std::string("unreadable-") + c.sha256 + ".json";
         EXPECT_EQ(names_in(temp.path() / "reports"),
@@ -227,7 +225,7 @@ TEST(StoreReport, AnEarlierReportThatCannotBeArchivedIsSetAsideAndTheNewOneStore
         EXPECT_EQ(bytes_of(temp.path() / "reports" / aside), c.bytes);
         EXPECT_EQ(bytes_of(temp.path() / "last-report.json"), fresh.dump());
         // The same content again replaces its copy under the same name.
-        put(temp.path() / "last-report.json", c.bytes);
+        test::write_file(temp.path() / "last-report.json", c.bytes);
         store_report(temp.path(), fresh);
         EXPECT_EQ(names_in(temp.path() / "reports").size(), 2u);
     }
@@ -235,8 +233,8 @@ TEST(StoreReport, AnEarlierReportThatCannotBeArchivedIsSetAsideAndTheNewOneStore
 
 TEST(StoreReport, FailuresEndTheStoreAndKeepWhatWasThere) {
     test::TempDir temp;
-    put(temp.path() / "reports", "a file where the folder belongs");
-    put(temp.path() / "last-report.json", "old");
+    test::write_file(temp.path() / "reports", "a file where the folder belongs");
+    test::write_file(temp.path() / "last-report.json", "old");
     EXPECT_NE(test::error_text([&] {
                   store_report(temp.path(), report_of(first_id));
               }).find("filesystem error: create_directories: "),
@@ -244,7 +242,7 @@ TEST(StoreReport, FailuresEndTheStoreAndKeepWhatWasThere) {
     EXPECT_EQ(bytes_of(temp.path() / "last-report.json"), "old");
 
     test::TempDir other;
-    put(other.path() / "last-report.json", report_of(first_id).dump());
+    test::write_file(other.path() / "last-report.json", report_of(first_id).dump());
     EXPECT_EQ(test::error_text([&] { store_report(other.path(), report_of("not-an-id")); }),
               "invalid_local_report_id");
     EXPECT_EQ(bytes_of(other.path() / "last-report.json"), report_of(first_id).dump());
@@ -288,12 +286,12 @@ TEST(AbandonedTemporaryFiles, OnlyTheWritersPatternOfAProcessThatIsGone) {
         "last-report.json." + gone + ".tmp.bak",
         "last-report.json..tmp",
     };
-    for (const auto& name : removed) put(temp.path() / name, "x");
-    for (const auto& name : kept) put(temp.path() / name, "x");
+    for (const auto& name : removed) test::write_file(temp.path() / name, "x");
+    for (const auto& name : kept) test::write_file(temp.path() / name, "x");
     // A folder of that name, and a file of the pattern one level down, are not its business.
     fs::create_directories(temp.path() / ("folder.json." + gone + ".tmp"));
     fs::create_directories(temp.path() / "reports");
-    put(temp.path() / "reports" / removed[0], "x");
+    test::write_file(temp.path() / "reports" / removed[0], "x");
 
     remove_abandoned_temporary_files(temp.path());
     std::set<std::string> expected(kept.begin(), kept.end());

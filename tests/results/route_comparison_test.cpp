@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -29,16 +28,12 @@ json route_run(const std::string& time, int drop_ttl = 0) {
     return report;
 }
 
-void write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 struct Folder {
     test::TempDir temp;
     fs::path reports = temp.path() / L"reports";
     Folder() { fs::create_directories(reports); }
     void store(const std::wstring& name, const json& report) const {
-        write(reports / name, report.dump());
+        test::write_file(reports / name, report.dump());
     }
 };
 
@@ -71,7 +66,7 @@ TEST(RouteComparison, ChoosesTheLatestEarlierMatch) {
     folder.store(L"d.json", chosen_earlier());
     folder.store(L"e.json", route_run("18:00:00"));
     folder.store(L"f.json", gaming);
-    write(folder.reports / L"g.json", "{\"measurement\": {\"purpose\": \"mtr\"");
+    test::write_file(folder.reports / L"g.json", "{\"measurement\": {\"purpose\": \"mtr\"");
     folder.store(L"h.json", no_samples);
     folder.store(L"i.JSON", route_run("19:55:00"));
     folder.store(L"j.json.bak", route_run("19:56:00"));

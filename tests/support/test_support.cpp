@@ -39,6 +39,10 @@ ScopedEnv::~ScopedEnv() {
     SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
 
+void write_file(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 void make_sized_file(const std::filesystem::path& path, std::uint64_t size,
                      const std::string& head) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

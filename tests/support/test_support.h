@@ -62,6 +62,9 @@ struct QueueDir {
 // one level under and one level over the depth limit with it.
 std::string nested_arrays(std::size_t depth);
 
+// Makes `path` a file holding exactly `bytes`, replacing what it held.
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
 // Makes `path` a file of `size` bytes that begins with `head` and holds zeros after it, without
 // writing the zeros (the file system keeps them as a hole): a file of gigabytes costs a test
 // nothing.
